@@ -1,0 +1,104 @@
+#include "common/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace qrv {
+
+namespace {
+std::string Describe(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
+    std::string tmp = path + ".tmpXXXXXX";
+    int fd = mkstemp(tmp.data());
+    if (fd < 0) {
+        if (error) *error = Describe("cannot create a temporary file beside", path);
+        return false;
+    }
+    const char* p = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = Describe("cannot write", path);
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::fchmod(fd, 0644) != 0) {
+        if (error) *error = Describe("cannot write", path);
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (::close(fd) != 0) {
+        if (error) *error = Describe("cannot write", path);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        if (error) *error = Describe("cannot replace", path);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string JoinCrLf(const std::vector<std::string>& lines) {
+    std::string out;
+    std::size_t total = 0;
+    for (const auto& l : lines) total += l.size() + 2;
+    out.reserve(total);
+    for (const auto& l : lines) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) *error = Describe("cannot open", path);
+        return false;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) {
+        if (error) *error = Describe("cannot read", path);
+        return false;
+    }
+    *content = ss.str();
+    return true;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t nl = text.find('\n', start);
+        std::size_t end = nl == std::string::npos ? text.size() : nl;
+        std::size_t stop = end;
+        if (stop > start && text[stop - 1] == '\r') --stop;
+        lines.emplace_back(text, start, stop - start);
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    return lines;
+}
+
+}  // namespace qrv

@@ -1,0 +1,51 @@
+// The seam that hides the HID services: enumerate interfaces in a stable order,
+// open one for reading or writing, read its identity and input report length,
+// write 65 bytes, read one report with a short timeout, close (destroy).
+// The hidapi backend, the programmer simulator and test fakes implement it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qrv {
+
+enum class HidAccess { Read, Write };
+
+class HidHandle {
+public:
+    virtual ~HidHandle() = default;  // closes the handle
+    virtual const std::string& Path() const = 0;
+    // Vendor and product ID (HidD_GetAttributes); false when they cannot be read.
+    virtual bool Attributes(uint16_t* vendorId, uint16_t* productId) = 0;
+    // Input report byte length including the report ID byte; false when unknown.
+    virtual bool InputReportLength(uint16_t* length) = 0;
+    // Writes one output report (byte 0 is the report ID). False on failure.
+    virtual bool Write(const uint8_t* report, std::size_t length) = 0;
+    // Reads one input report into buf with byte 0 the report ID. Returns the byte
+    // count, 0 when nothing arrived within timeoutMs, -1 on failure.
+    virtual int Read(uint8_t* buf, std::size_t length, int timeoutMs) = 0;
+};
+
+// A change of the attached devices, as the link's state machine sees it.
+enum class DeviceChangeKind { Arrival, NodesChanged, RemoveComplete };
+struct DeviceChange {
+    DeviceChangeKind kind;
+    std::string path;  // the removed interface (RemoveComplete), else empty
+};
+
+class HidSeam {
+public:
+    virtual ~HidSeam() = default;
+    // Paths of the HID interfaces present, in a stable order; nullopt when the
+    // interface list is unavailable.
+    virtual std::optional<std::vector<std::string>> Enumerate() = 0;
+    // Opens an interface; nullptr when it cannot be opened.
+    virtual std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess access) = 0;
+};
+
+}  // namespace qrv

@@ -1,0 +1,95 @@
+#include "link/hidapi_backend.h"
+
+#include <hidapi/hidapi.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "link/hid_descriptor.h"
+
+namespace qrv {
+
+namespace {
+
+// The report descriptor of /dev/hidrawN, from sysfs.
+InputReportInfo ReadInputReportInfo(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::ifstream in("/sys/class/hidraw/" + node + "/device/report_descriptor", std::ios::binary);
+    if (!in) return {};
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ParseInputReportInfo(bytes.data(), bytes.size());
+}
+
+class HidapiHandle : public HidHandle {
+public:
+    HidapiHandle(hid_device* dev, std::string path)
+        : dev_(dev), path_(std::move(path)), info_(ReadInputReportInfo(path_)) {}
+    ~HidapiHandle() override { hid_close(dev_); }
+
+    const std::string& Path() const override { return path_; }
+
+    bool Attributes(uint16_t* vendorId, uint16_t* productId) override {
+        hid_device_info* info = hid_get_device_info(dev_);
+        if (!info) return false;
+        *vendorId = info->vendor_id;
+        *productId = info->product_id;
+        return true;
+    }
+
+    bool InputReportLength(uint16_t* length) override {
+        if (info_.byteLength == 0) return false;
+        *length = info_.byteLength;
+        return true;
+    }
+
+    bool Write(const uint8_t* report, std::size_t length) override {
+        return hid_write(dev_, report, length) == static_cast<int>(length);
+    }
+
+    int Read(uint8_t* buf, std::size_t length, int timeoutMs) override {
+        if (length == 0) return 0;
+        if (info_.numberedReports) return hid_read_timeout(dev_, buf, length, timeoutMs);
+        // Unnumbered reports arrive without their ID byte: put the 0 in front.
+        int n = hid_read_timeout(dev_, buf + 1, length - 1, timeoutMs);
+        if (n <= 0) return n;
+        buf[0] = 0;
+        return n + 1;
+    }
+
+private:
+    hid_device* dev_;
+    std::string path_;
+    InputReportInfo info_;
+};
+
+}  // namespace
+
+HidapiSeam::HidapiSeam() { hid_init(); }
+HidapiSeam::~HidapiSeam() { hid_exit(); }
+
+std::optional<std::vector<std::string>> HidapiSeam::Enumerate() {
+    if (hid_init() != 0) return std::nullopt;
+    std::vector<std::string> paths;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (hid_device_info* d = list; d; d = d->next) {
+        if (d->path) paths.emplace_back(d->path);
+    }
+    hid_free_enumeration(list);
+    // A stable order: hidraw nodes by number.
+    std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    return paths;
+}
+
+std::unique_ptr<HidHandle> HidapiSeam::Open(const std::string& path, HidAccess) {
+    hid_device* dev = hid_open_path(path.c_str());
+    if (!dev) return nullptr;
+    return std::make_unique<HidapiHandle>(dev, path);
+}
+
+}  // namespace qrv

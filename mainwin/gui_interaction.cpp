@@ -1,0 +1,39 @@
+#include "mainwin/gui_interaction.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace qrv {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromUtf8(s.c_str()); }
+// The filters are written as "*.hex||*.*": each pattern is its own filter.
+QString Filter(const std::string& filter) {
+    QStringList parts = Q(filter).split('|', Qt::SkipEmptyParts);
+    return parts.join(";;");
+}
+}  // namespace
+
+void GuiInteraction::ShowMessage(const std::string& text) {
+    QMessageBox::information(parent_, QApplication::applicationName(), Q(text));
+}
+
+void GuiInteraction::Warning(const std::string& text) {
+    QMessageBox::warning(parent_, QApplication::applicationName(), Q(text));
+}
+
+std::optional<std::string> GuiInteraction::OpenFile(const std::string& filter) {
+    QString name = QFileDialog::getOpenFileName(parent_, QString(), QString(), Filter(filter));
+    if (name.isEmpty()) return std::nullopt;
+    return name.toStdString();
+}
+
+std::optional<std::string> GuiInteraction::SaveFile(const std::string& filter,
+                                                    const std::string& proposedName) {
+    QString name = QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName), Filter(filter));
+    if (name.isEmpty()) return std::nullopt;
+    return name.toStdString();
+}
+
+}  // namespace qrv

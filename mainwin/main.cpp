@@ -1,0 +1,126 @@
+// qrv-writer: the QRV Writer desktop front-end.
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "calibration/Qrv_mcu_oscadj.h"
+#include "chooser/Qrv_mcu_option.h"
+#include "config/Qrv_mcu_confige.h"
+#include "link/hidapi_backend.h"
+#include "link/udev_monitor.h"
+#include "mainwin/Qrv_mcu_pc.h"
+#include "mainwin/gui_interaction.h"
+#include "sim/options.h"
+#include "sim/sim_seam.h"
+
+namespace {
+
+// An exception that reaches the top level is shown in a message box.
+class QrvApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            QMessageBox::critical(nullptr, applicationName(), QString::fromUtf8(e.what()));
+        } catch (...) {
+            QMessageBox::critical(nullptr, applicationName(), QString());
+        }
+        return false;
+    }
+};
+
+void Usage(FILE* out) {
+    std::fprintf(out,
+                 "Usage: qrv-writer [--simulate[=OPTIONS]]\n"
+                 "The QRV Writer desktop front-end of the QRV USB programmer.\n\n%s",
+                 qrv::sim::SimOptionsHelp());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool simulate = false;
+    qrv::sim::SimOptions simOptions;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        } else if (arg == "--simulate") {
+            simulate = true;
+        } else if (arg.rfind("--simulate=", 0) == 0) {
+            simulate = true;
+            std::string error;
+            if (!qrv::sim::ParseSimOptions(arg.substr(11), &simOptions, &error)) {
+                std::fprintf(stderr, "qrv-writer: %s\n", error.c_str());
+                return 2;
+            }
+        } else if (arg.rfind("-platform", 0) == 0 || arg.rfind("-style", 0) == 0) {
+            ++i;  // Qt's own options
+        } else {
+            std::fprintf(stderr, "qrv-writer: unknown argument '%s'\n", arg.c_str());
+            Usage(stderr);
+            return 2;
+        }
+    }
+
+    QrvApplication app(argc, argv);
+    QApplication::setApplicationName("QRV Writer");
+    try {
+        std::unique_ptr<qrv::HidSeam> seam;
+        qrv::sim::SimSeam* simSeam = nullptr;
+        if (simulate) {
+            auto s = std::make_unique<qrv::sim::SimSeam>(simOptions);
+            simSeam = s.get();
+            seam = std::move(s);
+        } else {
+            seam = std::make_unique<qrv::HidapiSeam>();
+        }
+        qrv::GuiInteraction interaction;
+        qrv::SleepingClock clock;
+        qrv::MainSession session(*seam, interaction, clock);
+
+        // The windows are created once, in this order, and live until the end.
+        qrv::TForm1 form1(session);
+        interaction.SetParent(&form1);
+        qrv::TForm2 form2(&form1);
+        qrv::TForm3 form3(&form1);
+        qrv::TForm5 form5(&form1);
+
+        session.Channel().SetPoster([&form1] { form1.PostReply(); });
+        std::unique_ptr<qrv::UdevMonitor> udev;
+        std::unique_ptr<QSocketNotifier> notifier;
+        if (simSeam) {
+            simSeam->SetChangeListener(
+                [&form1](const qrv::DeviceChange& c) { form1.PostDeviceChange(c); });
+        } else {
+            udev = std::make_unique<qrv::UdevMonitor>();
+            if (udev->Valid()) {
+                notifier = std::make_unique<QSocketNotifier>(udev->Fd(), QSocketNotifier::Read);
+                QObject::connect(notifier.get(), &QSocketNotifier::activated, &form1, [&] {
+                    for (const auto& c : udev->ReadChanges()) session.OnDeviceChange(c);
+                });
+            }
+        }
+
+        session.FormCreate();
+        form1.Render();
+        form1.show();
+        const int rc = app.exec();
+        // Stop the reader before the windows go, so no reply is posted to them.
+        session.Link().CloseReadSide();
+        session.Channel().SetPoster({});
+        if (simSeam) simSeam->SetChangeListener({});
+        return rc;
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromUtf8(e.what()));
+        return 1;
+    }
+}

@@ -1,0 +1,80 @@
+// Command and reply codes of the programmer protocol, and the short command frame.
+#pragma once
+
+#include <cstdint>
+
+namespace qrv {
+
+// Host to programmer.
+enum : uint8_t {
+    CMD_AUTO_PROGRAM = 0x1F,
+    CMD_WRITE_BLOCK = 0x20,
+    CMD_BLANK_CHECK = 0x22,
+    CMD_READ_CACHE = 0x23,
+    CMD_DOWNLOAD_BEGIN = 0x25,
+    CMD_DOWNLOAD_END = 0x26,
+    CMD_EEPROM_READ = 0x27,
+    CMD_ERASE = 0x28,
+    CMD_VERIFY = 0x29,
+    CMD_EEPROM_WRITE = 0x2A,
+    CMD_READ_CHIP = 0x32,
+    CMD_PROGRAM = 0x33,
+    CMD_STATUS = 0x35,
+    CMD_ERASE_STORAGE = 0x36,
+    CMD_READ_CHECKSUM = 0x37,
+    CMD_WRITER_MODE = 0x57,
+    CMD_OSC_CALIBRATE = 0x58,
+    CMD_USER_OPTION = 0x5E,
+    CMD_SET_OPTION = 0x70,
+    CMD_DOWNLOAD_REQUEST = 0x7F,
+    CMD_CONFIG_RECORD = 0x8F,
+    CMD_USER_CODE_RECORD = 0x92,
+    CMD_DOWNLOAD_ABORT = 0x9F,
+};
+
+// Programmer to host.
+enum : uint8_t {
+    RPL_PROTECT_RESULT = 0x1D,
+    RPL_OPTION_RESULT = 0x1E,
+    RPL_CACHE_BLOCK = 0x21,
+    RPL_DOWNLOAD_DONE = 0x26,
+    RPL_BLANK_CHECK = 0x27,
+    RPL_ERASE = 0x28,
+    RPL_VERIFY = 0x29,
+    RPL_AUTO_RESULT = 0x2A,
+    RPL_DOWNLOAD_ERROR = 0x2B,
+    RPL_CHIP_BLOCK = 0x32,
+    RPL_PROGRAM = 0x33,
+    RPL_STATUS = 0x35,
+    RPL_STORAGE_ERASED = 0x36,
+    RPL_CHECKSUM = 0x37,
+    RPL_MODEL_MISMATCH = 0x7B,
+    RPL_BLOCK_ACK = 0x7C,
+    RPL_NO_CHIP = 0x7D,
+    RPL_RESEND = 0x7E,
+    RPL_DOWNLOAD_READY = 0x7F,
+};
+
+// Fills bytes 0..12 of a report with the short command frame: the argument goes
+// least significant byte first, the end address high byte first, and the
+// checksum covers bytes 2..8 only. Bytes 13..64 are left as they are.
+inline void BuildShortCommand(uint8_t* report, uint8_t code, uint32_t argument,
+                              unsigned endAddress) {
+    report[0] = 0;
+    report[1] = ':';
+    report[2] = 6;
+    report[3] = code;
+    report[4] = 0;
+    report[5] = 0;
+    report[6] = static_cast<uint8_t>(endAddress >> 8);
+    report[7] = static_cast<uint8_t>(endAddress);
+    report[8] = static_cast<uint8_t>(argument);
+    report[9] = static_cast<uint8_t>(argument >> 8);
+    report[10] = static_cast<uint8_t>(argument >> 16);
+    report[11] = static_cast<uint8_t>(argument >> 24);
+    unsigned sum = 0;
+    for (int k = 2; k <= 8; ++k) sum += report[k];
+    report[12] = static_cast<uint8_t>(sum);
+}
+
+}  // namespace qrv

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour: scripts/build.sh [plain|asan|tsan]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+flavour=${1:-plain}
+case "$flavour" in
+  plain) dir=build;      args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan)  dir=build-asan; args=(-DCMAKE_BUILD_TYPE=Debug -DQRV_SANITIZE=address -DQRV_BUILD_BENCH=OFF) ;;
+  tsan)  dir=build-tsan; args=(-DCMAKE_BUILD_TYPE=Debug -DQRV_SANITIZE=thread -DQRV_BUILD_BENCH=OFF) ;;
+  *) echo "unknown flavour $flavour" >&2; exit 2 ;;
+esac
+cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
+cmake --build "$dir" -j "$(nproc)"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the plain build, the whole suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded tests under
+# ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+echo "== plain build"
+scripts/build.sh plain
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== ASan + UBSan"
+scripts/build.sh asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== TSan (threaded tests)"
+scripts/build.sh tsan
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded

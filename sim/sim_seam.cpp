@@ -1,0 +1,160 @@
+#include "sim/sim_seam.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace qrv::sim {
+
+namespace {
+
+class SimHandle : public HidHandle {
+public:
+    SimHandle(SimSeam& seam, uint64_t generation) : seam_(seam), generation_(generation) {}
+    const std::string& Path() const override { return path_; }
+    bool Attributes(uint16_t* vendorId, uint16_t* productId) override {
+        if (seam_.Generation() != generation_) return false;
+        *vendorId = 0x0483;
+        *productId = 0x5750;
+        return true;
+    }
+    bool InputReportLength(uint16_t* length) override {
+        *length = kReportSize;
+        return seam_.Generation() == generation_;
+    }
+    bool Write(const uint8_t* report, std::size_t length) override {
+        if (length < kReportSize) return false;
+        Report r;
+        std::memcpy(r.data(), report, kReportSize);
+        return seam_.Submit(generation_, r);
+    }
+    int Read(uint8_t* buf, std::size_t length, int timeoutMs) override {
+        return seam_.Receive(generation_, buf, length, timeoutMs);
+    }
+
+private:
+    SimSeam& seam_;
+    uint64_t generation_;
+    std::string path_ = kSimPath;
+};
+
+}  // namespace
+
+SimSeam::SimSeam(SimOptions options, bool plugged)
+    : device_(options), plugged_(plugged), thread_([this] { Run(); }) {}
+
+SimSeam::~SimSeam() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    inCv_.notify_all();
+    outCv_.notify_all();
+    thread_.join();
+}
+
+std::optional<std::vector<std::string>> SimSeam::Enumerate() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_) return std::vector<std::string>{};
+    return std::vector<std::string>{kSimPath};
+}
+
+std::unique_ptr<HidHandle> SimSeam::Open(const std::string& path, HidAccess) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || path != kSimPath) return nullptr;
+    return std::make_unique<SimHandle>(*this, generation_);
+}
+
+void SimSeam::SetChangeListener(ChangeListener listener) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+void SimSeam::Plug() {
+    ChangeListener listener;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (plugged_) return;
+        plugged_ = true;
+        ++generation_;
+        listener = listener_;
+    }
+    if (listener) {
+        listener({DeviceChangeKind::Arrival, {}});
+        listener({DeviceChangeKind::NodesChanged, {}});
+    }
+}
+
+void SimSeam::Unplug() {
+    ChangeListener listener;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!plugged_) return;
+        plugged_ = false;
+        ++generation_;
+        inbox_.clear();
+        outbox_.clear();
+        listener = listener_;
+    }
+    outCv_.notify_all();
+    if (listener) {
+        listener({DeviceChangeKind::RemoveComplete, kSimPath});
+        listener({DeviceChangeKind::NodesChanged, {}});
+    }
+}
+
+bool SimSeam::Plugged() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return plugged_;
+}
+
+uint64_t SimSeam::Generation() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return generation_;
+}
+
+bool SimSeam::Submit(uint64_t generation, const Report& report) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!plugged_ || generation != generation_) return false;
+        inbox_.push_back(report);
+    }
+    inCv_.notify_all();
+    return true;
+}
+
+int SimSeam::Receive(uint64_t generation, uint8_t* buf, std::size_t length, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto ready = [&] { return quit_ || generation != generation_ || !outbox_.empty(); };
+    if (!outCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) return 0;
+    if (quit_ || generation != generation_) return -1;
+    const Report r = outbox_.front();
+    outbox_.pop_front();
+    const std::size_t n = std::min(length, kReportSize);
+    std::memcpy(buf, r.data(), n);
+    return static_cast<int>(n);
+}
+
+void SimSeam::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+        inCv_.wait(lock, [&] { return quit_ || !inbox_.empty(); });
+        if (quit_) return;
+        const Report command = inbox_.front();
+        inbox_.pop_front();
+        const uint64_t generation = generation_;
+        lock.unlock();
+        std::vector<Report> replies = device_.Handle(command);
+        const int latency = device_.Options().latencyUs;
+        for (const Report& reply : replies) {
+            if (latency > 0) std::this_thread::sleep_for(std::chrono::microseconds(latency));
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (quit_ || generation != generation_) break;
+            outbox_.push_back(reply);
+            outCv_.notify_all();
+        }
+        lock.lock();
+    }
+}
+
+}  // namespace qrv::sim

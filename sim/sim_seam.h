@@ -1,0 +1,63 @@
+// The simulated programmer behind the HID seam. It enumerates as a HID interface
+// with the programmer's vendor and product ID, runs the device on a thread of its
+// own (so the host's UI thread never waits on it), and can be plugged and
+// unplugged; each plug or unplug is reported to the change listener as the udev
+// monitor would report it.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "link/hid_seam.h"
+#include "sim/programmer.h"
+
+namespace qrv::sim {
+
+inline constexpr const char* kSimPath = "sim:qrv-programmer";
+
+class SimSeam : public HidSeam {
+public:
+    using ChangeListener = std::function<void(const DeviceChange&)>;
+
+    explicit SimSeam(SimOptions options = {}, bool plugged = true);
+    ~SimSeam() override;
+
+    std::optional<std::vector<std::string>> Enumerate() override;
+    std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess access) override;
+
+    // Called on the thread that plugs or unplugs; the front-end marshals it.
+    void SetChangeListener(ChangeListener listener);
+    void Plug();
+    void Unplug();
+    bool Plugged() const;
+
+    // The device logic (for tests to inspect). Only touch it while no report is
+    // being handled, e.g. after the host has seen the last reply.
+    SimProgrammer& Device() { return device_; }
+
+    // Internal: used by the handles.
+    bool Submit(uint64_t generation, const Report& report);
+    int Receive(uint64_t generation, uint8_t* buf, std::size_t length, int timeoutMs);
+    uint64_t Generation() const;
+
+private:
+    void Run();
+
+    SimProgrammer device_;
+    mutable std::mutex mutex_;
+    std::condition_variable inCv_;
+    std::condition_variable outCv_;
+    std::deque<Report> inbox_;
+    std::deque<Report> outbox_;
+    bool plugged_;
+    bool quit_ = false;
+    uint64_t generation_ = 1;  // changes on every plug and unplug
+    ChangeListener listener_;
+    std::thread thread_;
+};
+
+}  // namespace qrv::sim

@@ -1,0 +1,49 @@
+// Scripted interactions and a reply pump for session tests.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/interaction.h"
+#include "mainwin/session.h"
+
+namespace qrv::test {
+
+class ScriptedInteraction : public Interaction {
+public:
+    std::vector<std::string> messages;  // ShowMessage and Warning texts, in order
+    std::deque<std::optional<std::string>> openAnswers;
+    std::deque<std::optional<std::string>> saveAnswers;
+    std::vector<std::string> proposedNames;
+
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void Warning(const std::string& text) override { messages.push_back(text); }
+    std::optional<std::string> OpenFile(const std::string&) override {
+        if (openAnswers.empty()) return std::nullopt;
+        auto a = openAnswers.front();
+        openAnswers.pop_front();
+        return a;
+    }
+    std::optional<std::string> SaveFile(const std::string&, const std::string& proposed) override {
+        proposedNames.push_back(proposed);
+        if (saveAnswers.empty()) return std::nullopt;
+        auto a = saveAnswers.front();
+        saveAnswers.pop_front();
+        return a;
+    }
+};
+
+// Dispatches replies until none arrives for `quiet`; returns how many were handled.
+inline int Pump(MainSession& session,
+                std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
+    int n = 0;
+    while (session.Channel().WaitAndDispatch(quiet,
+                                             [&](const Report& r) { session.OnReply(r); }))
+        ++n;
+    return n;
+}
+
+}  // namespace qrv::test
