@@ -1,0 +1,269 @@
+#include "image/hex_loader.h"
+
+#include <algorithm>
+
+#include "common/hex.h"
+#include "mainwin/protocol.h"
+
+namespace qrv {
+
+namespace {
+
+constexpr int kPayloadStart = 6;  // CMD_WRITE_BLOCK payload begins at byte 6
+constexpr int kOptionWordAddress = 0x0100;
+
+void Put16(uint8_t* report, int k, int value) {
+    report[k] = static_cast<uint8_t>(value >> 8);
+    report[k + 1] = static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
+void HexLoader::ResetForImport() {
+    DownloadValues v = host_.Values();
+    v.TransferOffset = 0;
+    CurrentLine = 0;
+    v.EndAddress = 0;
+    v.ImageLength = 0;
+    image_ = ImageBuffer();
+    endSettled_ = false;
+    written_.reset();
+}
+
+void HexLoader::Load(ImageBuffer image) {
+    image_ = std::move(image);
+    DownloadValues v = host_.Values();
+    ReportBuffer& buffer = host_.Buffer();
+    v.ImageLength = 0;
+    HighestAddress = 0;
+    v.StartAddress = 0;
+    buffer.FileKind() = kPlainImage;
+    CurrentLine = 0;
+    buffer.UpdateMode() = 0;
+    endSettled_ = false;
+    written_.reset();
+    v.ImageLength = ScanImageEnd(image_, image_.LineCount());
+    CheckFirstLine();
+    host_.Controls().Memo2.lines.clear();
+}
+
+void HexLoader::SendDownloadRequest() {
+    ReportBuffer& buffer = host_.Buffer();
+    DownloadValues v = host_.Values();
+    buffer.ClearHostReport();
+    uint8_t* report = buffer.HostReport();
+    report[1] = kHostMarker;
+    report[2] = 4;
+    report[3] = CMD_DOWNLOAD_REQUEST;
+    Put16(report, 4, v.StartAddress);
+    Put16(report, 6, v.EndAddress);
+    report[25] = FileMarkerBytes[0];
+    report[26] = FileMarkerBytes[1];
+    host_.WriteHostReport();
+    buffer.ClearHostReport();
+}
+
+void HexLoader::SendNextBlock() {
+    // Lines that do not start with ':' are skipped only here, where a step begins.
+    CurrentLine = NextRecordLine(image_, CurrentLine);
+    if (CurrentLine < image_.LineCount()) {
+        PackNextReport();
+        return;
+    }
+    // The last report was full and no record line follows: the end address still
+    // points one past the last byte, so it is settled here as well.
+    SettleEndAddress();
+    SendDownloadEnd();
+}
+
+void HexLoader::PackNextReport() {
+    ReportBuffer& buffer = host_.Buffer();
+    DownloadValues v = host_.Values();
+    uint8_t* report = buffer.HostReport();
+    buffer.ClearHostReport();
+    int space = 0;  // payload bytes still free in the report begun in this step
+    int pos = 0;    // next payload byte of that report
+    const auto fill = [&](int gap) {
+        std::fill_n(report + pos, gap, kFillByte);
+        pos += gap;
+        report[2] = static_cast<uint8_t>(report[2] + gap);
+        space -= gap;
+    };
+
+    for (;;) {
+        if (CurrentLine >= image_.LineCount()) {
+            SettleEndAddress();
+            if (report[1] == kHostMarker) {
+                SendBlock();
+                return;
+            }
+            SendDownloadEnd();
+            return;
+        }
+
+        const RecordLine line(image_.Line(CurrentLine));
+        if (!line.IsRecord() || !line.HasFields()) {
+            FormatError();
+            return;
+        }
+        const int length = line.Length();
+        const int address = line.Address();
+        const int type = line.Type();
+        const bool data = line.IsData();
+        // A data record shorter than its LL says cannot be downloaded.
+        if (data && !line.Holds(RecordLine::kDataColumn, length)) {
+            FormatError();
+            return;
+        }
+
+        if (address == kOptionWordAddress && PresetOption &&
+            line.Holds(RecordLine::kDataColumn, 4)) {
+            PresetOption(static_cast<uint32_t>(line.DataByte(0)) << 24 |
+                         static_cast<uint32_t>(line.DataByte(1)) << 16 |
+                         static_cast<uint32_t>(line.DataByte(2)) << 8 | line.DataByte(3));
+        }
+
+        if (type == kRecordHeader) {
+            // A header record that goes to the programmer would overwrite the data
+            // report begun in this step: that report goes first, and the record is
+            // taken up again by the next step.
+            if (space > 0 && IsSentHeaderTag(line)) {
+                SendBlock();
+                return;
+            }
+            if (HandleHeaderRecord(line) != HeaderOutcome::Skipped) return;
+            ++CurrentLine;
+            continue;
+        }
+        if (!data) {
+            ++CurrentLine;
+            v.TransferOffset = 0;
+            continue;
+        }
+
+        if (space > 0) {
+            // A report is begun: the record joins it if it follows on or the gap fits.
+            if (address < v.EndAddress) {
+                SendBlock();
+                v.EndAddress = address;
+                v.TransferOffset = 0;
+                HighestAddress = std::max(HighestAddress, address);
+                return;
+            }
+            if (address - v.EndAddress > space || !Unwritten(v.EndAddress, address)) {
+                SendBlock();
+                v.EndAddress = address;
+                v.TransferOffset = 0;
+                if (address > HighestAddress) HighestAddress = address + length - 1;
+                return;
+            }
+            fill(address - v.EndAddress);
+            v.EndAddress = address;
+            v.TransferOffset = 0;
+        } else {
+            space = kMaxBlockPayload;
+            report[0] = 0;
+            report[1] = kHostMarker;
+            report[3] = CMD_WRITE_BLOCK;
+            pos = kPayloadStart;
+            if (v.TransferOffset > 0) {
+                // The rest of a record split over reports.
+                Put16(report, 4, v.EndAddress);
+            } else if (v.EndAddress < address && address - v.EndAddress <= kMaxBlockPayload &&
+                       Unwritten(v.EndAddress, address)) {
+                Put16(report, 4, v.EndAddress);
+                fill(address - v.EndAddress);
+            } else {
+                Put16(report, 4, address);
+            }
+        }
+
+        if (v.TransferOffset < 0 || v.TransferOffset > length) v.TransferOffset = 0;
+        const int rest = length - v.TransferOffset;
+        const auto copy = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                report[pos + i] = line.DataByte(v.TransferOffset + i);
+                written_.set(static_cast<std::size_t>((address + v.TransferOffset + i) & 0xFFFF));
+            }
+        };
+        if (rest > space) {
+            copy(space);
+            v.TransferOffset += space;
+            v.EndAddress = address + v.TransferOffset;
+            report[2] = kMaxBlockPayload;
+            SendBlock();
+            HighestAddress = std::max(HighestAddress, v.EndAddress);
+            return;
+        }
+        copy(rest);
+        report[2] = static_cast<uint8_t>(report[2] + rest);
+        pos += rest;
+        space -= rest;
+        v.EndAddress = address + length;
+        v.TransferOffset = 0;
+        ++CurrentLine;
+        if (rest > 0) HighestAddress = std::max(HighestAddress, v.EndAddress - 1);
+        if (space == 0) {
+            report[2] = kMaxBlockPayload;
+            SendBlock();
+            return;
+        }
+    }
+}
+
+bool HexLoader::Unwritten(int from, int to) const {
+    for (int a = from; a < to; ++a)
+        if (written_.test(static_cast<std::size_t>(a & 0xFFFF))) return false;
+    return true;
+}
+
+void HexLoader::SendBlock() {
+    host_.WriteHostReport();
+    AddTrace();
+}
+
+void HexLoader::AddTrace() {
+    host_.Controls().Memo2.lines.push_back(HexBytes(host_.Buffer().HostReport(), kReportSize));
+}
+
+void HexLoader::SettleEndAddress() {
+    if (endSettled_) return;
+    endSettled_ = true;
+    DownloadValues v = host_.Values();
+    v.EndAddress = std::max(v.EndAddress - 1, HighestAddress);
+    if (v.EndAddress > 0xFFFF) {
+        v.EndAddress = 0xFFFF;
+        v.ImageLength = 0xFFFF;
+    }
+}
+
+void HexLoader::SendDownloadEnd() {
+    ReportBuffer& buffer = host_.Buffer();
+    DownloadValues v = host_.Values();
+    uint8_t* report = buffer.HostReport();
+    // Byte 2 and bytes 9-64 keep what the last report left in them.
+    report[0] = 0;
+    report[1] = kHostMarker;
+    report[3] = CMD_DOWNLOAD_END;
+    Put16(report, 4, v.StartAddress);
+    Put16(report, 6, v.EndAddress);
+    report[8] = buffer.FileKind();
+    host_.WriteHostReport();
+    buffer.ClearHostReport();
+    ProgressBar& bar = host_.Controls().ProgressBar5;
+    bar.position = bar.max;
+}
+
+void HexLoader::FormatError() {
+    CurrentLine = image_.LineCount();
+    host_.UserInteraction().ShowMessage(kFormatErrorText);
+    // The programmer is mid-transfer: it is told to leave its download state,
+    // and the download display is put back, as for a refused file.
+    LoaderControls controls = host_.Controls();
+    controls.Edit1.visible = true;
+    controls.ProgressBar5.visible = false;
+    host_.Buffer().HeaderAccepted() = 0;
+    host_.SendCommand(CMD_DOWNLOAD_ABORT, 0);
+}
+
+}  // namespace qrv

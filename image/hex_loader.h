@@ -1,0 +1,134 @@
+// The file loader: imports an Intel HEX file or a production file and downloads
+// it into the programmer, one report per acknowledgement. Each RPL_BLOCK_ACK
+// makes the loader read on through the file's lines and send exactly one more
+// report: the production file's header records first, then CMD_WRITE_BLOCK
+// reports of up to 59 bytes, and finally CMD_DOWNLOAD_END.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/interaction.h"
+#include "common/toggle.h"
+#include "image/image_buffer.h"
+#include "link/report_buffer.h"
+
+namespace qrv {
+
+// Texts the loader shows.
+inline constexpr const char* kFormatErrorText = "文件格式出错!";
+inline constexpr const char* kFileRefusedText = "文件错误！无法下载！";
+
+// Report bytes the loader writes.
+inline constexpr int kMaxBlockPayload = 59;  // payload bytes of one CMD_WRITE_BLOCK
+inline constexpr uint8_t kFillByte = 0xFF;   // gaps between records
+inline constexpr uint8_t kHeaderAcceptedMark = 0xAA;
+inline constexpr uint8_t kPlainImage = 0xFF;  // FileKind of an image without configuration
+
+// The working values the loader shares with the reply dispatcher.
+struct DownloadValues {
+    int& StartAddress;
+    int& EndAddress;
+    int& ImageLength;
+    int& TransferOffset;
+};
+
+// The main window's controls the loader touches.
+struct LoaderControls {
+    TextBox& Edit1;             // file box; shown again when a download is abandoned
+    TextBox& Edit2;             // device model ("器件型号")
+    ProgressBar& ProgressBar5;  // download bar, in Edit1's place
+    LineList& Memo2;            // hidden trace of the reports sent
+    Toggle& CheckBox1;          // blank check
+    Toggle& CheckBox2;          // erase
+    Toggle& CheckBox3;          // program
+    Toggle& CheckBox4;          // verify
+    Widget& Button3;
+    Widget& Button4;
+    Widget& Button5;
+    Widget& Button6;
+};
+
+// What the loader needs from the main window's session.
+class LoaderHost {
+  public:
+    virtual ~LoaderHost() = default;
+    virtual ReportBuffer& Buffer() = 0;
+    virtual DownloadValues Values() = 0;
+    virtual LoaderControls Controls() = 0;
+    virtual Interaction& UserInteraction() = 0;
+    // Writes the HostReport as it stands.
+    virtual void WriteHostReport() = 0;
+    // Builds and sends the short command frame.
+    virtual void SendCommand(uint8_t code, uint32_t argument) = 0;
+};
+
+// What HandleHeaderRecord did with a type-0x22 line.
+enum class HeaderOutcome { Sent, Skipped, Refused };
+
+class HexLoader {
+  public:
+    explicit HexLoader(LoaderHost& host) : host_(host) {}
+
+    // Import: the values reset before the file is chosen (they stay reset when
+    // the dialog is cancelled).
+    void ResetForImport();
+    // Import: takes the chosen file's lines as the image, resets the download
+    // state, finds the end of the image and examines the first line; then
+    // empties Memo2, which from now on collects the trace.
+    void Load(ImageBuffer image);
+    // Import: sends CMD_DOWNLOAD_REQUEST (with FileMarkerBytes) and clears the
+    // HostReport.
+    void SendDownloadRequest();
+
+    // On every RPL_BLOCK_ACK (after the progress update): one more report.
+    void SendNextBlock();
+    // One packing step: reads record lines from CurrentLine on and sends exactly
+    // one report, or stops with an error.
+    void PackNextReport();
+
+    // Production files: the first-line check sets HeaderAccepted and
+    // FileMarkerBytes; HandleHeaderRecord sends, skips or refuses a type-0x22 line.
+    void CheckFirstLine();
+    HeaderOutcome HandleHeaderRecord(const RecordLine& line);
+
+    const ImageBuffer& Image() const { return image_; }
+
+    // Hand-off of the option word found at address 0x0100 to the user option
+    // chooser's preset (b0·2^24 + b1·2^16 + b2·2^8 + b3, in file order).
+    std::function<void(uint32_t word)> PresetOption;
+
+    int CurrentLine = 0;                       // next line to examine
+    int HighestAddress = 0;                    // highest address written so far
+    std::array<uint8_t, 2> FileMarkerBytes{};  // bytes 25-26 of CMD_DOWNLOAD_REQUEST
+
+  private:
+    // Sends the data report begun in this step and adds its trace line.
+    void SendBlock();
+    void AddTrace();
+    // End of image: EndAddress becomes the last address written.
+    void SettleEndAddress();
+    void SendDownloadEnd();
+    // A line the packer cannot read: the download is abandoned.
+    void FormatError();
+    HeaderOutcome Refuse();
+    // The tags of the header records that go to the programmer (ASD, QRV).
+    static bool IsSentHeaderTag(const RecordLine& line);
+
+    // Whether no data byte has been written yet at the addresses [from, to).
+    bool Unwritten(int from, int to) const;
+
+    LoaderHost& host_;
+    ImageBuffer image_;
+    // Addresses that carried record data in this download. A gap is filled only
+    // where no record has written yet, so that a file whose records are not in
+    // address order never has data overwritten by fill bytes.
+    std::bitset<0x10000> written_;
+    bool endSettled_ = false;  // EndAddress already holds the last address written
+};
+
+}  // namespace qrv

@@ -1,0 +1,117 @@
+// The import side of production files: the marker record on the first line
+// opens the gate for the header records, which go to the programmer as
+// CMD_USER_CODE_RECORD (tag ASD) and CMD_CONFIG_RECORD (tag QRV) before the image.
+#include <string>
+
+#include "image/hex_loader.h"
+#include "mainwin/protocol.h"
+
+namespace qrv {
+
+namespace {
+
+constexpr int kTagColumn = 9;          // three ASCII letters written as hex digits
+constexpr int kHeaderDataColumn = 15;  // header data start after the tag
+constexpr int kHeaderPayloadStart = 4;
+constexpr int kMaxHeaderLength = 61;  // bytes 4..64 of the report
+constexpr int kConfigBlockLength = 21;
+constexpr uint8_t kMarkerBytes[2] = {0xA5, 0x5B};
+
+// Bytes of the configuration block.
+constexpr int kConfigProductionMarker = 16;
+constexpr int kConfigModelCode = 5;
+constexpr int kShownModelChars = 10;
+constexpr int kConfigAutoSteps = 20;
+
+bool TagIs(const RecordLine& line, const char (&tag)[4]) {
+    return line.ByteAt(kTagColumn) == static_cast<uint8_t>(tag[0]) &&
+           line.ByteAt(kTagColumn + 2) == static_cast<uint8_t>(tag[1]) &&
+           line.ByteAt(kTagColumn + 4) == static_cast<uint8_t>(tag[2]);
+}
+
+uint8_t HeaderByte(const RecordLine& line, int i) {
+    return line.ByteAt(kHeaderDataColumn + 2 * i);
+}
+
+}  // namespace
+
+void HexLoader::CheckFirstLine() {
+    const RecordLine first(image_.Line(0));
+    FileMarkerBytes = {0, 0};
+    if (TagIs(first, "AMC")) {
+        host_.Buffer().HeaderAccepted() = kHeaderAcceptedMark;
+        FileMarkerBytes = {kMarkerBytes[0], kMarkerBytes[1]};
+    }
+}
+
+bool HexLoader::IsSentHeaderTag(const RecordLine& line) {
+    return TagIs(line, "ASD") || TagIs(line, "QRV");
+}
+
+HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
+    const bool userCode = TagIs(line, "ASD");
+    const bool config = TagIs(line, "QRV");
+    if (!userCode && !config) return HeaderOutcome::Skipped;
+
+    ReportBuffer& buffer = host_.Buffer();
+    if (buffer.HeaderAccepted() != kHeaderAcceptedMark) return Refuse();
+    const int length = line.Length();
+    if (!line.Holds(kHeaderDataColumn, length)) {
+        FormatError();
+        return HeaderOutcome::Refused;
+    }
+    // The record must fit the report, and a configuration record must carry the
+    // whole configuration block.
+    if (length > kMaxHeaderLength || (config && length < kConfigBlockLength)) return Refuse();
+
+    if (config) buffer.HeaderAccepted() = 0;
+    buffer.ClearHostReport();
+    uint8_t* report = buffer.HostReport();
+    report[1] = kHostMarker;
+    report[2] = static_cast<uint8_t>(length);
+    report[3] = config ? CMD_CONFIG_RECORD : CMD_USER_CODE_RECORD;
+    for (int i = 0; i < length; ++i) report[kHeaderPayloadStart + i] = HeaderByte(line, i);
+    host_.WriteHostReport();
+    if (userCode) {
+        ++CurrentLine;
+        return HeaderOutcome::Sent;
+    }
+
+    AddTrace();
+    buffer.FileKind() = HeaderByte(line, kConfigProductionMarker);
+    std::string model;
+    for (int i = 0; i < kShownModelChars; ++i) {
+        const char c = static_cast<char>(HeaderByte(line, kConfigModelCode + i));
+        if (c == '\0') break;
+        model.push_back(c);
+    }
+    LoaderControls controls = host_.Controls();
+    controls.Edit2.text = model;
+    // The file's steps rule the automatic run: the manual step controls are
+    // locked, and setting each box runs its click rule so StepFlags follows.
+    for (Toggle* box :
+         {&controls.CheckBox1, &controls.CheckBox2, &controls.CheckBox3, &controls.CheckBox4})
+        box->enabled = false;
+    for (Widget* button :
+         {&controls.Button3, &controls.Button4, &controls.Button5, &controls.Button6})
+        button->enabled = false;
+    const uint8_t steps = HeaderByte(line, kConfigAutoSteps);
+    controls.CheckBox1.SetChecked((steps & 0x01) != 0);
+    controls.CheckBox3.SetChecked((steps & 0x02) != 0);
+    controls.CheckBox2.SetChecked((steps & 0x04) != 0);
+    controls.CheckBox4.SetChecked((steps & 0x08) != 0);
+    ++CurrentLine;
+    return HeaderOutcome::Sent;
+}
+
+HeaderOutcome HexLoader::Refuse() {
+    host_.UserInteraction().ShowMessage(kFileRefusedText);
+    LoaderControls controls = host_.Controls();
+    controls.Edit1.visible = true;
+    controls.ProgressBar5.visible = false;
+    host_.Buffer().HeaderAccepted() = 0;
+    host_.SendCommand(CMD_DOWNLOAD_ABORT, 0);
+    return HeaderOutcome::Refused;
+}
+
+}  // namespace qrv

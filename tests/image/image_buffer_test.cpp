@@ -1,0 +1,105 @@
+#include "image/image_buffer.h"
+
+#include <gtest/gtest.h>
+
+namespace qrv {
+namespace {
+
+TEST(ImageBufferTest, SplitsCrLfAndLfWithoutExtraLineAtTheEnd) {
+    const ImageBuffer crlf = ImageBuffer::FromText(":00000001FF\r\n:020000040000FA\r\n");
+    ASSERT_EQ(crlf.LineCount(), 2);
+    EXPECT_EQ(crlf.Line(0), ":00000001FF");
+    EXPECT_EQ(crlf.Line(1), ":020000040000FA");
+    EXPECT_EQ(ImageBuffer::FromText("a\nb").LineCount(), 2);
+    EXPECT_EQ(ImageBuffer::FromText("").LineCount(), 0);
+}
+
+TEST(ImageBufferTest, LinesOutsideTheFileReadAsEmpty) {
+    const ImageBuffer image({":00000001FF"});
+    EXPECT_EQ(image.Line(1), "");
+    EXPECT_EQ(image.Line(-1), "");
+}
+
+TEST(RecordLineTest, ReadsFieldsByColumn) {
+    const RecordLine line(":10C01020000102030405060708090A0B0C0D0E0F77");
+    EXPECT_TRUE(line.IsRecord());
+    EXPECT_TRUE(line.HasFields());
+    EXPECT_EQ(line.Length(), 0x10);
+    EXPECT_EQ(line.Address(), 0xC010);
+    EXPECT_EQ(line.Type(), 0x20);
+    EXPECT_TRUE(line.IsData());
+    EXPECT_EQ(line.DataByte(0), 0x00);
+    EXPECT_EQ(line.DataByte(15), 0x0F);
+    EXPECT_TRUE(line.Holds(RecordLine::kDataColumn, 16));
+    EXPECT_FALSE(line.Holds(RecordLine::kDataColumn, 18));
+}
+
+TEST(RecordLineTest, LowerCaseDigitsCountLikeUpperCase) {
+    const RecordLine lower(":02abcd00fe0a00");
+    EXPECT_EQ(lower.Address(), 0xABCD);
+    EXPECT_EQ(lower.DataByte(0), 0xFE);
+    EXPECT_EQ(lower.DataByte(1), 0x0A);
+}
+
+TEST(RecordLineTest, OtherCharactersCountAsMinusOneInTheByte) {
+    // 'G' counts -1: -1*16 + 0 = -16, low 8 bits 0xF0; "0G" gives 0xFF; "GG" 0xEF.
+    const RecordLine line(":G00GGG00");
+    EXPECT_EQ(line.ByteAt(1), 0xF0);
+    EXPECT_EQ(line.ByteAt(3), 0xFF);
+    EXPECT_EQ(line.ByteAt(5), 0xEF);
+}
+
+TEST(RecordLineTest, ColumnsPastTheLineNeverReadIt) {
+    const RecordLine shortLine(":1");
+    EXPECT_TRUE(shortLine.IsRecord());
+    EXPECT_FALSE(shortLine.HasFields());
+    EXPECT_EQ(shortLine.ByteAt(1), 0x0F);  // '1', then the missing column counts -1
+    EXPECT_EQ(shortLine.ByteAt(40), 0xEF);
+    EXPECT_FALSE(RecordLine("").IsRecord());
+    EXPECT_FALSE(RecordLine(" :00000001FF").IsRecord());
+}
+
+TEST(NextRecordLineTest, SkipsNonRecordLines) {
+    const ImageBuffer image({"", "junk", ":00000001FF", "x", ":00000001FF"});
+    EXPECT_EQ(NextRecordLine(image, 0), 2);
+    EXPECT_EQ(NextRecordLine(image, 2), 2);
+    EXPECT_EQ(NextRecordLine(image, 3), 4);
+    EXPECT_EQ(NextRecordLine(image, 5), 5);
+    EXPECT_EQ(NextRecordLine(ImageBuffer({"a", "b"}), 0), 2);
+}
+
+TEST(ScanImageEndTest, EmptyFileGivesZero) {
+    EXPECT_EQ(ScanImageEnd(ImageBuffer(), 0), 0);
+}
+
+TEST(ScanImageEndTest, EndOfTheLastDataRecord) {
+    const ImageBuffer image({":020000040000FA", ":10000000000102030405060708090A0B0C0D0E0F78",
+                             ":10001000101112131415161718191A1B1C1D1E1F68", ":00000001FF"});
+    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0x20);
+}
+
+TEST(ScanImageEndTest, ExtendsBackwardsOverRecordsNotBelowTheValueFound) {
+    // Walking back: 0x0100+4 = 0x104; 0x0200 is not below it, 0x200+4 = 0x204;
+    // 0x0000 is below 0x204: stop.
+    const ImageBuffer image(
+        {":00000001FF", ":0400000001020304F2", ":0402000001020304F0", ":0401000001020304F1"});
+    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0x204);
+}
+
+TEST(ScanImageEndTest, LineZeroIsNeverExamined) {
+    const ImageBuffer image({":10800000000102030405060708090A0B0C0D0E0F78"});
+    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0);
+}
+
+TEST(ScanImageEndTest, CapsAtFFFFAndTakesType20) {
+    const ImageBuffer image({"", ":10FFF820000102030405060708090A0B0C0D0E0F78"});
+    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0xFFFF);
+}
+
+TEST(ScanImageEndTest, IgnoresOtherRecordTypesAndShortLines) {
+    const ImageBuffer image({"", ":0400000001020304F2", ":02000004FFFFFC", ":1", "text"});
+    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 4);
+}
+
+}  // namespace
+}  // namespace qrv
