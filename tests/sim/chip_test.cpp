@@ -145,13 +145,6 @@ TEST_F(Chip, AutomaticRunDoesTheSelectedStepsInOrderAndCountsAPass) {
     EXPECT_EQ(RunCounter(again.back()), 2u);
 }
 
-TEST_F(Chip, AutomaticRunWithProgramOnly) {
-    StoreImage(host, 10);
-    const auto replies = host.Send(Short(CMD_AUTO_PROGRAM, 0x10));
-    EXPECT_EQ(Codes(replies), (std::vector<uint8_t>{RPL_PROGRAM, RPL_PROGRAM, RPL_AUTO_RESULT}));
-    EXPECT_EQ(dev.Chip().flash[9], static_cast<uint8_t>(28));
-}
-
 TEST_F(Chip, RunCounterIsSentInTheHostsByteOrder) {
     StoreImage(host, 10);
     dev.SetCounters(0x0200012B, 0x0000FFFF);
@@ -337,11 +330,6 @@ TEST(ChipTime, EveryReplyWaitsTheLatencyAndStepsTheirProgrammingTime) {
     EXPECT_EQ(step[0].delayUs, 250u + 1000u);  // 1024 bytes
     EXPECT_EQ(step[1].delayUs, 250u + 500u);   // 512 bytes
     EXPECT_EQ(step[2].delayUs, 250u);          // the outcome
-}
-
-TEST(ChipTime, WithoutSpeedOnlyTheLatencyCounts) {
-    SimProgrammer dev(SimOptions{0});
-    for (const TimedReply& r : dev.HandleTimed(Short(CMD_ERASE))) EXPECT_EQ(r.delayUs, 0u);
 }
 
 }  // namespace

@@ -124,13 +124,6 @@ TEST_F(Download, ProductionFileKeepsItsRecords) {
     EXPECT_FALSE(dev.UserCode().has_value());
 }
 
-TEST_F(Download, ProductionFileWithoutUserCode) {
-    host.DownloadProduction(test::ConfigBlock(), {{0, {1}}}, 0);
-    EXPECT_EQ(dev.FileKind(), 0x42);
-    EXPECT_FALSE(dev.UserCode().has_value());
-    EXPECT_TRUE(dev.ProtocolErrors().empty());
-}
-
 TEST_F(Download, AbortDiscardsTheTransferAndKeepsTheStoredImage) {
     host.Download({{0, {1, 2, 3}}}, 2);
     host.One(FileRequest(), RPL_DOWNLOAD_READY);

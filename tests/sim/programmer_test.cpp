@@ -63,15 +63,6 @@ TEST(SimStatus, ProductionFileShowsModelStepsKindLengthAndChecksum) {
     EXPECT_EQ(r[2], Xor3To64(r));
 }
 
-TEST(SimStatus, ConfigurationWithOnlyUserOptionStepGivesNoStepBits) {
-    SimProgrammer dev(SimOptions{0});
-    test::Host host{dev};
-    host.DownloadProduction(test::ConfigBlock("QRV32K-S001", 0x11, 0, 0x02), {{0, {0}}}, 0);
-    const Report r = host.One(Short(CMD_STATUS), RPL_STATUS);
-    EXPECT_EQ(r[12], 0);
-    EXPECT_EQ(r[62], 0);
-}
-
 TEST(SimStatus, OldFirmwareReportsThreeFiveUntilReplaced) {
     SimOptions o{0};
     o.oldFirmware = true;
@@ -339,12 +330,6 @@ TEST(SimProgrammerLog, ReceivedKeepsEveryReportAndClearLogsForgetsThem) {
     EXPECT_TRUE(dev.Received().empty());
     EXPECT_TRUE(dev.Recorded().empty());
     EXPECT_TRUE(dev.ProtocolErrors().empty());
-}
-
-TEST(SimProgrammerLog, CommandNamesAreTheSystemsNames) {
-    EXPECT_EQ(CommandName(CMD_WRITE_BLOCK), "CMD_WRITE_BLOCK");
-    EXPECT_EQ(CommandName(CMD_DOWNLOAD_ABORT), "CMD_DOWNLOAD_ABORT");
-    EXPECT_EQ(CommandName(0x01), "command 0x01");
 }
 
 }  // namespace
