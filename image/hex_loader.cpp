@@ -203,6 +203,13 @@ void HexLoader::PackNextReport() {
         v.TransferOffset = 0;
         ++CurrentLine;
         if (rest > 0) HighestAddress = std::max(HighestAddress, v.EndAddress - 1);
+        if (report[2] == 0) {
+            // A record without data bytes and no fill before it: a block carries
+            // 1 to 59 bytes, so no report stays begun for it.
+            buffer.ClearHostReport();
+            space = 0;
+            continue;
+        }
         if (space == 0) {
             report[2] = kMaxBlockPayload;
             SendBlock();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ class FakeLoaderHost : public LoaderHost {
         Report r;
         std::copy_n(buffer.HostReport(), kReportSize, r.begin());
         sent.push_back(r);
+        if (device) device(r);
     }
     void SendCommand(uint8_t code, uint32_t argument) override {
         BuildShortCommand(buffer.HostReport(), code, argument, static_cast<unsigned>(EndAddress));
@@ -73,6 +75,8 @@ class FakeLoaderHost : public LoaderHost {
     Widget Button3, Button4, Button5, Button6;
     RecordingInteraction interaction;
     std::vector<Report> sent;
+    // The programmer behind the link, if any: gets every report written.
+    std::function<void(const Report&)> device;
 };
 
 // The bytes an image file describes, as a 64 KiB memory with the addresses that

@@ -279,6 +279,25 @@ TEST_F(LoaderTest, RecordsOf255BytesDownloadByteForByte) {
     EXPECT_TRUE(host.interaction.messages.empty());
 }
 
+TEST_F(LoaderTest, RecordWithoutDataNeverGivesAnEmptyBlock) {
+    // At the end of the image, and before a record below the address reached.
+    const auto reports = Download({kExtended, DataRecord(0x400, {}), kEof});
+    EXPECT_TRUE(Blocks(reports).empty());
+    EXPECT_EQ(reports.back()[3], CMD_DOWNLOAD_END);
+    const auto blocks =
+        Blocks(Download({kExtended, DataRecord(0x400, {}), DataRecord(0x200, Counting(4)), kEof}));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(Address(blocks[0]), 0x200);
+    EXPECT_EQ(blocks[0][2], 4);
+}
+
+TEST_F(LoaderTest, RecordWithoutDataAfterAShortGapCarriesTheFill) {
+    const auto blocks = Blocks(Download({kExtended, DataRecord(0x04, {}), kEof}));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0][2], 4);
+    EXPECT_EQ(Payload(blocks[0]), std::vector<uint8_t>(4, 0xFF));
+}
+
 TEST_F(LoaderTest, RecordCrossingFFFFEndsAtFFFF) {
     const auto reports = Download({kExtended, DataRecord(0xFFF0, Counting(32)), kEof});
     EXPECT_EQ(End(reports.back()), 0xFFFF);
@@ -411,7 +430,10 @@ TEST_F(LoaderTest, RandomFilesInAddressOrderAreStoredByteForByte) {
         host.sent.clear();
         const auto reports = Download(lines);
         ExpectStoredAsFile(lines, reports);
-        for (const Report& b : Blocks(reports)) ASSERT_LE(b[2], 59);
+        for (const Report& b : Blocks(reports)) {
+            ASSERT_LE(b[2], 59);
+            ASSERT_GE(b[2], 1);
+        }
     }
 }
 
