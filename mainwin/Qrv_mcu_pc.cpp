@@ -312,7 +312,8 @@ void TForm1::ConnectControls() {
 
 void TForm1::SetConfigWindow(QDialog* form2) {
     form2_ = form2;
-    form2_->installEventFilter(this);
+    form2Object_ = form2;
+    form2->installEventFilter(this);
     session_.hooks.ShowConfigWindow = [this](bool show) {
         if (!form2_) return;
         if (show) {
@@ -344,7 +345,7 @@ void TForm1::SetOptionChooser(QDialog* form3) {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     // However the configuration window goes away (Button1, its close box, Esc),
     // the next press of Button1 shows it again.
-    if (watched == form2_ && event->type() == QEvent::Hide && !event->spontaneous()) {
+    if (event->type() == QEvent::Hide && !event->spontaneous() && watched == form2Object_) {
         session_.ConfigWindowClosed();
     }
     return QWidget::eventFilter(watched, event);

@@ -99,6 +99,7 @@ class TForm1 : public QWidget {
     MainSession& session_;
     // The dialogs may go before the main window.
     QPointer<QDialog> form2_;
+    const QObject* form2Object_ = nullptr;  // only compared, never used
     QPointer<QDialog> form3_;
     // Colours last applied, so that style sheets are set only on a change.
     uint32_t panelColor_ = 0xFFFFFFFF, edit4Color_ = 0xFFFFFFFF, edit5Color_ = 0xFFFFFFFF,
