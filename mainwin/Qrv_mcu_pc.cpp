@@ -300,6 +300,10 @@ void TForm1::ConnectControls() {
             [this, &s] { UserAction([&] { s.Button12Click(); }); });
     connect(Button13, &QPushButton::clicked, this,
             [this, &s] { UserAction([&] { s.Button13Click(); }); });
+    // What the operator types into the file box (service words) is the box's
+    // text; a later render keeps it.
+    connect(Edit1, &QLineEdit::textEdited, this,
+            [&s](const QString& text) { s.form.Edit1.text = text.toStdString(); });
     QCheckBox* boxes[5] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
     Toggle* toggles[5] = {&s.form.CheckBox1, &s.form.CheckBox2, &s.form.CheckBox3,
                           &s.form.CheckBox4, &s.form.CheckBox5};

@@ -63,6 +63,7 @@ void MainSession::FormCreate() {
     form.Button12.visible = false;
     buffer.UpdateMode() = 0;
     buffer.UpdateEndSent() = 0;
+    EepromType = 1;
     ConnectProgrammer();
     link_.RegisterArrival();
     NotifyChanged();

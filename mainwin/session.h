@@ -207,6 +207,8 @@ class MainSession {
     uint8_t StepFlags = 0;
     uint8_t StatusBusy = 0;
     int TransferOffset = 0;
+    // The EEPROM type of the service functions: 1 for 24C02, 2 for 24C04.
+    uint16_t EepromType = 1;
 
     // Called after every change of the model (the view re-renders).
     std::function<void()> Changed;

@@ -188,6 +188,14 @@ TEST_F(MainWindow, ClickingAStepBoxRunsItsRuleOnce) {
     EXPECT_EQ(s.StepFlags, 0x10);
 }
 
+TEST_F(MainWindow, TextTypedIntoTheFileBoxSurvivesARender) {
+    form.Edit1->setFocus();
+    form.Edit1->insert("abcdefg");  // as typed: textEdited
+    EXPECT_EQ(s.form.Edit1.text, "abcdefg");
+    form.Render();
+    EXPECT_EQ(form.Edit1->text(), "abcdefg");
+}
+
 TEST_F(MainWindow, ConfigureShowsTheConfigurationWindowDockedAndClosesIt) {
     TForm2 form2(&form);
     form.SetConfigWindow(&form2);

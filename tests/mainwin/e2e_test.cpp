@@ -24,6 +24,7 @@ TEST_F(Operations, FormCreateSetsColoursHidesMarksAndConnects) {
     EXPECT_FALSE(s.form.Button12.visible);
     EXPECT_FALSE(s.form.Button16.visible);
     EXPECT_EQ(s.buffer.UpdateMode(), 0);
+    EXPECT_EQ(s.EepromType, 1);
     EXPECT_EQ(s.form.caption, "QRV Writer V2.6 QRV Writer connected");
     EXPECT_EQ(Written().size(), 1u);  // CMD_STATUS
     EXPECT_TRUE(s.Link().Registered());
