@@ -55,6 +55,24 @@ class OneDeviceSeam : public HidSeam {
     std::string path_;
 };
 
+// "blank,erase,program,verify" (any non-empty subset) as StepFlags bits.
+bool ParseSteps(const std::string& text, uint8_t* out) {
+    uint8_t flags = 0;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string name = text.substr(from, comma - from);
+        const StepRow* row = nullptr;
+        for (const StepRow& r : kStepRows)
+            if (name == r.name) row = &r;
+        if (!row) return false;
+        flags = static_cast<uint8_t>(flags | row->flag);
+        from = comma + 1;
+    }
+    *out = flags;
+    return true;
+}
+
 bool ParseSeconds(const std::string& text, std::chrono::milliseconds* out) {
     if (text.empty()) return false;
     char* end = nullptr;
@@ -76,6 +94,10 @@ void Usage(FILE* out) {
                  "  --device PATH         use the programmer at PATH (see 'list')\n"
                  "  --timeout SECONDS     give up when the programmer does not answer for\n"
                  "                        that long (default 30)\n"
+                 "  --steps LIST          the steps of 'auto': a comma-separated list of\n"
+                 "                        blank, erase, program, verify (default: erase,\n"
+                 "                        program, verify and the steps the programmer\n"
+                 "                        selects; a production file's steps are its own)\n"
                  "  --trace               write every report to stderr: '> ' sent, '< '\n"
                  "                        received, 130 hex digits\n"
                  "%s\n"
@@ -128,6 +150,16 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                 return std::nullopt;
             }
             options.device = v;
+        } else if (arg == "--steps" || arg.rfind("--steps=", 0) == 0) {
+            uint8_t steps = 0;
+            if (!value(i, arg, "--steps", &v) || !ParseSteps(v, &steps)) {
+                std::fprintf(err,
+                             "%s: --steps needs a comma-separated list of blank, erase, program, "
+                             "verify\n",
+                             kTool);
+                return std::nullopt;
+            }
+            options.steps = steps;
         } else if (const Command* c = FindCommand(arg)) {
             std::string argument;
             if (c->argument) {
@@ -185,7 +217,30 @@ int Context::Connect() {
         return std::nullopt;
     });
     connected_ = statusFresh = rc == kExitOk;
-    return rc;
+    if (rc != kExitOk) return rc;
+    return ChooseSteps();
+}
+
+int Context::ChooseSteps() {
+    MainWindowModel& f = session_->form;
+    bool boxesEnabled = true;
+    for (int n = 1; n <= 4; ++n) boxesEnabled = boxesEnabled && f.StepBox(n).enabled;
+    if (!boxesEnabled) {
+        if (!options.steps) return kExitOk;
+        std::fprintf(err,
+                     "%s: --steps: the programmer holds a production file, whose steps decide\n",
+                     kTool);
+        return kExitUsage;
+    }
+    // Setting a box runs its click rule, which keeps StepFlags.
+    for (int n = 1; n <= 4; ++n) {
+        const uint8_t flag = kStepRows[n - 1].flag;
+        if (options.steps)
+            f.StepBox(n).SetChecked((*options.steps & flag) != 0);
+        else if (flag == kStepErase || flag == kStepVerify)
+            f.StepBox(n).SetChecked(true);
+    }
+    return kExitOk;
 }
 
 int Context::Await(const std::function<std::optional<int>(const Report&)>& onReply) {

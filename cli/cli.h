@@ -31,6 +31,8 @@ struct Options {
     bool trace = false;
     std::chrono::milliseconds timeout = kDefaultTimeout;
     std::optional<std::string> device;
+    // The steps of the automatic run (StepFlags bits), chosen with --steps.
+    std::optional<uint8_t> steps;
     // The commands in order, each with its argument (empty when it takes none).
     std::vector<std::pair<std::string, std::string>> commands;
 };
@@ -81,6 +83,11 @@ class Context {
     // wrong model) the command has failed: the wait takes the replies that
     // still belong to it while they come, then ends with kExitFailure.
     int Await(const std::function<std::optional<int>(const Report&)>& onReply);
+
+    // Ticks the step boxes as the operator would: the --steps choice, or else
+    // erase and verify beside the steps the status selected. A production
+    // file's steps are the programmer's: its boxes stay as they are.
+    int ChooseSteps();
 
     // Whether the status in the session is the one the connection just read.
     bool statusFresh = false;

@@ -17,6 +17,7 @@
 
 #include "config/Qrv_mcu_confige.h"
 #include "mainwin/Qrv_mcu_pc.h"
+#include "sim/sim_seam.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/scripted.h"
 
@@ -264,6 +265,51 @@ TEST_F(ConnectedWindow, AnAutomaticRunMovesBarsMarksAndPanel) {
     EXPECT_TRUE(form.Image4->isVisibleTo(&form));
     EXPECT_TRUE(form.Image9->isVisibleTo(&form));
     EXPECT_FALSE(form.Image5->isVisibleTo(&form));
+}
+
+// The window on the simulated programmer, as `qrv-writer --simulate` runs it.
+struct SimulatedWindow : WithApplication, ::testing::Test {
+    sim::SimSeam seam{[] {
+        sim::SimOptions o;
+        o.latencyUs = 0;
+        return o;
+    }()};
+    test::ScriptedInteraction ui;
+    InstantClock clock;
+    MainSession s{seam, ui, clock};
+    TForm1 form{s};
+    void SetUp() override {
+        s.Channel().SetPoster([this] { form.PostReply(); });
+        form.show();
+    }
+    void TearDown() override {
+        s.Link().CloseReadSide();
+        s.Channel().SetPoster({});
+    }
+};
+
+TEST_F(SimulatedWindow, ClickingTheAutomaticRunRunsTheStepsWithBarsAndMarks) {
+    s.FormCreate();
+    ASSERT_TRUE(PumpUntil([&] { return form.windowTitle() == " QRV MCU Writer V3.6"; }));
+    for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox4}) box->click();
+    EXPECT_EQ(s.StepFlags, 0x17);
+    for (int run = 1; run <= 2; ++run) {
+        form.Button2->click();
+        // Each run starts from an empty display.
+        EXPECT_EQ(form.Panel1->text().toStdString(), "编程开始");
+        EXPECT_EQ(form.ProgressBar4->value(), 0);
+        EXPECT_FALSE(form.Image5->isVisibleTo(&form));
+        ASSERT_TRUE(PumpUntil([&] { return form.Edit4->text() == QString::number(run); }));
+    }
+    EXPECT_EQ(form.Panel1->text().toStdString(), "编程成功");
+    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(0, 0x80, 0));
+    for (QProgressBar* bar :
+         {form.ProgressBar1, form.ProgressBar2, form.ProgressBar3, form.ProgressBar4})
+        EXPECT_EQ(bar->value(), 100) << bar->objectName().toStdString();
+    for (QLabel* pass : {form.Image2, form.Image3, form.Image4, form.Image5})
+        EXPECT_TRUE(pass->isVisibleTo(&form)) << pass->objectName().toStdString();
+    for (QLabel* fail : {form.Image6, form.Image7, form.Image8, form.Image9})
+        EXPECT_FALSE(fail->isVisibleTo(&form)) << fail->objectName().toStdString();
 }
 
 }  // namespace

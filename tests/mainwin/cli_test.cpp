@@ -135,6 +135,51 @@ TEST(CliSimulated, ListShowsTheProgrammerAndDevicePicksIt) {
     EXPECT_NE(other.err.find("no programmer at /dev/hidraw9"), std::string::npos);
 }
 
+TEST(CliSimulated, AutoPassesWithTheDefaultSteps) {
+    ToolRun r = RunTool({"--simulate=latency-us=0", "auto"});
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out,
+              "erase: passed\nprogram: passed\nverify: passed\nresult: 编程成功 (passed: 1)\n");
+}
+
+TEST(CliSimulated, AFailingVerifyExitsOneWithTheFailure) {
+    ToolRun r = RunTool({"--simulate=fail=verify,latency-us=0", "auto"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out,
+              "erase: passed\nprogram: passed\nverify: failed\nresult: 编程失败 (failed: 1)\n");
+}
+
+TEST(CliSimulated, NoChipExitsOneWithTheMessage) {
+    ToolRun r = RunTool({"--simulate=no-chip,latency-us=0", "auto"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.err, "没有检测到芯片，请放入芯片!\n");
+}
+
+TEST(CliSimulated, StepsChooseTheRunAndCountersCarryOver) {
+    ToolRun r =
+        RunTool({"--simulate=latency-us=0", "--steps", "blank,program", "auto", "auto", "status"});
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.out,
+              "blank: passed\nprogram: passed\nresult: 编程成功 (passed: 1)\n"
+              "blank: passed\nprogram: passed\nresult: 编程成功 (passed: 2)\n"
+              "caption:  QRV MCU Writer V3.6\nmodel: \nchecksum: 0000H\npassed: 2\nfailed: 0\n");
+}
+
+TEST(CliSimulated, ASingleFailingStepExitsOne) {
+    ToolRun r = RunTool({"--simulate=fail=erase,latency-us=0", "erase", "program"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "erase: failed\n");
+}
+
+TEST(CliArguments, StepsTakeTheStepNames) {
+    auto o = cli::ParseArguments({"--steps=verify,erase", "auto"}, stderr);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(*o->steps, kStepVerify | kStepErase);
+    for (auto bad : {"", "verify,", "Verify", "program,flash"})
+        EXPECT_EQ(RunTool({"--simulate", "--steps", bad, "auto"}).rc, 2) << bad;
+}
+
 TEST(CliNoProgrammer, NothingAttachedExitsThree) {
     test::FakeSeam empty;
     ToolRun r = RunTool({"status"}, &empty);
@@ -176,6 +221,33 @@ TEST_F(Scripted, SeveralCommandsRunInOrderOnOneConnection) {
     const Report run = dev.Written()[2];
     EXPECT_EQ(run[8], 0x17);
     EXPECT_EQ(run[6], 0x10);
+}
+
+TEST_F(Scripted, ByDefaultEraseAndVerifyJoinTheStepsOfThePlainImage) {
+    Report status = CurrentStatus();
+    status[12] = 0x01;
+    Script({status, MakeReply(RPL_AUTO_RESULT)});
+    EXPECT_EQ(RunTool({"auto"}, &seam).rc, 0);
+    EXPECT_EQ(dev.Written()[1][8], kStepBlankCheck | kStepErase | kStepProgram | kStepVerify);
+}
+
+TEST_F(Scripted, AProductionFileKeepsItsOwnSteps) {
+    Report status = CurrentStatus();
+    status[12] = 0x04;
+    status[26] = 0x01;
+    Script({status, MakeReply(RPL_AUTO_RESULT)});
+    EXPECT_EQ(RunTool({"auto"}, &seam).rc, 0);
+    EXPECT_EQ(dev.Written()[1][8], kStepProgram | kStepVerify);
+}
+
+TEST_F(Scripted, StepsAreRefusedWhenAProductionFileDecidesThem) {
+    Report status = CurrentStatus();
+    status[26] = 0x01;
+    Script({status});
+    ToolRun r = RunTool({"--steps", "program", "auto"}, &seam);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("production file"), std::string::npos);
+    EXPECT_EQ(SentCodes(), std::vector<uint8_t>{CMD_STATUS});
 }
 
 TEST_F(Scripted, AStepWhoseFailMarkShowsExitsOneAndStopsTheCall) {
