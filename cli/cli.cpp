@@ -270,6 +270,9 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
 void Context::ShowProgress(const char* what, int percent) {
     if (!progressAllowed_) return;
     percent = std::clamp(percent, 0, 100);
+    if (progressShown_ && progressWhat_ == what && progressPercent_ == percent) return;
+    progressWhat_ = what;
+    progressPercent_ = percent;
     const int width = 30;
     const int filled = percent * width / 100;
     std::fprintf(err, "\r%-8s [%s%s] %3d%%", what,

@@ -104,6 +104,8 @@ class Context {
     std::unique_ptr<MainSession> session_;
     bool connected_ = false;
     bool progressShown_ = false;
+    std::string progressWhat_;
+    int progressPercent_ = -1;
     bool progressAllowed_ = false;
 };
 
