@@ -142,15 +142,6 @@ TEST(EndToEndOptions, AnOldFirmwareIsOfferedTheUpdate) {
     EXPECT_EQ(run.s.form.caption, "QRV Writer V2.6 QRV Writer connected");
 }
 
-TEST(EndToEndOptions, ACorruptedStatusIsAskedForAgain) {
-    sim::SimOptions o = Quick();
-    o.badStatus = true;
-    Simulated run(o);
-    run.Start();
-    EXPECT_EQ(run.s.form.caption, "QRV Writer V2.6 QRV Writer connected X X");
-    EXPECT_FALSE(run.s.StatusRetried());
-}
-
 TEST(EndToEndOptions, ResendRequestsRepeatTheCommandAndTheRunCompletes) {
     sim::SimOptions o = Quick();
     o.resendEvery = 2;
