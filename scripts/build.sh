@@ -6,7 +6,7 @@ flavour=${1:-plain}
 case "$flavour" in
   plain) dir=build;      args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   asan)  dir=build-asan; args=(-DCMAKE_BUILD_TYPE=Debug -DQRV_SANITIZE=address -DQRV_BUILD_BENCH=OFF) ;;
-  tsan)  dir=build-tsan; args=(-DCMAKE_BUILD_TYPE=Debug -DQRV_SANITIZE=thread -DQRV_BUILD_BENCH=OFF) ;;
+  tsan)  dir=build-tsan; args=(-DCMAKE_BUILD_TYPE=Debug -DQRV_SANITIZE=thread -DQRV_BUILD_BENCH=OFF -DQRV_BUILD_GUI=OFF) ;;
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
 cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null

@@ -1,10 +1,27 @@
 #include "sim/programmer.h"
 
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <utility>
+
+#include "common/hex.h"
+#include "mainwin/protocol.h"
+
 namespace qrv::sim {
 
 namespace {
-constexpr uint8_t kCmdStatus = 0x35;
-constexpr uint8_t kRplStatus = 0x35;
+
+constexpr uint8_t kStepBlank = 0x01;
+constexpr uint8_t kStepErase = 0x02;
+constexpr uint8_t kStepVerify = 0x04;
+constexpr uint8_t kStepProgram = 0x10;
+constexpr uint32_t kStepMask = kStepBlank | kStepErase | kStepVerify | kStepProgram;
+
+constexpr uint8_t kAutoStepsUserOption = 0x02;  // configuration block byte 20, bit 1
+constexpr uint8_t kProtectionBits = 0x07;       // read protection, debug protection, hard lock
+
+constexpr uint8_t kOscCustom = 0x23;
 
 Report NewReply(uint8_t code) {
     Report r{};
@@ -13,33 +30,838 @@ Report NewReply(uint8_t code) {
     r[3] = code;
     return r;
 }
+
+void Put16(Report& r, std::size_t k, unsigned v) {
+    r[k] = static_cast<uint8_t>(v >> 8);
+    r[k + 1] = static_cast<uint8_t>(v);
+}
+
+void Put32(Report& r, std::size_t k, uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i) r[k + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+unsigned Get16(const Report& c, std::size_t k) {
+    return static_cast<unsigned>(c[k] << 8 | c[k + 1]);
+}
+
+// Little-endian 16-bit field of the custom calibration report.
+unsigned GetLe16(const Report& c, std::size_t k) {
+    return static_cast<unsigned>(c[k] | c[k + 1] << 8);
+}
+
+uint32_t Argument(const Report& c) {
+    return static_cast<uint32_t>(c[8]) | static_cast<uint32_t>(c[9]) << 8 |
+           static_cast<uint32_t>(c[10]) << 16 | static_cast<uint32_t>(c[11]) << 24;
+}
+
+uint16_t Sum16(const uint8_t* data, std::size_t count) {
+    return static_cast<uint16_t>(std::accumulate(data, data + count, 0u));
+}
+
+std::string Hex16(unsigned v) {
+    return "0x" + H4(v);
+}
+
+Report Outcome(uint8_t code, uint8_t status, unsigned count) {
+    Report r = NewReply(code);
+    r[6] = status;
+    Put16(r, 7, std::min(count, 0xFFFFu));
+    return r;
+}
+
+Report DownloadError() {
+    Report r = NewReply(RPL_DOWNLOAD_ERROR);
+    r[6] = 1;
+    return r;
+}
+
+uint8_t StepReplyCode(ChipStep step) {
+    switch (step) {
+        case ChipStep::BlankCheck:
+            return RPL_BLANK_CHECK;
+        case ChipStep::Erase:
+            return RPL_ERASE;
+        case ChipStep::Program:
+            return RPL_PROGRAM;
+        case ChipStep::Verify:
+            return RPL_VERIFY;
+        case ChipStep::None:
+            break;
+    }
+    return 0;
+}
+
+bool IsAllZero(const Report& r) {
+    return std::all_of(r.begin(), r.end(), [](uint8_t b) { return b == 0; });
+}
+
 }  // namespace
+
+// Collects the replies of one report with the time before each: the latency,
+// plus the work time of the bytes a step processed before that reply.
+class SimProgrammer::Replies {
+  public:
+    explicit Replies(const SimOptions& options)
+        : latencyUs_(static_cast<uint32_t>(std::max(options.latencyUs, 0))),
+          bytesPerSecond_(std::max(options.bytesPerSecond, 0)) {}
+
+    void Add(const Report& r, uint64_t workBytes = 0) {
+        uint64_t us = latencyUs_;
+        if (bytesPerSecond_ > 0)
+            us += workBytes * 1000000u / static_cast<uint64_t>(bytesPerSecond_);
+        us = std::min<uint64_t>(us, std::numeric_limits<uint32_t>::max());
+        list.push_back({r, static_cast<uint32_t>(us)});
+    }
+
+    std::vector<TimedReply> list;
+
+  private:
+    uint32_t latencyUs_;
+    int bytesPerSecond_;
+};
 
 SimProgrammer::SimProgrammer(SimOptions options) : options_(options) {}
 
 std::vector<Report> SimProgrammer::Handle(const Report& command) {
-    if (command[1] != kHostMarker) return {};
-    switch (command[3]) {
-        case kCmdStatus: return {StatusReply()};
-        default: return {};
+    std::vector<Report> out;
+    for (const TimedReply& t : HandleTimed(command)) out.push_back(t.report);
+    return out;
+}
+
+std::vector<TimedReply> SimProgrammer::HandleTimed(const Report& command) {
+    Replies out(options_);
+    if (received_.size() >= kReceivedLogLimit) received_.pop_front();
+    received_.push_back(command);
+
+    if (resendPending_) {
+        // The report asked for again. A host that had cleared its report after
+        // sending writes 65 zero bytes; the device then works with what it got
+        // the first time.
+        resendPending_ = false;
+        if (command == resendOriginal_ || IsAllZero(command)) {
+            Dispatch(resendOriginal_, out);
+        } else {
+            Error(command[3], "is not the report that RPL_RESEND asked for again");
+            Dispatch(command, out);
+        }
+        return std::move(out.list);
+    }
+
+    if (options_.resendEvery > 0 && command[0] == 0 && command[1] == kHostMarker) {
+        ++reportsCounted_;
+        if (reportsCounted_ % static_cast<uint64_t>(options_.resendEvery) == 0) {
+            resendPending_ = true;
+            resendOriginal_ = command;
+            ++resendRequests_;
+            out.Add(NewReply(RPL_RESEND));
+            return std::move(out.list);
+        }
+    }
+    Dispatch(command, out);
+    return std::move(out.list);
+}
+
+void SimProgrammer::PowerCycle() {
+    transfer_ = Transfer{};
+    resendPending_ = false;
+}
+
+std::string SimProgrammer::FirmwareVersion() const {
+    return options_.oldFirmware && !firmwareUpdated_ ? "3.5" : "3.6";
+}
+
+void SimProgrammer::SetCounters(uint32_t success, uint32_t failure) {
+    successCount_ = success;
+    failureCount_ = failure;
+}
+
+std::vector<RecordedCommand> SimProgrammer::RecordedOf(uint8_t code) const {
+    std::vector<RecordedCommand> out;
+    for (const RecordedCommand& r : recorded_)
+        if (r.code == code) out.push_back(r);
+    return out;
+}
+
+void SimProgrammer::ClearLogs() {
+    received_.clear();
+    recorded_.clear();
+    protocolErrors_.clear();
+}
+
+void SimProgrammer::Error(uint8_t code, const std::string& what) {
+    if (protocolErrors_.size() < kErrorLogLimit)
+        protocolErrors_.push_back(CommandName(code) + ": " + what);
+}
+
+// The short command frame: length 6, bytes 4-5 zero, byte 12 the low byte of
+// the sum of bytes 2..8. A frame that fails the check is dropped.
+bool SimProgrammer::CheckShortFrame(const Report& c) {
+    if (c[2] != 6) {
+        Error(c[3], "length byte is " + std::to_string(c[2]) + ", not 6");
+        return false;
+    }
+    if (c[4] != 0 || c[5] != 0) {
+        Error(c[3], "bytes 4-5 are " + Hex16(Get16(c, 4)) + ", not 0");
+        return false;
+    }
+    unsigned sum = 0;
+    for (std::size_t k = 2; k <= 8; ++k) sum += c[k];
+    if (c[12] != static_cast<uint8_t>(sum)) {
+        Error(c[3], "checksum byte is 0x" + H2(c[12]) + ", the frame sums to 0x" +
+                        H2(static_cast<uint8_t>(sum)));
+        return false;
+    }
+    return true;
+}
+
+void SimProgrammer::ExpectArgument(const Report& c, bool ok) {
+    if (!ok) {
+        const uint32_t arg = Argument(c);
+        Error(c[3],
+              "argument 0x" + H4(arg >> 16) + H4(arg & 0xFFFF) + " is not one the host sends");
     }
 }
 
-Report SimProgrammer::StatusReply() const {
-    Report r = NewReply(kRplStatus);
-    auto put32 = [&r](std::size_t k, uint32_t v) {
-        for (int i = 0; i < 4; ++i) r[k + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
+void SimProgrammer::Dispatch(const Report& c, Replies& out) {
+    if (c[0] != 0) {
+        Error(c[3], "report ID is " + std::to_string(c[0]) + ", not 0");
+        return;
+    }
+    if (c[1] != kHostMarker) {
+        Error(c[3], "byte 1 is 0x" + H2(c[1]) + ", not the marker ':'");
+        return;
+    }
+    const uint8_t code = c[3];
+    const uint32_t arg = Argument(c);
+    auto record = [&](uint32_t argument) { recorded_.push_back({code, argument, c}); };
+
+    switch (code) {
+        case CMD_DOWNLOAD_REQUEST:
+            OnDownloadRequest(c, out);
+            return;
+        case CMD_DOWNLOAD_BEGIN:
+            OnDownloadBegin(c, out);
+            return;
+        case CMD_WRITE_BLOCK:
+            OnWriteBlock(c, out);
+            return;
+        case CMD_USER_CODE_RECORD:
+            OnUserCodeRecord(c, out);
+            return;
+        case CMD_CONFIG_RECORD:
+            OnConfigRecord(c, out);
+            return;
+        case CMD_DOWNLOAD_END:
+            OnDownloadEnd(c, out);
+            return;
+        case CMD_READ_CACHE:
+            if (c[2] != 4) {
+                Error(code, "length byte is " + std::to_string(c[2]) + ", not 4");
+                return;
+            }
+            ReadCache(c, out);
+            return;
+        case CMD_OSC_CALIBRATE:
+            if (c[2] == 9) {
+                // The custom-frequency report: F, and the bounds and trim start
+                // the host derives from it, low byte first.
+                const int f = static_cast<int>(GetLe16(c, 9));
+                const bool zeros = c[4] == 0 && c[5] == 0 && c[6] == 0 && c[7] == 0;
+                if (!zeros || c[8] != kOscCustom) {
+                    Error(code,
+                          "custom calibration report without zero bytes 4-7 and 0x23 in byte 8");
+                    return;
+                }
+                if (f < 14000 || f > 20000) {
+                    Error(code,
+                          "custom frequency " + std::to_string(f) + " kHz outside 14000..20000");
+                } else {
+                    const int lower = 36000000 / ((f + f / 1000) / 20);
+                    const int upper = 36000000 / ((f - f / 1000) / 20);
+                    const int trim = 511 - (20000 - f) / 12;
+                    if (static_cast<int>(GetLe16(c, 11)) != lower ||
+                        static_cast<int>(GetLe16(c, 13)) != upper ||
+                        static_cast<int>(GetLe16(c, 15)) != trim)
+                        Error(code, "count bounds or trim start do not belong to " +
+                                        std::to_string(f) + " kHz");
+                }
+                record(c[8]);
+                return;
+            }
+            if (!CheckShortFrame(c)) return;
+            ExpectArgument(c, arg == 8 || arg == 32 || arg == 170);
+            record(arg);
+            return;
+        default:
+            break;
+    }
+
+    switch (code) {
+        case CMD_STATUS:
+        case CMD_BLANK_CHECK:
+        case CMD_ERASE:
+        case CMD_PROGRAM:
+        case CMD_VERIFY:
+        case CMD_AUTO_PROGRAM:
+        case CMD_READ_CHECKSUM:
+        case CMD_READ_CHIP:
+        case CMD_ERASE_STORAGE:
+        case CMD_DOWNLOAD_ABORT:
+        case CMD_SET_OPTION:
+        case CMD_USER_OPTION:
+        case CMD_WRITER_MODE:
+        case CMD_EEPROM_READ:
+        case CMD_EEPROM_WRITE:
+            if (!CheckShortFrame(c)) return;
+            break;
+        default:
+            Error(code, "unknown command code");
+            return;
+    }
+
+    switch (code) {
+        case CMD_STATUS:
+            ExpectArgument(c, arg == 0);
+            out.Add(StatusReply());
+            return;
+        case CMD_BLANK_CHECK:
+            ExpectArgument(c, (arg & ~kStepMask) == 0);
+            if (ChipReady(out)) RunStep(ChipStep::BlankCheck, out);
+            return;
+        case CMD_ERASE:
+        case CMD_PROGRAM:
+        case CMD_VERIFY:
+            ExpectArgument(c, arg == 0);
+            if (ChipReady(out))
+                RunStep(code == CMD_ERASE     ? ChipStep::Erase
+                        : code == CMD_PROGRAM ? ChipStep::Program
+                                              : ChipStep::Verify,
+                        out);
+            return;
+        case CMD_AUTO_PROGRAM:
+            ExpectArgument(c, (arg & ~kStepMask) == 0);
+            AutoProgram(arg, out);
+            return;
+        case CMD_READ_CHECKSUM:
+            ExpectArgument(c, arg == 0);
+            if (ChipReady(out)) {
+                Report r = NewReply(RPL_CHECKSUM);
+                Put16(r, 7, ChipChecksum());
+                out.Add(r);
+            }
+            return;
+        case CMD_READ_CHIP:
+            ExpectArgument(c, arg == 0);
+            if (ChipReady(out)) ReadChip(out);
+            return;
+        case CMD_ERASE_STORAGE:
+            ExpectArgument(c, arg == 0);
+            EraseStorage();
+            out.Add(NewReply(RPL_STORAGE_ERASED));
+            return;
+        case CMD_DOWNLOAD_ABORT:
+            ExpectArgument(c, arg == 0);
+            transfer_ = Transfer{};  // whatever was received is discarded
+            return;
+        case CMD_SET_OPTION:
+            record(arg);
+            return;
+        case CMD_USER_OPTION:
+            ExpectArgument(c, arg == 0);
+            record(arg);
+            return;
+        case CMD_WRITER_MODE: {
+            static constexpr uint32_t kModes[] = {0xA5,   0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF,
+                                                  0x8FFF, 0xFFFF, 0xA6,   0xA7};
+            ExpectArgument(
+                c, std::find(std::begin(kModes), std::end(kModes), arg) != std::end(kModes));
+            record(arg);
+            return;
+        }
+        case CMD_EEPROM_READ:
+        case CMD_EEPROM_WRITE: {
+            // EEPROM type (1 = 24C02, 2 = 24C04) times 256 plus the device
+            // address (0xA0..0xA7, or 0 before one was chosen).
+            const uint32_t type = arg >> 8;
+            const uint32_t device = arg & 0xFF;
+            ExpectArgument(
+                c, (type == 1 || type == 2) && (device == 0 || (device >= 0xA0 && device <= 0xA7)));
+            record(arg);
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+// --- Download -------------------------------------------------------------
+
+void SimProgrammer::FailTransfer(uint8_t code, const std::string& what, Replies& out) {
+    Error(code, what);
+    transfer_ = Transfer{};
+    transfer_.phase = Phase::Failed;
+    out.Add(DownloadError());
+}
+
+void SimProgrammer::Acknowledge(uint32_t count, Replies& out) {
+    Report r = NewReply(RPL_BLOCK_ACK);
+    Put16(r, 5, std::min<uint32_t>(count, 0xFFFF));
+    out.Add(r);
+}
+
+void SimProgrammer::OnDownloadRequest(const Report& c, Replies& out) {
+    transfer_ = Transfer{};  // a new request replaces an unfinished download
+    const bool firmware = c[10] == 0xBB && c[11] == 0xCC;
+    const bool production = c[25] == 0xA5 && c[26] == 0x5B;
+    const unsigned start = Get16(c, 4);
+    const unsigned end = Get16(c, 6);
+    const uint8_t code = c[3];
+    if (c[2] != 4)
+        return FailTransfer(code, "length byte is " + std::to_string(c[2]) + ", not 4", out);
+    if (!firmware && (c[10] != 0 || c[11] != 0))
+        return FailTransfer(code, "bytes 10-11 are neither the firmware mark BB CC nor 0", out);
+    if (!production && (c[25] != 0 || c[26] != 0))
+        return FailTransfer(code, "bytes 25-26 are neither the production-file marker A5 5B nor 0",
+                            out);
+    if (firmware && production)
+        return FailTransfer(code, "carries both the firmware mark and the production-file marker",
+                            out);
+    if (firmware && (start != 0 || end != kFirmwareSize))
+        return FailTransfer(code,
+                            "firmware replacement for " + Hex16(start) + ".." + Hex16(end) +
+                                " instead of 0x0000..0xDFD8",
+                            out);
+    if (!firmware && (start != 0 || end != 0))
+        return FailTransfer(
+            code,
+            "file download with addresses " + Hex16(start) + ", " + Hex16(end) + " instead of 0, 0",
+            out);
+    transfer_.phase = Phase::Requested;
+    transfer_.firmware = firmware;
+    transfer_.production = production;
+    transfer_.start = start;
+    transfer_.end = end;
+    out.Add(NewReply(RPL_DOWNLOAD_READY));
+}
+
+void SimProgrammer::OnDownloadBegin(const Report& c, Replies& out) {
+    const uint8_t code = c[3];
+    switch (transfer_.phase) {
+        case Phase::Idle:
+            Error(code, "without CMD_DOWNLOAD_REQUEST");
+            return;
+        case Phase::Receiving:
+            return FailTransfer(code, "a second CMD_DOWNLOAD_BEGIN", out);
+        case Phase::Failed:
+            return FailTransfer(code, "after RPL_DOWNLOAD_ERROR, before CMD_DOWNLOAD_ABORT", out);
+        case Phase::Requested:
+            break;
+    }
+    if (c[2] != 4)
+        return FailTransfer(code, "length byte is " + std::to_string(c[2]) + ", not 4", out);
+    if (Get16(c, 4) != transfer_.start || Get16(c, 6) != transfer_.end)
+        return FailTransfer(code,
+                            "addresses " + Hex16(Get16(c, 4)) + ", " + Hex16(Get16(c, 6)) +
+                                " differ from the request's " + Hex16(transfer_.start) + ", " +
+                                Hex16(transfer_.end),
+                            out);
+    transfer_.phase = Phase::Receiving;
+    if (!transfer_.firmware) transfer_.staging.assign(kStoreSize, 0xFF);
+    Acknowledge(0, out);
+}
+
+bool SimProgrammer::InsideTransfer(const Report& c, Replies& out) {
+    switch (transfer_.phase) {
+        case Phase::Idle:
+            Error(c[3], "outside a download");
+            return false;
+        case Phase::Requested:
+            FailTransfer(c[3], "before CMD_DOWNLOAD_BEGIN", out);
+            return false;
+        case Phase::Failed:
+            FailTransfer(c[3], "after RPL_DOWNLOAD_ERROR, before CMD_DOWNLOAD_ABORT", out);
+            return false;
+        case Phase::Receiving:
+            return true;
+    }
+    return false;
+}
+
+void SimProgrammer::OnWriteBlock(const Report& c, Replies& out) {
+    if (!InsideTransfer(c, out)) return;
+    const uint8_t code = c[3];
+    const unsigned n = c[2];
+    const unsigned address = Get16(c, 4);
+    if (n < 1 || n > 59)
+        return FailTransfer(code, "block count " + std::to_string(n) + " outside 1..59", out);
+    if (address + n > kStoreSize)
+        return FailTransfer(
+            code,
+            std::to_string(n) + " bytes at " + Hex16(address) + " run past the 64 KiB storage",
+            out);
+    if (transfer_.firmware) {
+        if (address != transfer_.firmwareData.size())
+            return FailTransfer(code,
+                                "firmware block at offset " + std::to_string(address) +
+                                    ", expected " + std::to_string(transfer_.firmwareData.size()),
+                                out);
+        if (address + n > kFirmwareSize)
+            return FailTransfer(code, "firmware longer than 57304 bytes", out);
+    }
+    ++transfer_.blocks;
+    if (options_.downloadErrorAt > 0 && transfer_.blocks == options_.downloadErrorAt) {
+        // The programmer could not store this block (misbehaviour on request).
+        transfer_ = Transfer{};
+        transfer_.phase = Phase::Failed;
+        out.Add(DownloadError());
+        return;
+    }
+    const uint8_t* data = c.data() + 6;
+    if (transfer_.firmware) {
+        transfer_.firmwareData.insert(transfer_.firmwareData.end(), data, data + n);
+    } else {
+        std::copy(data, data + n, transfer_.staging.begin() + address);
+        transfer_.stagedLength = std::max(transfer_.stagedLength, address + n);
+    }
+    transfer_.sawData = true;
+    transfer_.received += n;
+    Acknowledge(transfer_.received, out);
+}
+
+// Production records come only in a download announced as a production file,
+// before any image data, user code before configuration, one of each.
+bool SimProgrammer::CheckRecordPlace(const Report& c, Replies& out) {
+    if (!transfer_.production) {
+        FailTransfer(c[3], "in a download without the production-file marker", out);
+        return false;
+    }
+    if (transfer_.sawData) {
+        FailTransfer(c[3], "after image data", out);
+        return false;
+    }
+    if (transfer_.config) {
+        FailTransfer(c[3], "after the configuration record", out);
+        return false;
+    }
+    return true;
+}
+
+void SimProgrammer::OnUserCodeRecord(const Report& c, Replies& out) {
+    if (!InsideTransfer(c, out) || !CheckRecordPlace(c, out)) return;
+    const uint8_t code = c[3];
+    if (transfer_.userCode) return FailTransfer(code, "a second user code record", out);
+    const unsigned length = c[2];
+    if (length < 2 || length > 61)
+        return FailTransfer(code, "record length " + std::to_string(length) + " outside 2..61",
+                            out);
+    const unsigned ascii = c[5];  // record byte 1: count of ASCII characters
+    if (2 + ascii > length)
+        return FailTransfer(code,
+                            std::to_string(ascii) + " ASCII characters do not fit a record of " +
+                                std::to_string(length) + " bytes",
+                            out);
+    transfer_.userCode = std::vector<uint8_t>(c.begin() + 4, c.begin() + 4 + length);
+    transfer_.received += length;
+    Acknowledge(transfer_.received, out);
+}
+
+void SimProgrammer::OnConfigRecord(const Report& c, Replies& out) {
+    if (!InsideTransfer(c, out) || !CheckRecordPlace(c, out)) return;
+    if (c[2] != 21)
+        return FailTransfer(c[3], "record length " + std::to_string(c[2]) + ", not 21", out);
+    ConfigRecord config;
+    std::copy(c.begin() + 4, c.begin() + 25, config.block.begin());
+    transfer_.config = config;
+    transfer_.received += 21;
+    Acknowledge(transfer_.received, out);
+}
+
+void SimProgrammer::OnDownloadEnd(const Report& c, Replies& out) {
+    if (!InsideTransfer(c, out)) return;
+    const uint8_t code = c[3];
+    if (Get16(c, 4) != transfer_.start)
+        return FailTransfer(code,
+                            "start address " + Hex16(Get16(c, 4)) + " differs from " +
+                                Hex16(transfer_.start) + " of the download",
+                            out);
+    Report done = NewReply(RPL_DOWNLOAD_DONE);
+    done[6] = 1;  // stored
+    if (transfer_.firmware) {
+        if (Get16(c, 6) != kFirmwareSize)
+            return FailTransfer(
+                code, "firmware end address " + Hex16(Get16(c, 6)) + " instead of 0xDFD8", out);
+        if (c[8] != 0)
+            return FailTransfer(code, "byte 8 is 0x" + H2(c[8]) + ", not 0 for firmware", out);
+        if (transfer_.firmwareData.size() != kFirmwareSize)
+            return FailTransfer(code,
+                                "firmware of " + std::to_string(transfer_.firmwareData.size()) +
+                                    " bytes instead of 57304",
+                                out);
+        firmware_ = std::move(transfer_.firmwareData);
+        firmwareUpdated_ = true;
+        ++firmwareUpdates_;
+        Put16(done, 7, Sum16(firmware_.data(), firmware_.size()));
+        Put16(done, 11, kFirmwareSize);
+    } else {
+        const uint8_t kind = transfer_.config ? transfer_.config->Marker() : 0xFF;
+        if (c[8] != kind)
+            return FailTransfer(
+                code, "file kind 0x" + H2(c[8]) + ", but the download brought 0x" + H2(kind), out);
+        store_ = std::move(transfer_.staging);
+        imageLength_ = transfer_.stagedLength;
+        startAddress_ = transfer_.start;
+        storedChecksum_ = Sum16(store_.data(), imageLength_);
+        fileKind_ = kind;
+        config_ = transfer_.config;
+        userCode_ = transfer_.userCode;
+        ++completedDownloads_;
+        Put16(done, 7, storedChecksum_);
+        Put16(done, 11, imageLength_ > 0 ? imageLength_ - 1 : 0);
+    }
+    transfer_ = Transfer{};
+    out.Add(done);
+}
+
+// --- Storage and chip -----------------------------------------------------
+
+void SimProgrammer::EraseStorage() {
+    std::fill(store_.begin(), store_.end(), uint8_t{0xFF});
+    imageLength_ = 0;
+    startAddress_ = 0;
+    storedChecksum_ = 0;
+    fileKind_ = 0xFF;
+    config_.reset();
+    userCode_.reset();
+    transfer_ = Transfer{};
+}
+
+bool SimProgrammer::ChipReady(Replies& out) {
+    if (options_.noChip) {
+        out.Add(NewReply(RPL_NO_CHIP));
+        return false;
+    }
+    // The chip's model can only differ from a model the programmer knows: the
+    // one of a stored production configuration.
+    if (options_.wrongModel && config_) {
+        out.Add(NewReply(RPL_MODEL_MISMATCH));
+        return false;
+    }
+    return true;
+}
+
+// The range the chip steps work on: the stored image, or the whole chip when
+// nothing is stored.
+unsigned SimProgrammer::WorkLength() const {
+    return imageLength_ > 0 ? imageLength_ : static_cast<unsigned>(kStoreSize);
+}
+
+bool SimProgrammer::RunStep(ChipStep step, Replies& out) {
+    const uint8_t code = StepReplyCode(step);
+    const unsigned length = WorkLength();
+    std::vector<uint8_t>& flash = chip_.flash;
+
+    // The first address at which the step fails on this chip, if any.
+    unsigned failAt = length;
+    for (unsigned i = 0; i < length; ++i) {
+        const bool bad = (step == ChipStep::BlankCheck && flash[i] != 0xFF) ||
+                         (step == ChipStep::Program && (flash[i] & store_[i]) != store_[i]) ||
+                         (step == ChipStep::Verify && flash[i] != store_[i]);
+        if (bad) {
+            failAt = i;
+            break;
+        }
+    }
+    if (options_.failStep == step) failAt = std::min(failAt, length / 2);
+
+    auto work = [&](unsigned from, unsigned to) {
+        for (unsigned i = from; i < to; ++i) {
+            if (step == ChipStep::Erase) flash[i] = 0xFF;
+            if (step == ChipStep::Program) flash[i] &= store_[i];
+        }
     };
-    put32(18, successCount_);
-    put32(22, failureCount_);
-    r[26] = 0xFF;  // plain image stored
-    r[61] = 'A';
-    r[63] = firmwareMajor_;
-    r[64] = firmwareMinor_;
+    unsigned pos = 0;
+    while (pos < length) {
+        const unsigned pageEnd = std::min(pos + kProgressPage, length);
+        const unsigned stop = std::min(pageEnd, failAt);
+        work(pos, stop);
+        if (failAt < pageEnd) {
+            out.Add(Outcome(code, 2, failAt), stop - pos);
+            return false;
+        }
+        out.Add(Outcome(code, 0, pageEnd), pageEnd - pos);
+        pos = pageEnd;
+    }
+    if (step == ChipStep::Erase) {
+        // A chip erase clears the whole flash and the option word.
+        std::fill(flash.begin(), flash.end(), uint8_t{0xFF});
+        chip_.optionWord = 0xFFFFFFFF;
+        chip_.protection = 0;
+    }
+    out.Add(Outcome(code, 1, length));
+    return true;
+}
+
+void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
+    if (options_.noChip) {
+        out.Add(NewReply(RPL_NO_CHIP));
+        return;
+    }
+    InsertBlankChip();  // the operator puts a new chip in the socket for each run
+    if (!ChipReady(out)) return;
+
+    static constexpr std::pair<uint8_t, ChipStep> kOrder[] = {{kStepBlank, ChipStep::BlankCheck},
+                                                              {kStepErase, ChipStep::Erase},
+                                                              {kStepProgram, ChipStep::Program},
+                                                              {kStepVerify, ChipStep::Verify}};
+    bool passed = true;
+    for (const auto& [bit, step] : kOrder) {
+        if ((steps & bit) != 0 && !RunStep(step, out)) {
+            passed = false;
+            break;
+        }
+    }
+    if (passed && config_ && (config_->AutoSteps() & kAutoStepsUserOption) != 0) {
+        chip_.optionWord = static_cast<uint32_t>(config_->OptionBits()) |
+                           static_cast<uint32_t>(config_->HardLockSize()) << 8 |
+                           static_cast<uint32_t>(config_->DataFlashSize()) << 16;
+        Report option = NewReply(RPL_OPTION_RESULT);
+        option[6] = 1;
+        out.Add(option);
+        const uint8_t protection = config_->OptionBits() & kProtectionBits;
+        if (protection != 0) {
+            chip_.protection = protection;
+            Report protect = NewReply(RPL_PROTECT_RESULT);
+            protect[6] = 1;
+            out.Add(protect);
+        }
+    }
+    const uint32_t count = passed ? ++successCount_ : ++failureCount_;
+    Report result = NewReply(RPL_AUTO_RESULT);
+    result[6] = passed ? 0 : 1;
+    // The counter's bytes in the order the host reads them: 10, 9, 7, 8.
+    result[10] = static_cast<uint8_t>(count >> 24);
+    result[9] = static_cast<uint8_t>(count >> 16);
+    result[7] = static_cast<uint8_t>(count >> 8);
+    result[8] = static_cast<uint8_t>(count);
+    out.Add(result);
+}
+
+uint16_t SimProgrammer::ChipChecksum() const {
+    return Sum16(chip_.flash.data(), WorkLength());
+}
+
+void SimProgrammer::ReadChip(Replies& out) {
+    const unsigned length = WorkLength();
+    for (unsigned address = 0; address < length; address += kChipBlockSize) {
+        const unsigned n = std::min(kChipBlockSize, length - address);
+        Report r = NewReply(RPL_CHIP_BLOCK);
+        r[2] = static_cast<uint8_t>(n);
+        Put16(r, 4, address);
+        r[6] = 0;  // record type of the line the host builds
+        std::copy_n(chip_.flash.begin() + address, n, r.begin() + 7);
+        out.Add(r);
+    }
+}
+
+// One block of the stored image from the requested address: up to 59 bytes,
+// ending with the stored image; past its end, the blank storage.
+void SimProgrammer::ReadCache(const Report& c, Replies& out) {
+    const unsigned address = Get16(c, 4);
+    const unsigned limit =
+        address < imageLength_ ? imageLength_ : static_cast<unsigned>(kStoreSize);
+    const unsigned n = std::min(kCacheBlockMax, limit - address);
+    Report r = NewReply(RPL_CACHE_BLOCK);
+    r[2] = static_cast<uint8_t>(n);
+    Put16(r, 4, address);
+    std::copy_n(store_.begin() + address, n, r.begin() + 6);
+    out.Add(r);
+}
+
+Report SimProgrammer::StatusReply() {
+    ++statusReplies_;
+    Report r = NewReply(RPL_STATUS);
+    Put16(r, 5, startAddress_);
+    Put16(r, 7, std::min(imageLength_, 0xFFFFu));
+    Put16(r, 9, storedChecksum_);
+    uint8_t steps = 0;
+    if (config_) {
+        const uint8_t a = config_->AutoSteps();
+        if (a & 0x01) steps |= kStepBlank;
+        if (a & 0x04) steps |= kStepErase;
+        if (a & 0x08) steps |= kStepVerify;
+    }
+    r[12] = steps;
+    r[62] = steps;
+    Put32(r, 18, successCount_);
+    Put32(r, 22, failureCount_);
+    r[26] = fileKind_;
+    if (config_ && fileKind_ != 0xFF) {
+        const std::string model = config_->DeviceCode();
+        std::copy(model.begin(), model.end(), r.begin() + 50);
+    }
+    r[61] = options_.badStatus ? 'B' : 'A';
+    r[63] = '3';
+    r[64] = options_.oldFirmware && !firmwareUpdated_ ? '5' : '6';
     uint8_t x = 0;
     for (std::size_t k = 3; k <= 64; ++k) x ^= r[k];
     r[2] = x;
+    // A programmer of another kind whose every other status reply arrives
+    // damaged: the checksum field no longer matches the integrity byte.
+    if (options_.badStatus && statusReplies_ % 2 == 1) r[10] ^= 0xFF;
     return r;
+}
+
+std::string CommandName(uint8_t code) {
+    switch (code) {
+        case CMD_AUTO_PROGRAM:
+            return "CMD_AUTO_PROGRAM";
+        case CMD_WRITE_BLOCK:
+            return "CMD_WRITE_BLOCK";
+        case CMD_BLANK_CHECK:
+            return "CMD_BLANK_CHECK";
+        case CMD_READ_CACHE:
+            return "CMD_READ_CACHE";
+        case CMD_DOWNLOAD_BEGIN:
+            return "CMD_DOWNLOAD_BEGIN";
+        case CMD_DOWNLOAD_END:
+            return "CMD_DOWNLOAD_END";
+        case CMD_EEPROM_READ:
+            return "CMD_EEPROM_READ";
+        case CMD_ERASE:
+            return "CMD_ERASE";
+        case CMD_VERIFY:
+            return "CMD_VERIFY";
+        case CMD_EEPROM_WRITE:
+            return "CMD_EEPROM_WRITE";
+        case CMD_READ_CHIP:
+            return "CMD_READ_CHIP";
+        case CMD_PROGRAM:
+            return "CMD_PROGRAM";
+        case CMD_STATUS:
+            return "CMD_STATUS";
+        case CMD_ERASE_STORAGE:
+            return "CMD_ERASE_STORAGE";
+        case CMD_READ_CHECKSUM:
+            return "CMD_READ_CHECKSUM";
+        case CMD_WRITER_MODE:
+            return "CMD_WRITER_MODE";
+        case CMD_OSC_CALIBRATE:
+            return "CMD_OSC_CALIBRATE";
+        case CMD_USER_OPTION:
+            return "CMD_USER_OPTION";
+        case CMD_SET_OPTION:
+            return "CMD_SET_OPTION";
+        case CMD_DOWNLOAD_REQUEST:
+            return "CMD_DOWNLOAD_REQUEST";
+        case CMD_CONFIG_RECORD:
+            return "CMD_CONFIG_RECORD";
+        case CMD_USER_CODE_RECORD:
+            return "CMD_USER_CODE_RECORD";
+        case CMD_DOWNLOAD_ABORT:
+            return "CMD_DOWNLOAD_ABORT";
+        default:
+            return "command 0x" + H2(code);
+    }
 }
 
 }  // namespace qrv::sim

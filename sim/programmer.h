@@ -1,37 +1,236 @@
 // The programmer's side of the reports: a simulated QRV programmer. Pure device
 // logic: each command report received gives the replies the device sends for it,
-// in order. SimSeam runs it on a thread of its own, like a real device.
+// in order, each with the time the device needs before sending it. SimSeam runs
+// it on a thread of its own, like a real device.
+//
+// The device keeps, like the real box:
+// - its storage: one 64 KiB image (0xFF where nothing was written), the
+//   production records that came with it (user code, configuration), the
+//   stored file kind, and the pass and fail counters of the automatic run;
+// - its own firmware (version 3.6, or 3.5 with the old-firmware option until
+//   a firmware replacement arrives);
+// - a virtual chip in the socket: 64 KiB of flash and an option word.
+//
+// It is strict: every report is checked as a careful device checks it, and
+// each violation is kept as a protocol error (see ProtocolErrors) and answered
+// as the device would answer it: RPL_DOWNLOAD_ERROR inside a download, no
+// reply otherwise. Everything is deterministic.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "link/report_buffer.h"
 
 namespace qrv::sim {
 
+inline constexpr std::size_t kStoreSize = 0x10000;        // 64 KiB storage and chip flash
+inline constexpr std::size_t kFirmwareSize = 57304;       // the programmer's own firmware
+inline constexpr unsigned kProgressPage = 1024;           // bytes per progress reply of a step
+inline constexpr unsigned kChipBlockSize = 16;            // data bytes per RPL_CHIP_BLOCK
+inline constexpr unsigned kCacheBlockMax = 59;            // data bytes per RPL_CACHE_BLOCK
+inline constexpr std::size_t kReceivedLogLimit = 100000;  // reports kept by Received()
+inline constexpr std::size_t kErrorLogLimit = 1000;       // entries kept by ProtocolErrors()
+
+// The steps of a programming run, as the device names them.
+enum class ChipStep : uint8_t { None, BlankCheck, Erase, Program, Verify };
+
+// How the simulated programmer behaves; the misbehaviours are off by default.
 struct SimOptions {
-    int latencyUs = 1000;  // delay before each reply (one USB frame)
+    int latencyUs = 1000;                // delay before each reply (one USB frame)
+    bool noChip = false;                 // the socket is empty: chip commands get RPL_NO_CHIP
+    bool wrongModel = false;             // the chip is not the model of the stored configuration
+    ChipStep failStep = ChipStep::None;  // this step fails, half-way through the image
+    int resendEvery = 0;                 // RPL_RESEND for every N-th report received (0: never)
+    int downloadErrorAt = 0;   // RPL_DOWNLOAD_ERROR at the N-th CMD_WRITE_BLOCK (0: never)
+    bool badStatus = false;    // a non-'A' programmer; every other status is corrupted
+    bool oldFirmware = false;  // firmware 3.5 until a firmware replacement
+    int bytesPerSecond = 0;    // programming speed of the steps; 0: no extra time
+};
+
+// The 21-byte configuration block of a production file, as the configuration
+// record brought it.
+struct ConfigRecord {
+    std::array<uint8_t, 21> block{};
+
+    unsigned StartAddress() const { return block[0] << 8 | block[1]; }
+    unsigned EndAddress() const { return block[2] << 8 | block[3]; }
+    uint8_t SupplyFlags() const { return block[4]; }
+    std::string DeviceCode() const { return std::string(block.begin() + 5, block.begin() + 16); }
+    uint8_t Marker() const { return block[16]; }  // becomes the stored FileKind
+    uint8_t OptionBits() const { return block[17]; }
+    uint8_t HardLockSize() const { return block[18]; }
+    uint8_t DataFlashSize() const { return block[19]; }
+    uint8_t AutoSteps() const {
+        return block[20];
+    }  // 0x01 blank, 0x02 user option, 0x04 erase,
+       // 0x08 verify
+};
+
+// A command the device only records (option, mode, EEPROM, calibration).
+struct RecordedCommand {
+    uint8_t code = 0;
+    uint32_t argument = 0;  // bytes 8..11, low byte first (byte 8 alone for the custom calibration)
+    Report report{};        // the whole report as it arrived
+};
+
+// The target chip in the socket.
+struct VirtualChip {
+    std::vector<uint8_t> flash = std::vector<uint8_t>(kStoreSize, 0xFF);
+    uint32_t optionWord = 0xFFFFFFFF;  // erased
+    uint8_t protection = 0;            // protection bits programmed (read, debug, hard lock)
+};
+
+// One reply and the time the device spends before sending it.
+struct TimedReply {
+    Report report{};
+    uint32_t delayUs = 0;
 };
 
 class SimProgrammer {
-public:
+  public:
     explicit SimProgrammer(SimOptions options = {});
 
     // Handles one output report (65 bytes, byte 0 the report ID) and returns the
-    // input reports the device answers with.
+    // input reports the device answers with, in order.
     std::vector<Report> Handle(const Report& command);
+    // The same, with the delay before each reply: the latency, plus for the
+    // progress and outcome replies of a step the time the step took at the
+    // programming speed.
+    std::vector<TimedReply> HandleTimed(const Report& command);
 
     const SimOptions& Options() const { return options_; }
+    SimOptions& MutableOptions() { return options_; }
 
-private:
-    Report StatusReply() const;
+    // Unplugging: an unfinished download and a pending resend are lost; the
+    // storage, the counters, the firmware and the chip stay.
+    void PowerCycle();
+
+    // --- Storage ---
+    const std::vector<uint8_t>& Storage() const { return store_; }
+    // Bytes from address 0 to the end of the stored image (0: nothing stored).
+    unsigned ImageLength() const { return imageLength_; }
+    unsigned StartAddress() const { return startAddress_; }
+    // 16-bit sum of the stored bytes 0 .. ImageLength()-1 (0 when nothing is stored).
+    uint16_t StoredChecksum() const { return storedChecksum_; }
+    uint8_t FileKind() const { return fileKind_; }  // 0xFF: plain image
+    const std::optional<ConfigRecord>& Config() const { return config_; }
+    const std::optional<std::vector<uint8_t>>& UserCode() const { return userCode_; }
+    bool DownloadInProgress() const { return transfer_.phase != Phase::Idle; }
+    int CompletedDownloads() const { return completedDownloads_; }
+
+    // --- Firmware ---
+    std::string FirmwareVersion() const;                                // "3.6" or "3.5"
+    const std::vector<uint8_t>& Firmware() const { return firmware_; }  // last replacement
+    int FirmwareUpdates() const { return firmwareUpdates_; }
+
+    // --- Counters of the automatic run ---
+    uint32_t SuccessCount() const { return successCount_; }
+    uint32_t FailureCount() const { return failureCount_; }
+    void SetCounters(uint32_t success, uint32_t failure);
+
+    // --- The chip in the socket ---
+    const VirtualChip& Chip() const { return chip_; }
+    VirtualChip& MutableChip() { return chip_; }
+    void InsertBlankChip() { chip_ = VirtualChip{}; }
+
+    // --- What arrived ---
+    // Every report received, oldest first (at most kReceivedLogLimit).
+    const std::deque<Report>& Received() const { return received_; }
+    const std::vector<RecordedCommand>& Recorded() const { return recorded_; }
+    std::vector<RecordedCommand> RecordedOf(uint8_t code) const;
+    // Every protocol error committed by the host, as "CMD_NAME: what was wrong".
+    const std::vector<std::string>& ProtocolErrors() const { return protocolErrors_; }
+    int ResendRequests() const { return resendRequests_; }
+    int StatusReplies() const { return statusReplies_; }
+    // Forgets what arrived (received reports, recorded commands, protocol errors).
+    void ClearLogs();
+
+  private:
+    enum class Phase { Idle, Requested, Receiving, Failed };
+
+    struct Transfer {
+        Phase phase = Phase::Idle;
+        bool firmware = false;
+        bool production = false;
+        unsigned start = 0;
+        unsigned end = 0;
+        std::vector<uint8_t> staging;       // the image being received (file downloads)
+        unsigned stagedLength = 0;          // one past the highest byte written
+        std::vector<uint8_t> firmwareData;  // the firmware being received
+        uint32_t received = 0;              // payload bytes received
+        int blocks = 0;                     // CMD_WRITE_BLOCK reports received
+        bool sawData = false;
+        std::optional<ConfigRecord> config;
+        std::optional<std::vector<uint8_t>> userCode;
+    };
+
+    class Replies;
+
+    void Dispatch(const Report& c, Replies& out);
+    void Error(uint8_t code, const std::string& what);
+    bool CheckShortFrame(const Report& c);
+    void ExpectArgument(const Report& c, bool ok);
+
+    // Download.
+    void OnDownloadRequest(const Report& c, Replies& out);
+    void OnDownloadBegin(const Report& c, Replies& out);
+    void OnWriteBlock(const Report& c, Replies& out);
+    void OnUserCodeRecord(const Report& c, Replies& out);
+    void OnConfigRecord(const Report& c, Replies& out);
+    void OnDownloadEnd(const Report& c, Replies& out);
+    bool InsideTransfer(const Report& c, Replies& out);
+    bool CheckRecordPlace(const Report& c, Replies& out);
+    void FailTransfer(uint8_t code, const std::string& what, Replies& out);
+    void Acknowledge(uint32_t count, Replies& out);
+
+    // Storage and chip.
+    void EraseStorage();
+    bool ChipReady(Replies& out);
+    unsigned WorkLength() const;
+    bool RunStep(ChipStep step, Replies& out);
+    void AutoProgram(uint32_t steps, Replies& out);
+    void ReadChip(Replies& out);
+    void ReadCache(const Report& c, Replies& out);
+    uint16_t ChipChecksum() const;
+    Report StatusReply();
 
     SimOptions options_;
+
+    std::vector<uint8_t> store_ = std::vector<uint8_t>(kStoreSize, 0xFF);
+    unsigned imageLength_ = 0;
+    unsigned startAddress_ = 0;
+    uint16_t storedChecksum_ = 0;
+    uint8_t fileKind_ = 0xFF;
+    std::optional<ConfigRecord> config_;
+    std::optional<std::vector<uint8_t>> userCode_;
+    int completedDownloads_ = 0;
+    Transfer transfer_;
+
+    std::vector<uint8_t> firmware_;
+    bool firmwareUpdated_ = false;
+    int firmwareUpdates_ = 0;
+
     uint32_t successCount_ = 0;
     uint32_t failureCount_ = 0;
-    uint8_t firmwareMajor_ = '3';
-    uint8_t firmwareMinor_ = '6';
+    VirtualChip chip_;
+
+    std::deque<Report> received_;
+    std::vector<RecordedCommand> recorded_;
+    std::vector<std::string> protocolErrors_;
+    uint64_t reportsCounted_ = 0;  // reports that count toward resendEvery
+    bool resendPending_ = false;
+    Report resendOriginal_{};
+    int resendRequests_ = 0;
+    int statusReplies_ = 0;
 };
+
+// Name of a command code ("CMD_WRITE_BLOCK"), or "command 0xNN" for an unknown one.
+std::string CommandName(uint8_t code);
 
 }  // namespace qrv::sim

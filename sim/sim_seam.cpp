@@ -9,7 +9,7 @@ namespace qrv::sim {
 namespace {
 
 class SimHandle : public HidHandle {
-public:
+  public:
     SimHandle(SimSeam& seam, uint64_t generation) : seam_(seam), generation_(generation) {}
     const std::string& Path() const override { return path_; }
     bool Attributes(uint16_t* vendorId, uint16_t* productId) override {
@@ -32,7 +32,7 @@ public:
         return seam_.Receive(generation_, buf, length, timeoutMs);
     }
 
-private:
+  private:
     SimSeam& seam_;
     uint64_t generation_;
     std::string path_ = kSimPath;
@@ -79,6 +79,7 @@ void SimSeam::Plug() {
         ++generation_;
         listener = listener_;
     }
+    inCv_.notify_all();
     if (listener) {
         listener({DeviceChangeKind::Arrival, {}});
         listener({DeviceChangeKind::NodesChanged, {}});
@@ -96,6 +97,11 @@ void SimSeam::Unplug() {
         outbox_.clear();
         listener = listener_;
     }
+    {
+        std::lock_guard<std::mutex> device(deviceMutex_);
+        device_.PowerCycle();
+    }
+    inCv_.notify_all();  // ends a reply delay of the old connection
     outCv_.notify_all();
     if (listener) {
         listener({DeviceChangeKind::RemoveComplete, kSimPath});
@@ -135,6 +141,10 @@ int SimSeam::Receive(uint64_t generation, uint8_t* buf, std::size_t length, int 
     return static_cast<int>(n);
 }
 
+std::vector<std::string> SimSeam::ProtocolErrors() {
+    return WithDevice([](SimProgrammer& d) { return d.ProtocolErrors(); });
+}
+
 void SimSeam::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
@@ -144,16 +154,27 @@ void SimSeam::Run() {
         inbox_.pop_front();
         const uint64_t generation = generation_;
         lock.unlock();
-        std::vector<Report> replies = device_.Handle(command);
-        const int latency = device_.Options().latencyUs;
-        for (const Report& reply : replies) {
-            if (latency > 0) std::this_thread::sleep_for(std::chrono::microseconds(latency));
-            std::lock_guard<std::mutex> guard(mutex_);
-            if (quit_ || generation != generation_) break;
-            outbox_.push_back(reply);
-            outCv_.notify_all();
+        std::vector<TimedReply> replies;
+        {
+            // A report of a connection that ended meanwhile is not handled, so
+            // that an unplug's power cycle always comes after it.
+            std::lock_guard<std::mutex> device(deviceMutex_);
+            bool current;
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                current = !quit_ && generation == generation_;
+            }
+            if (current) replies = device_.HandleTimed(command);
         }
         lock.lock();
+        auto gone = [&] { return quit_ || generation != generation_; };
+        for (const TimedReply& reply : replies) {
+            if (reply.delayUs > 0)
+                inCv_.wait_for(lock, std::chrono::microseconds(reply.delayUs), gone);
+            if (gone()) break;
+            outbox_.push_back(reply.report);
+            outCv_.notify_all();
+        }
     }
 }
 

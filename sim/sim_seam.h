@@ -3,6 +3,11 @@
 // own (so the host's UI thread never waits on it), and can be plugged and
 // unplugged; each plug or unplug is reported to the change listener as the udev
 // monitor would report it.
+//
+// The device thread handles one report at a time, then sends its replies one by
+// one, each after its delay (the latency, plus the work time of a programming
+// step). Unplugging drops the replies not yet sent and the reports not yet
+// handled; the device keeps its storage, counters and chip.
 #pragma once
 
 #include <condition_variable>
@@ -10,7 +15,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "link/hid_seam.h"
 #include "sim/programmer.h"
@@ -20,7 +28,7 @@ namespace qrv::sim {
 inline constexpr const char* kSimPath = "sim:qrv-programmer";
 
 class SimSeam : public HidSeam {
-public:
+  public:
     using ChangeListener = std::function<void(const DeviceChange&)>;
 
     explicit SimSeam(SimOptions options = {}, bool plugged = true);
@@ -35,8 +43,21 @@ public:
     void Unplug();
     bool Plugged() const;
 
-    // The device logic (for tests to inspect). Only touch it while no report is
-    // being handled, e.g. after the host has seen the last reply.
+    // Runs f(SimProgrammer&) with the device locked and returns its result: the
+    // thread-safe way to inspect the device (storage, counters, recorded
+    // commands, protocol errors) or to change its options, also while the
+    // device thread is running. Do not plug, unplug or use a handle inside f.
+    template <class F>
+    auto WithDevice(F&& f) {
+        std::lock_guard<std::mutex> lock(deviceMutex_);
+        return std::forward<F>(f)(device_);
+    }
+    // Protocol errors the device has recorded so far (a copy, thread-safe).
+    std::vector<std::string> ProtocolErrors();
+
+    // The device logic without the lock. Only touch it while no report is
+    // being handled, e.g. after the host has seen the last reply; prefer
+    // WithDevice.
     SimProgrammer& Device() { return device_; }
 
     // Internal: used by the handles.
@@ -44,11 +65,12 @@ public:
     int Receive(uint64_t generation, uint8_t* buf, std::size_t length, int timeoutMs);
     uint64_t Generation() const;
 
-private:
+  private:
     void Run();
 
+    std::mutex deviceMutex_;  // guards device_; taken before mutex_, never after
     SimProgrammer device_;
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_;  // guards the queues, the plug state and the listener
     std::condition_variable inCv_;
     std::condition_variable outCv_;
     std::deque<Report> inbox_;
