@@ -237,7 +237,7 @@ int Context::ChooseSteps() {
         const uint8_t flag = kStepRows[n - 1].flag;
         if (options.steps)
             f.StepBox(n).SetChecked((*options.steps & flag) != 0);
-        else if (flag == kStepErase || flag == kStepVerify)
+        else if (flag == kStepFlagErase || flag == kStepFlagVerify)
             f.StepBox(n).SetChecked(true);
     }
     return kExitOk;

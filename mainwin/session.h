@@ -52,10 +52,10 @@ inline constexpr uint8_t kExpectedFirmwareMajor = '3';
 inline constexpr uint8_t kExpectedFirmwareMinor = '6';
 
 // The steps of the automatic sequence (StepFlags bits).
-inline constexpr uint8_t kStepBlankCheck = 0x01;
-inline constexpr uint8_t kStepErase = 0x02;
-inline constexpr uint8_t kStepVerify = 0x04;
-inline constexpr uint8_t kStepProgram = 0x10;
+inline constexpr uint8_t kStepFlagBlankCheck = 0x01;
+inline constexpr uint8_t kStepFlagErase = 0x02;
+inline constexpr uint8_t kStepFlagVerify = 0x04;
+inline constexpr uint8_t kStepFlagProgram = 0x10;
 
 // One step row of the main window: 0 blank check, 1 erase, 2 program, 3 verify.
 struct StepRow {
@@ -68,10 +68,10 @@ struct StepRow {
     int failImage;     // Image number of the fail mark
 };
 inline constexpr StepRow kStepRows[4] = {
-    {"blank", kStepBlankCheck, CMD_BLANK_CHECK, RPL_BLANK_CHECK, 1, 2, 6},
-    {"erase", kStepErase, CMD_ERASE, RPL_ERASE, 2, 3, 7},
-    {"program", kStepProgram, CMD_PROGRAM, RPL_PROGRAM, 3, 4, 8},
-    {"verify", kStepVerify, CMD_VERIFY, RPL_VERIFY, 4, 5, 9},
+    {"blank", kStepFlagBlankCheck, CMD_BLANK_CHECK, RPL_BLANK_CHECK, 1, 2, 6},
+    {"erase", kStepFlagErase, CMD_ERASE, RPL_ERASE, 2, 3, 7},
+    {"program", kStepFlagProgram, CMD_PROGRAM, RPL_PROGRAM, 3, 4, 8},
+    {"verify", kStepFlagVerify, CMD_VERIFY, RPL_VERIFY, 4, 5, 9},
 };
 // The step row whose outcome reply is `reply`, or nullptr.
 const StepRow* StepRowForReply(uint8_t reply);

@@ -175,7 +175,7 @@ TEST(CliSimulated, ASingleFailingStepExitsOne) {
 TEST(CliArguments, StepsTakeTheStepNames) {
     auto o = cli::ParseArguments({"--steps=verify,erase", "auto"}, stderr);
     ASSERT_TRUE(o);
-    EXPECT_EQ(*o->steps, kStepVerify | kStepErase);
+    EXPECT_EQ(*o->steps, kStepFlagVerify | kStepFlagErase);
     for (auto bad : {"", "verify,", "Verify", "program,flash"})
         EXPECT_EQ(RunTool({"--simulate", "--steps", bad, "auto"}).rc, 2) << bad;
 }
@@ -228,7 +228,8 @@ TEST_F(Scripted, ByDefaultEraseAndVerifyJoinTheStepsOfThePlainImage) {
     status[12] = 0x01;
     Script({status, MakeReply(RPL_AUTO_RESULT)});
     EXPECT_EQ(RunTool({"auto"}, &seam).rc, 0);
-    EXPECT_EQ(dev.Written()[1][8], kStepBlankCheck | kStepErase | kStepProgram | kStepVerify);
+    EXPECT_EQ(dev.Written()[1][8],
+              kStepFlagBlankCheck | kStepFlagErase | kStepFlagProgram | kStepFlagVerify);
 }
 
 TEST_F(Scripted, AProductionFileKeepsItsOwnSteps) {
@@ -237,7 +238,7 @@ TEST_F(Scripted, AProductionFileKeepsItsOwnSteps) {
     status[26] = 0x01;
     Script({status, MakeReply(RPL_AUTO_RESULT)});
     EXPECT_EQ(RunTool({"auto"}, &seam).rc, 0);
-    EXPECT_EQ(dev.Written()[1][8], kStepProgram | kStepVerify);
+    EXPECT_EQ(dev.Written()[1][8], kStepFlagProgram | kStepFlagVerify);
 }
 
 TEST_F(Scripted, StepsAreRefusedWhenAProductionFileDecidesThem) {

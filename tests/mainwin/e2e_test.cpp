@@ -65,7 +65,7 @@ TEST_F(EndToEnd, TheStatusOfTheSimulatedProgrammerFillsTheWindow) {
     EXPECT_EQ(test::Pump(s), 1);
     EXPECT_EQ(s.form.caption, " QRV MCU Writer V3.6");
     EXPECT_TRUE(s.form.CheckBox3.Checked());
-    EXPECT_EQ(s.StepFlags & kStepProgram, kStepProgram);
+    EXPECT_EQ(s.StepFlags & kStepFlagProgram, kStepFlagProgram);
     EXPECT_TRUE(s.form.Button7.enabled);
     EXPECT_TRUE(ui.messages.empty());
 }
