@@ -1,17 +1,39 @@
 #include "mainwin/Qrv_mcu_pc.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLinearGradient>
 #include <QMetaObject>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTextEdit>
+#include <memory>
+#include <vector>
 
 namespace qrv {
 
 namespace {
 
-QColor ToQColor(uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
-QString Q(const std::string& s) { return QString::fromUtf8(s.c_str()); }
+QColor ToQColor(uint32_t bgr) {
+    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.c_str());
+}
+QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
+QString CssColor(uint32_t bgr) {
+    return ToQColor(bgr).name();
+}
 
 template <typename W>
 W* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
@@ -21,32 +43,333 @@ W* Place(QWidget* parent, const char* name, int left, int top, int width, int he
     return w;
 }
 
+// A label placed at its left and top, as wide as its caption.
+QLabel* PlaceLabel(QWidget* parent, const char* name, int left, int top, const char* caption) {
+    auto* l = new QLabel(Q(caption), parent);
+    l->setObjectName(name);
+    l->adjustSize();
+    l->move(left, top);
+    return l;
+}
+
+// The caption font of most controls: 微软雅黑 16 px regular, with the CJK fonts
+// of the system behind it.
+QFont CaptionFont() {
+    QFont f;
+    f.setFamilies({Q("微软雅黑"), "Microsoft YaHei", "Noto Sans CJK SC", "WenQuanYi Micro Hei"});
+    f.setPixelSize(16);
+    f.setBold(false);
+    return f;
+}
+
+void SetVisible(QWidget* w, bool visible) {
+    if (w->isVisibleTo(w->parentWidget()) != visible) w->setVisible(visible);
+}
+
+void SetText(QLineEdit* e, const std::string& text) {
+    const QString t = Q(text);
+    if (e->text() != t) e->setText(t);
+}
+
+void SetLines(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
+    QStringList list;
+    for (const auto& l : lines) list << Q(l);
+    const QString text = list.join('\n');
+    if (memo->toPlainText() != text) memo->setPlainText(text);
+}
+
+void RenderWidget(QWidget* w, const Widget& m) {
+    SetVisible(w, m.visible);
+    w->setEnabled(m.enabled);
+}
+
+void RenderBar(QProgressBar* bar, const ProgressBar& m) {
+    RenderWidget(bar, m);
+    if (bar->maximum() != m.max) bar->setRange(0, m.max);
+    bar->setValue(m.position);
+}
+
+void RenderBox(QCheckBox* box, const Toggle& m) {
+    SetVisible(box, m.visible);
+    box->setEnabled(m.enabled);
+    box->setChecked(m.Checked());
+}
+
 }  // namespace
 
 TForm1::TForm1(MainSession& session, QWidget* parent) : QWidget(parent), session_(session) {
     setObjectName("TForm1");
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(395, 622);
-    setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    QFont formFont("Tahoma");
+    setWindowTitle(Q(kCaptionDesign));
+    QFont formFont;
+    formFont.setFamilies({"Tahoma", "DejaVu Sans", "Noto Sans CJK SC"});
     formFont.setPixelSize(16);
     formFont.setBold(true);
     setFont(formFont);
+    setAutoFillBackground(true);
+    BuildControls();
+    ConnectControls();
+    session_.Changed = [this] { Render(); };
+}
+
+TForm1::~TForm1() {
+    // The session outlives the window: it must not call into it any more.
+    session_.Changed = nullptr;
+    session_.hooks.ShowConfigWindow = nullptr;
+    session_.hooks.ShowOptionChooser = nullptr;
+    session_.hooks.ShowOptionChooserAfterDownload = nullptr;
+    if (form2_) form2_->removeEventFilter(this);
+}
+
+void TForm1::BuildControls() {
+    const QFont caption = CaptionFont();
+    auto button = [&](const char* name, int l, int t, int w, int h, const char* text) {
+        auto* b = Place<QPushButton>(this, name, l, t, w, h);
+        b->setText(Q(text));
+        b->setFont(caption);
+        b->setFocusPolicy(Qt::TabFocus);
+        return b;
+    };
+    auto label = [&](const char* name, int l, int t, const char* text) {
+        QLabel* lab = PlaceLabel(this, name, l, t, text);
+        lab->setFont(caption);
+        lab->adjustSize();
+        return lab;
+    };
+    auto edit = [&](const char* name, int l, int t, int w, int h) {
+        auto* e = Place<QLineEdit>(this, name, l, t, w, h);
+        e->setReadOnly(true);
+        e->setFocusPolicy(Qt::NoFocus);
+        return e;
+    };
+    const QString grey = "background: #D4D0C8;";
 
     Image1 = Place<QLabel>(this, "Image1", 20, 5, 265, 49);
-    Button1 = Place<QPushButton>(this, "Button1", 312, 8, 75, 41);
-    Button1->setText(QString::fromUtf8("配置"));
-    Button7 = Place<QPushButton>(this, "Button7", 8, 60, 65, 27);
-    Button7->setText(QString::fromUtf8("连接"));
-    Edit8 = Place<QLineEdit>(this, "Edit8", 79, 60, 234, 27);
+    Image1->setPixmap(LogoPicture());
+    Button1 = button("Button1", 312, 8, 75, 41, "配置");
+
+    Button7 = button("Button7", 8, 60, 65, 27, "连接");
+    Edit8 = edit("Edit8", 79, 60, 234, 27);
     Edit8->setEnabled(false);
     RichEdit1 = Place<QTextEdit>(this, "RichEdit1", 79, 60, 234, 27);
     RichEdit1->setReadOnly(true);
+    RichEdit1->setFocusPolicy(Qt::NoFocus);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    RichEdit1->setStyleSheet("QTextEdit { background: #D4D0C8; }");
+    RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
+    RichEdit1->document()->setDocumentMargin(2);
 
-    connect(Button7, &QPushButton::clicked, this, [this] { session_.Button7Click(); });
-    session_.Changed = [this] { Render(); };
+    BitBtn1 = button("BitBtn1", 8, 100, 65, 27, "导入文件");
+    ProgressBar5 = Place<QProgressBar>(this, "ProgressBar5", 79, 97, 234, 27);
+    Edit1 = edit("Edit1", 79, 98, 234, 27);
+    Edit1->setReadOnly(false);  // service words are typed here
+    Edit1->setFocusPolicy(Qt::StrongFocus);
+    Edit1->setStyleSheet("QLineEdit { " + grey + " }");
+    Label1 = label("Label1", 319, 104, "导入文件");
+    Button16 = button("Button16", 302, 127, 87, 25, "Update");
+
+    Label2 = label("Label2", 8, 155, "器件型号");
+    Edit2 = edit("Edit2", 79, 152, 121, 27);
+    Label3 = label("Label3", 223, 155, "校验码");
+    Edit3 = edit("Edit3", 300, 152, 89, 27);
+
+    Button2 = button("Button2", 140, 200, 173, 41, "自动编程");
+
+    // The step rows: selection box, step button, bar, pass and fail mark.
+    const int rowTops[4] = {262, 309, 355, 401};
+    const char* boxNames[4] = {"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4"};
+    const char* buttonNames[4] = {"Button3", "Button4", "Button5", "Button6"};
+    const char* buttonCaptions[4] = {"空检验", "擦除", "编程", "校验"};
+    const char* barNames[4] = {"ProgressBar1", "ProgressBar2", "ProgressBar3", "ProgressBar4"};
+    const char* passNames[4] = {"Image2", "Image3", "Image4", "Image5"};
+    const char* failNames[4] = {"Image6", "Image7", "Image8", "Image9"};
+    QCheckBox** boxes[4] = {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4};
+    QPushButton** buttons[4] = {&Button3, &Button4, &Button5, &Button6};
+    QProgressBar** bars[4] = {&ProgressBar1, &ProgressBar2, &ProgressBar3, &ProgressBar4};
+    QLabel** passes[4] = {&Image2, &Image3, &Image4, &Image5};
+    QLabel** fails[4] = {&Image6, &Image7, &Image8, &Image9};
+    const QPixmap tick =
+        TickPicture().scaled(26, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QPixmap cross = CrossPicture();
+    for (int r = 0; r < 4; ++r) {
+        const int top = rowTops[r];
+        *boxes[r] = Place<QCheckBox>(this, boxNames[r], 8, top + 4, 17, 17);
+        (*boxes[r])->setFocusPolicy(Qt::TabFocus);
+        *buttons[r] = button(buttonNames[r], 31, top, 92, 25, buttonCaptions[r]);
+        *bars[r] = Place<QProgressBar>(this, barNames[r], 140, top, 221, 25);
+        *passes[r] = Place<QLabel>(this, passNames[r], 367, top + 1, 26, 22);
+        (*passes[r])->setPixmap(tick);
+        (*passes[r])->setAlignment(Qt::AlignCenter);
+        *fails[r] = Place<QLabel>(this, failNames[r], 369, top + 1, 26, 22);
+        (*fails[r])->setPixmap(cross);
+        (*fails[r])->setAlignment(Qt::AlignCenter);
+    }
+    for (QProgressBar* bar :
+         {ProgressBar1, ProgressBar2, ProgressBar3, ProgressBar4, ProgressBar5}) {
+        bar->setRange(0, 100);
+        bar->setTextVisible(false);
+    }
+
+    Panel1 = Place<QLabel>(this, "Panel1", 140, 431, 173, 41);
+    Panel1->setAlignment(Qt::AlignCenter);
+    QFont panelFont = CaptionFont();
+    panelFont.setPixelSize(20);
+    panelFont.setBold(true);
+    Panel1->setFont(panelFont);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setAutoFillBackground(true);
+
+    Button13 = button("Button13", 31, 440, 92, 25, "读校验码");
+    Label5 = label("Label5", 198, 494, "成功编程次数");
+    Edit4 = edit("Edit4", 300, 493, 87, 27);
+    Label6 = label("Label6", 198, 535, "失败编程次数");
+    Edit5 = edit("Edit5", 300, 533, 84, 27);
+    Button12 = button("Button12", 32, 501, 92, 25, "擦除存储");
+    CheckBox5 = Place<QCheckBox>(this, "CheckBox5", 31, 561, 97, 17);
+    CheckBox5->setText(Q("编程配置"));
+    CheckBox5->setFont(caption);
+
+    Memo1 = Place<QPlainTextEdit>(this, "Memo1", 8, 580, 120, 30);
+    Memo2 = Place<QPlainTextEdit>(this, "Memo2", 140, 580, 120, 30);
+    for (QPlainTextEdit* memo : {Memo1, Memo2}) {
+        memo->setReadOnly(true);
+        memo->hide();
+    }
+
+    // Service controls (hidden at start-up).
+    Button8 = button("Button8", 8, 200, 60, 25, "save");
+    Button9 = button("Button9", 8, 228, 92, 25, "Read chip");
+    Button10 = button("Button10", 103, 228, 92, 25, "Read cach");
+    Button11 = button("Button11", 198, 228, 92, 25, "UserOption");
+    auto combo = [&](const char* name, int l, int t, int w, const char* text) {
+        auto* c = Place<QComboBox>(this, name, l, t, w, 25);
+        c->setFont(caption);
+        c->setPlaceholderText(Q(text));
+        c->setCurrentIndex(-1);
+        return c;
+    };
+    ComboBox1 = combo("ComboBox1", 8, 474, 120, "");
+    ComboBox1->addItems({"S3_default", "S3_4K", "S3_8K", "S3_16K", "S3_32K", "S3_48K", "S3_64K",
+                         "QRV", "QRV_ISP_Updata"});
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox2 = combo("ComboBox2", 8, 530, 120, "內振校正");
+    Button14 = button("Button14", 140, 474, 92, 25, "读EEPROM");
+    Button15 = button("Button15", 140, 590, 92, 25, "写EEPROM");
+    ComboBox3 = combo("ComboBox3", 8, 590, 60, "EEP地址");
+    ComboBox3->addItems({"0xA0", "0XA1", "0XA2", "0XA3", "0XA4", "0XA5", "0XA6", "0XA7"});
+    ComboBox3->setCurrentIndex(-1);
+    ComboBox4 = combo("ComboBox4", 70, 590, 66, "型号");
+    ComboBox4->addItems({"24C02", "24C04"});
+    ComboBox4->setCurrentIndex(-1);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Button8, Button9, Button10, Button11, Button14, Button15,
+                                         Button16, ComboBox1, ComboBox2, ComboBox3, ComboBox4})
+        w->hide();
+
+    // The status line covers Edit8; the download bar shows in Edit1's place.
+    RichEdit1->raise();
+    ProgressBar5->raise();
+}
+
+template <typename F>
+void TForm1::UserAction(F&& action) {
+    action();
+    Render();
+}
+
+void TForm1::ConnectControls() {
+    MainSession& s = session_;
+    connect(Button1, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button3Click(); }); });
+    connect(Button4, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button4Click(); }); });
+    connect(Button5, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button5Click(); }); });
+    connect(Button6, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button6Click(); }); });
+    connect(Button7, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button7Click(); }); });
+    connect(Button12, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button12Click(); }); });
+    connect(Button13, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button13Click(); }); });
+    // What the operator types into the file box (service words) is the box's
+    // text; a later render keeps it.
+    connect(Edit1, &QLineEdit::textEdited, this,
+            [&s](const QString& text) { s.form.Edit1.text = text.toStdString(); });
+    QCheckBox* boxes[5] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
+    Toggle* toggles[5] = {&s.form.CheckBox1, &s.form.CheckBox2, &s.form.CheckBox3,
+                          &s.form.CheckBox4, &s.form.CheckBox5};
+    for (int i = 0; i < 5; ++i) {
+        Toggle* t = toggles[i];
+        connect(boxes[i], &QCheckBox::clicked, this,
+                [this, t] { UserAction([t] { t->Click(); }); });
+    }
+}
+
+void TForm1::SetConfigWindow(QDialog* form2) {
+    form2_ = form2;
+    form2Object_ = form2;
+    form2->installEventFilter(this);
+    session_.hooks.ShowConfigWindow = [this](bool show) {
+        if (!form2_) return;
+        if (show) {
+            DockConfigWindow();
+            form2_->show();
+        } else {
+            form2_->close();
+        }
+    };
+}
+
+void TForm1::SetOptionChooser(QDialog* form3) {
+    form3_ = form3;
+    session_.hooks.ShowOptionChooserAfterDownload = [this] {
+        if (!form3_) return;
+        const QRect main = frameGeometry();
+        form3_->move(main.x() + main.width() / 2, form3_->y());
+        form3_->exec();
+    };
+    session_.hooks.ShowOptionChooser = [this](bool show) {
+        if (!form3_) return;
+        if (show)
+            form3_->exec();
+        else
+            form3_->hide();
+    };
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // However the configuration window goes away (Button1, its close box, Esc),
+    // the next press of Button1 shows it again.
+    if (event->type() == QEvent::Hide && !event->spontaneous() && watched == form2Object_) {
+        session_.ConfigWindowClosed();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::DockConfigWindow() {
+    if (!form2_) return;
+    const QRect main = frameGeometry();
+    const QPoint target(main.x() + main.width() + 8, main.y());
+    if (form2_->pos() != target) form2_->move(target);
+}
+
+void TForm1::paintEvent(QPaintEvent* event) {
+    DockConfigWindow();
+    QWidget::paintEvent(event);
+}
+
+void TForm1::moveEvent(QMoveEvent* event) {
+    DockConfigWindow();
+    QWidget::moveEvent(event);
 }
 
 void TForm1::PostReply() {
@@ -66,21 +389,175 @@ void TForm1::PostDeviceChange(const DeviceChange& change) {
 
 void TForm1::Render() {
     const MainWindowModel& m = session_.form;
-    setWindowTitle(Q(m.caption));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ToQColor(m.color));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    // Rendering never runs a rule: the widgets' signals are blocked meanwhile.
+    QList<QWidget*> children = findChildren<QWidget*>();
+    std::vector<std::unique_ptr<QSignalBlocker>> blockers;
+    blockers.reserve(static_cast<std::size_t>(children.size()));
+    for (QWidget* w : children) blockers.push_back(std::make_unique<QSignalBlocker>(w));
 
-    Button7->setEnabled(m.Button7.enabled);
-    Edit8->setText(Q(m.Edit8.text));
+    if (windowTitle() != Q(m.caption)) setWindowTitle(Q(m.caption));
+    if (formColor_ != m.color) {
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, ToQColor(m.color));
+        setPalette(pal);
+        formColor_ = m.color;
+    }
+
+    RenderWidget(Image1, m.Image1);
+    RenderWidget(Button1, m.Button1);
+    RenderWidget(Button2, m.Button2);
+    RenderWidget(Button3, m.Button3);
+    RenderWidget(Button4, m.Button4);
+    RenderWidget(Button5, m.Button5);
+    RenderWidget(Button6, m.Button6);
+    RenderWidget(Button7, m.Button7);
+    RenderWidget(Button8, m.Button8);
+    RenderWidget(Button9, m.Button9);
+    RenderWidget(Button10, m.Button10);
+    RenderWidget(Button11, m.Button11);
+    RenderWidget(Button12, m.Button12);
+    RenderWidget(Button13, m.Button13);
+    RenderWidget(Button14, m.Button14);
+    RenderWidget(Button15, m.Button15);
+    RenderWidget(Button16, m.Button16);
+    RenderWidget(BitBtn1, m.BitBtn1);
+    RenderWidget(ComboBox1, m.ComboBox1);
+    RenderWidget(ComboBox2, m.ComboBox2);
+    RenderWidget(ComboBox3, m.ComboBox3);
+    RenderWidget(ComboBox4, m.ComboBox4);
+
+    // The status line.
     QStringList lines;
     for (const auto& l : m.RichEdit1.lines) lines << Q(l);
-    RichEdit1->setTextColor(ToQColor(m.RichEdit1.fontColor));
-    RichEdit1->setPlainText(lines.join('\n'));
-    QPalette rp = RichEdit1->palette();
-    rp.setColor(QPalette::Text, ToQColor(m.RichEdit1.fontColor));
-    RichEdit1->setPalette(rp);
+    const QString status = lines.join('\n');
+    if (RichEdit1->toPlainText() != status || statusColor_ != m.RichEdit1.fontColor) {
+        QPalette rp = RichEdit1->palette();
+        rp.setColor(QPalette::Text, ToQColor(m.RichEdit1.fontColor));
+        rp.setColor(QPalette::Base, QColor(0xD4, 0xD0, 0xC8));
+        RichEdit1->setPalette(rp);
+        RichEdit1->setPlainText(status);
+        statusColor_ = m.RichEdit1.fontColor;
+    }
+    RenderWidget(RichEdit1, m.RichEdit1);
+
+    const TextBox* texts[] = {&m.Edit1, &m.Edit2, &m.Edit3, &m.Edit4, &m.Edit5, &m.Edit8};
+    QLineEdit* edits[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit8};
+    for (int i = 0; i < 6; ++i) {
+        SetText(edits[i], texts[i]->text);
+        RenderWidget(edits[i], *texts[i]);
+    }
+    // The counters: white text on their colour.
+    if (edit4Color_ != m.Edit4Color) {
+        Edit4->setStyleSheet(
+            QString("QLineEdit { background: %1; color: white; }").arg(CssColor(m.Edit4Color)));
+        edit4Color_ = m.Edit4Color;
+    }
+    if (edit5Color_ != m.Edit5Color) {
+        Edit5->setStyleSheet(
+            QString("QLineEdit { background: %1; color: white; }").arg(CssColor(m.Edit5Color)));
+        edit5Color_ = m.Edit5Color;
+    }
+
+    RenderBox(CheckBox1, m.CheckBox1);
+    RenderBox(CheckBox2, m.CheckBox2);
+    RenderBox(CheckBox3, m.CheckBox3);
+    RenderBox(CheckBox4, m.CheckBox4);
+    RenderBox(CheckBox5, m.CheckBox5);
+
+    RenderBar(ProgressBar1, m.ProgressBar1);
+    RenderBar(ProgressBar2, m.ProgressBar2);
+    RenderBar(ProgressBar3, m.ProgressBar3);
+    RenderBar(ProgressBar4, m.ProgressBar4);
+    RenderBar(ProgressBar5, m.ProgressBar5);
+
+    QLabel* images[] = {Image2, Image3, Image4, Image5, Image6, Image7, Image8, Image9};
+    const Widget* markModels[] = {&m.Image2, &m.Image3, &m.Image4, &m.Image5,
+                                  &m.Image6, &m.Image7, &m.Image8, &m.Image9};
+    for (int i = 0; i < 8; ++i) SetVisible(images[i], markModels[i]->visible);
+
+    // The result panel.
+    if (Panel1->text() != Q(m.Panel1.caption)) Panel1->setText(Q(m.Panel1.caption));
+    if (panelColor_ != m.Panel1.color) {
+        QPalette pp = Panel1->palette();
+        pp.setColor(QPalette::Window, ToQColor(m.Panel1.color));
+        pp.setColor(QPalette::WindowText, Qt::white);
+        Panel1->setPalette(pp);
+        panelColor_ = m.Panel1.color;
+    }
+    RenderWidget(Panel1, m.Panel1);
+
+    SetLines(Memo1, m.Memo1.lines);
+    SetLines(Memo2, m.Memo2.lines);
+    RenderWidget(Memo1, m.Memo1);
+    RenderWidget(Memo2, m.Memo2);
+}
+
+QPixmap TForm1::LogoPicture() {
+    QPixmap pix(265, 49);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    // A chip with its pins.
+    const QRectF chip(10, 8, 33, 33);
+    p.setPen(QPen(QColor(0x60, 0x60, 0x60), 2));
+    for (int i = 0; i < 4; ++i) {
+        const double o = 13 + i * 8;
+        p.drawLine(QPointF(o, 3), QPointF(o, 8));
+        p.drawLine(QPointF(o, 41), QPointF(o, 46));
+        p.drawLine(QPointF(5, o - 2), QPointF(10, o - 2));
+        p.drawLine(QPointF(43, o - 2), QPointF(48, o - 2));
+    }
+    QLinearGradient body(chip.topLeft(), chip.bottomRight());
+    body.setColorAt(0, QColor(0x2B, 0x57, 0x9A));
+    body.setColorAt(1, QColor(0x12, 0x2B, 0x52));
+    p.setPen(Qt::NoPen);
+    p.setBrush(body);
+    p.drawRoundedRect(chip, 4, 4);
+    p.setPen(QColor(0xFF, 0xFF, 0xFF));
+    QFont chipFont("DejaVu Sans");
+    chipFont.setPixelSize(11);
+    chipFont.setBold(true);
+    p.setFont(chipFont);
+    p.drawText(chip, Qt::AlignCenter, "QRV");
+    // The name.
+    QFont name("DejaVu Sans");
+    name.setPixelSize(26);
+    name.setBold(true);
+    p.setFont(name);
+    p.setPen(QColor(0x1F, 0x4E, 0x8C));
+    p.drawText(QRectF(58, 2, 200, 30), Qt::AlignLeft | Qt::AlignVCenter, "QRV Writer");
+    QFont sub("DejaVu Sans");
+    sub.setPixelSize(11);
+    p.setFont(sub);
+    p.setPen(QColor(0x70, 0x70, 0x70));
+    p.drawText(QRectF(60, 31, 200, 16), Qt::AlignLeft | Qt::AlignVCenter, "USB MCU Programmer");
+    return pix;
+}
+
+QPixmap TForm1::TickPicture() {
+    QPixmap pix(33, 18);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPen pen(QColor(0x00, 0xA0, 0x00), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(pen);
+    QPainterPath path;
+    path.moveTo(9, 9);
+    path.lineTo(15, 15);
+    path.lineTo(26, 3);
+    p.drawPath(path);
+    return pix;
+}
+
+QPixmap TForm1::CrossPicture() {
+    QPixmap pix(16, 16);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0xE0, 0x00, 0x00), 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(3, 3), QPointF(13, 13));
+    p.drawLine(QPointF(13, 3), QPointF(3, 13));
+    return pix;
 }
 
 }  // namespace qrv

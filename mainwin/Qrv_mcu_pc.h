@@ -2,12 +2,19 @@
 // after every change and turns each click into one call on the session.
 #pragma once
 
+#include <QDialog>
+#include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 
 #include "mainwin/session.h"
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTextEdit;
 
@@ -15,8 +22,9 @@ namespace qrv {
 
 class TForm1 : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TForm1(MainSession& session, QWidget* parent = nullptr);
+    ~TForm1() override;
 
     // Mirrors the session's model into the widgets (signals blocked).
     void Render();
@@ -26,14 +34,76 @@ public:
     // Called from any thread: schedules a device change on the UI thread.
     void PostDeviceChange(const DeviceChange& change);
 
+    // The configuration window, docked 8 px to the right and toggled by
+    // Button1; and the user option chooser.
+    void SetConfigWindow(QDialog* form2);
+    void SetOptionChooser(QDialog* form3);
+
+    // The pictures: the logo, the pass mark (a green tick, 33 × 18) and the
+    // fail mark (a red cross, 16 × 16).
+    static QPixmap LogoPicture();
+    static QPixmap TickPicture();
+    static QPixmap CrossPicture();
+
+    QLabel* Image1 = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button7 = nullptr;
     QTextEdit* RichEdit1 = nullptr;
     QLineEdit* Edit8 = nullptr;
-    QLabel* Image1 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QProgressBar* ProgressBar5 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* Button16 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QCheckBox *CheckBox1 = nullptr, *CheckBox2 = nullptr, *CheckBox3 = nullptr,
+              *CheckBox4 = nullptr;
+    QPushButton *Button3 = nullptr, *Button4 = nullptr, *Button5 = nullptr, *Button6 = nullptr;
+    QProgressBar *ProgressBar1 = nullptr, *ProgressBar2 = nullptr, *ProgressBar3 = nullptr,
+                 *ProgressBar4 = nullptr;
+    QLabel *Image2 = nullptr, *Image3 = nullptr, *Image4 = nullptr, *Image5 = nullptr;
+    QLabel *Image6 = nullptr, *Image7 = nullptr, *Image8 = nullptr, *Image9 = nullptr;
+    QLabel* Panel1 = nullptr;
+    QPushButton* Button13 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QPushButton* Button12 = nullptr;
+    QCheckBox* CheckBox5 = nullptr;
+    QPlainTextEdit *Memo1 = nullptr, *Memo2 = nullptr;
+    // Service controls, hidden until a service word reveals them.
+    QPushButton *Button8 = nullptr, *Button9 = nullptr, *Button10 = nullptr, *Button11 = nullptr,
+                *Button14 = nullptr, *Button15 = nullptr;
+    QComboBox *ComboBox1 = nullptr, *ComboBox2 = nullptr, *ComboBox3 = nullptr,
+              *ComboBox4 = nullptr;
 
-private:
+  protected:
+    // FormPaint: keeps the configuration window docked to the right.
+    void paintEvent(QPaintEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildControls();
+    void ConnectControls();
+    void DockConfigWindow();
+    // Runs a user's action on the session and shows the result.
+    template <typename F>
+    void UserAction(F&& action);
+
     MainSession& session_;
+    // The dialogs may go before the main window.
+    QPointer<QDialog> form2_;
+    const QObject* form2Object_ = nullptr;  // only compared, never used
+    QPointer<QDialog> form3_;
+    // Colours last applied, so that style sheets are set only on a change.
+    uint32_t panelColor_ = 0xFFFFFFFF, edit4Color_ = 0xFFFFFFFF, edit5Color_ = 0xFFFFFFFF,
+             statusColor_ = 0xFFFFFFFF, formColor_ = 0xFFFFFFFF;
 };
 
 }  // namespace qrv

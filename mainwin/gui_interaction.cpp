@@ -7,7 +7,9 @@
 namespace qrv {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromUtf8(s.c_str()); }
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.c_str());
+}
 // The filters are written as "*.hex||*.*": each pattern is its own filter.
 QString Filter(const std::string& filter) {
     QStringList parts = Q(filter).split('|', Qt::SkipEmptyParts);
@@ -31,7 +33,8 @@ std::optional<std::string> GuiInteraction::OpenFile(const std::string& filter) {
 
 std::optional<std::string> GuiInteraction::SaveFile(const std::string& filter,
                                                     const std::string& proposedName) {
-    QString name = QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName), Filter(filter));
+    QString name =
+        QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName), Filter(filter));
     if (name.isEmpty()) return std::nullopt;
     return name.toStdString();
 }

@@ -8,7 +8,7 @@ namespace qrv {
 
 // Message boxes and file dialogs of the Qt front-end.
 class GuiInteraction : public Interaction {
-public:
+  public:
     explicit GuiInteraction(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
     void ShowMessage(const std::string& text) override;
@@ -17,7 +17,7 @@ public:
     std::optional<std::string> SaveFile(const std::string& filter,
                                         const std::string& proposedName) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 

@@ -22,7 +22,7 @@ namespace {
 
 // An exception that reaches the top level is shown in a message box.
 class QrvApplication : public QApplication {
-public:
+  public:
     using QApplication::QApplication;
     bool notify(QObject* receiver, QEvent* event) override {
         try {
@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
         qrv::TForm2 form2(&form1);
         qrv::TForm3 form3(&form1);
         qrv::TForm5 form5(&form1);
+        form1.SetConfigWindow(&form2);
+        form1.SetOptionChooser(&form3);
 
         session.Channel().SetPoster([&form1] { form1.PostReply(); });
         std::unique_ptr<qrv::UdevMonitor> udev;
@@ -120,7 +122,8 @@ int main(int argc, char** argv) {
         if (simSeam) simSeam->SetChangeListener({});
         return rc;
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromUtf8(e.what()));
+        QMessageBox::critical(nullptr, QApplication::applicationName(),
+                              QString::fromUtf8(e.what()));
         return 1;
     }
 }

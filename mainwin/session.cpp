@@ -4,6 +4,25 @@
 
 namespace qrv {
 
+MainWindowModel::MainWindowModel() {
+    // Design-time state: the service controls, the update button and the
+    // memos are hidden; the download bar shares the file box's place and shows
+    // only during a download.
+    for (Widget* w : {&Button8, &Button9, &Button10, &Button11, &Button14, &Button15, &Button16,
+                      &ComboBox1, &ComboBox2, &ComboBox3, &ComboBox4})
+        w->visible = false;
+    Memo1.visible = false;
+    Memo2.visible = false;
+    ProgressBar5.visible = false;
+    Edit2.enabled = false;
+    Edit3.enabled = false;
+    Edit8.enabled = false;
+    Edit4.text = "0";
+    Edit5.text = "0";
+    Panel1.caption = kRunPassed;
+    CheckBox5.caption = "编程配置";
+}
+
 Widget& MainWindowModel::Image(int n) {
     Widget* images[] = {&Image2, &Image3, &Image4, &Image5, &Image6, &Image7, &Image8, &Image9};
     return *images[n - 2];
@@ -15,12 +34,28 @@ ProgressBar& MainWindowModel::Bar(int n) {
     return *bars[n - 1];
 }
 
+Toggle& MainWindowModel::StepBox(int n) {
+    Toggle* boxes[] = {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4};
+    return *boxes[n - 1];
+}
+
+Widget& MainWindowModel::StepButton(int n) {
+    Widget* buttons[] = {&Button3, &Button4, &Button5, &Button6};
+    return *buttons[n - 3];
+}
+
 MainSession::MainSession(HidSeam& seam, Interaction& interaction, Clock& clock)
-    : interaction_(interaction), clock_(clock), link_(seam, channel_) {}
+    : interaction_(interaction), clock_(clock), link_(seam, channel_) {
+    InstallStepRules();
+}
 
 MainSession::~MainSession() = default;
 
 void MainSession::FormCreate() {
+    form.color = kFormColor;
+    form.Edit4Color = kSuccessCounterColor;
+    form.Edit5Color = kFailureCounterColor;
+    form.Panel1.color = kResultPanelColor;
     deviceChanges.Reset();
     StartAddress = 0;
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
@@ -28,6 +63,7 @@ void MainSession::FormCreate() {
     form.Button12.visible = false;
     buffer.UpdateMode() = 0;
     buffer.UpdateEndSent() = 0;
+    EepromType = 1;
     ConnectProgrammer();
     link_.RegisterArrival();
     NotifyChanged();
@@ -76,10 +112,15 @@ void MainSession::Button7Click() {
 void MainSession::OnDeviceChange(const DeviceChange& change) {
     const bool removedIsWriteHandle = change.kind == DeviceChangeKind::RemoveComplete &&
                                       link_.Connected() && change.path == link_.WritePath();
-    for (const DeviceChangeAction& action : deviceChanges.Handle(change.kind, removedIsWriteHandle)) {
+    for (const DeviceChangeAction& action :
+         deviceChanges.Handle(change.kind, removedIsWriteHandle)) {
         switch (action.kind) {
-            case DeviceChangeAction::Pause: clock_.Pause(action.milliseconds); break;
-            case DeviceChangeAction::Connect: ConnectProgrammer(); break;
+            case DeviceChangeAction::Pause:
+                clock_.Pause(action.milliseconds);
+                break;
+            case DeviceChangeAction::Connect:
+                ConnectProgrammer();
+                break;
             case DeviceChangeAction::CloseWriteLink:
                 link_.CloseWriteLink();
                 NotifyChanged();
@@ -104,12 +145,15 @@ void MainSession::OnReply(const Report& report) {
     buffer.SetDeviceReport(report);
     HandleDeviceReply();
     NotifyChanged();
+    if (ReplyHandled) ReplyHandled(report);
 }
 
-void MainSession::HandleDeviceReply() {
-    // The reply families are dispatched by code; every path ends by clearing the
-    // DeviceReport so that each reply is handled once.
-    buffer.ClearDeviceReport();
+void MainSession::SendNextBlock() {
+    if (hooks.SendNextBlock) hooks.SendNextBlock();
+}
+
+void MainSession::SendFirmwareBlock() {
+    if (hooks.SendFirmwareBlock) hooks.SendFirmwareBlock();
 }
 
 }  // namespace qrv

@@ -1,7 +1,8 @@
 // The main window's session, without Qt: it owns the programmer link, the
-// ReportBuffer and the working values, runs the senders and the reply
-// dispatcher, and holds every value the main window shows (MainWindowModel).
-// The Qt window TForm1 and the command-line tool drive the same session.
+// ReportBuffer and the working values, runs the senders, the reply dispatcher
+// and the programming operations, and holds every value the main window shows
+// (MainWindowModel). The Qt window TForm1 and the command-line tool drive the
+// same session.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +26,74 @@ inline constexpr const char* kCaptionConnected = "QRV Writer V2.6 QRV Writer con
 inline constexpr const char* kStatusUnconnected = "   QRV Writer unconnected";
 inline constexpr const char* kStatusConnected = "  QRV Writer connected";
 
+// Texts the programming flow shows.
+inline constexpr const char* kRunStarted = "编程开始";
+inline constexpr const char* kRunPassed = "编程成功";
+inline constexpr const char* kRunFailed = "编程失败";
+inline constexpr const char* kProtectPassed = "程序/数据保护成功!";
+inline constexpr const char* kProtectFailed = "程序/数据保护失败!";
+inline constexpr const char* kOptionPassed = "User option编程成功";
+inline constexpr const char* kOptionFailed = "User option编程失败";
+inline constexpr const char* kDownloadFailed = "下载文件出错，请重新下载文件!";
+inline constexpr const char* kStorageErased = "擦除整片FLASH成功!";
+inline constexpr const char* kModelMismatch = "芯片与烧录型号不同";
+inline constexpr const char* kNoChip = "没有检测到芯片，请放入芯片!";
+inline constexpr const char* kFirmwareUpdateOffer =
+    "The firmware can update now,if you want to update,please click update button.";
+
+// Colours the main window sets at start-up (0x00BBGGRR).
+inline constexpr uint32_t kFormColor = 0xF0F0F0;
+inline constexpr uint32_t kSuccessCounterColor = 0x17A773;
+inline constexpr uint32_t kFailureCounterColor = 0x3042C9;
+inline constexpr uint32_t kResultPanelColor = 0x17A773;
+
+// The programmer firmware this host carries (major '3', minor '6').
+inline constexpr uint8_t kExpectedFirmwareMajor = '3';
+inline constexpr uint8_t kExpectedFirmwareMinor = '6';
+
+// The steps of the automatic sequence (StepFlags bits).
+inline constexpr uint8_t kStepFlagBlankCheck = 0x01;
+inline constexpr uint8_t kStepFlagErase = 0x02;
+inline constexpr uint8_t kStepFlagVerify = 0x04;
+inline constexpr uint8_t kStepFlagProgram = 0x10;
+
+// One step row of the main window: 0 blank check, 1 erase, 2 program, 3 verify.
+struct StepRow {
+    const char* name;  // the command-line name of the step
+    uint8_t flag;      // StepFlags bit
+    uint8_t command;   // CMD_ of its button
+    uint8_t reply;     // RPL_ of its outcome
+    int bar;           // ProgressBar number
+    int passImage;     // Image number of the pass mark
+    int failImage;     // Image number of the fail mark
+};
+inline constexpr StepRow kStepRows[4] = {
+    {"blank", kStepFlagBlankCheck, CMD_BLANK_CHECK, RPL_BLANK_CHECK, 1, 2, 6},
+    {"erase", kStepFlagErase, CMD_ERASE, RPL_ERASE, 2, 3, 7},
+    {"program", kStepFlagProgram, CMD_PROGRAM, RPL_PROGRAM, 3, 4, 8},
+    {"verify", kStepFlagVerify, CMD_VERIFY, RPL_VERIFY, 4, 5, 9},
+};
+// The step row whose outcome reply is `reply`, or nullptr.
+const StepRow* StepRowForReply(uint8_t reply);
+
+// True when the firmware (major, minor characters of RPL_STATUS bytes 63, 64)
+// is older than the firmware this host carries. The version is compared as a
+// whole: 4.0 is newer than 3.6.
+bool FirmwareOlderThanExpected(uint8_t major, uint8_t minor);
+// The window caption for a current firmware: " QRV MCU Writer V" + major + minor
+// text ("." and the digit for '0'..'9', ".10" .. ".20" for ':' .. 'D', nothing
+// for other characters).
+std::string FirmwareVersionCaption(uint8_t major, uint8_t minor);
+
 // What the main window shows: one member per control, named as the control.
+// The constructor gives the design-time state.
 struct MainWindowModel {
+    MainWindowModel();
+
     std::string caption = kCaptionDesign;
-    uint32_t color = 0xF0F0F0;
+    uint32_t color = kFormColor;
+    // 1 while the configuration window was last shown by Button1.
+    uint8_t ConfigShown = 0;
 
     Widget Image1;
     Widget Button1, Button2, Button3, Button4, Button5, Button6, Button7, Button8, Button9,
@@ -44,13 +109,38 @@ struct MainWindowModel {
     LineList Memo1, Memo2;
     Widget ComboBox1, ComboBox2, ComboBox3, ComboBox4;
 
-    // Image2..Image9 by number.
+    // Image2..Image9, ProgressBar1..ProgressBar5, CheckBox1..CheckBox4 and
+    // Button3..Button6 by number.
     Widget& Image(int n);
     ProgressBar& Bar(int n);
+    Toggle& StepBox(int n);
+    Widget& StepButton(int n);
+};
+
+// The calls that later parts of the system fill in. Each is optional; an empty
+// one does nothing.
+struct MainSessionHooks {
+    // RPL_BLOCK_ACK outside a firmware replacement: the file transfer sends its
+    // next CMD_WRITE_BLOCK or production record, or CMD_DOWNLOAD_END.
+    std::function<void()> SendNextBlock;
+    // RPL_BLOCK_ACK while UpdateMode is 0xBB: the next firmware block.
+    std::function<void()> SendFirmwareBlock;
+    // RPL_CHIP_BLOCK / RPL_CACHE_BLOCK: build the read-back line from the
+    // DeviceReport (its byte count already checked against the report size)
+    // and carry the read-back on.
+    std::function<void()> ChipBlock;
+    std::function<void()> CacheBlock;
+    // RPL_DOWNLOAD_DONE of a plain image (FileKind 0xFF): place the user option
+    // chooser at the main window's left + half its width and show it modally.
+    std::function<void()> ShowOptionChooserAfterDownload;
+    // CheckBox5: show the user option chooser modally (true) or hide it.
+    std::function<void(bool show)> ShowOptionChooser;
+    // Button1: show the configuration window (true, not modal) or close it.
+    std::function<void(bool show)> ShowConfigWindow;
 };
 
 class MainSession {
-public:
+  public:
     MainSession(HidSeam& seam, Interaction& interaction, Clock& clock);
     ~MainSession();
     MainSession(const MainSession&) = delete;
@@ -79,9 +169,35 @@ public:
     void OnReply(const Report& report);
     void HandleDeviceReply();
 
+    // Programming operations.
+    void Button2Click();   // "自动编程": the automatic run of the selected steps
+    void Button3Click();   // "空检验"
+    void Button4Click();   // "擦除"
+    void Button5Click();   // "编程"
+    void Button6Click();   // "校验"
+    void Button12Click();  // "擦除存储"
+    void Button13Click();  // "读校验码"
+    void ResetStepDisplay();
+    // The single step of row 0..3 (Button3Click .. Button6Click).
+    void RunSingleStep(int row);
+
+    // The configuration window.
+    void Button1Click();
+    // The configuration window was closed, by Button1 or by its own close box.
+    void ConfigWindowClosed() { form.ConfigShown = 0; }
+
+    // The transfer steps that RPL_BLOCK_ACK runs (see MainSessionHooks).
+    void SendNextBlock();
+    void SendFirmwareBlock();
+
+    // Whether the last RPL_STATUS asked the programmer for its status again
+    // (a corrupted status of a programmer that is not of kind 'A').
+    bool StatusRetried() const { return statusRetried_; }
+
     MainWindowModel form;
     ReportBuffer buffer;
     DeviceChangeTracker deviceChanges;
+    MainSessionHooks hooks;
 
     // Working values.
     int StartAddress = 0;
@@ -91,23 +207,46 @@ public:
     uint8_t StepFlags = 0;
     uint8_t StatusBusy = 0;
     int TransferOffset = 0;
+    // The EEPROM type of the service functions: 1 for 24C02, 2 for 24C04.
+    uint16_t EepromType = 1;
 
     // Called after every change of the model (the view re-renders).
     std::function<void()> Changed;
     // Called with every report written (sent = true) or received (false).
     std::function<void(const uint8_t* report, bool sent)> Trace;
+    // Called after each reply was dispatched, with the reply as it arrived.
+    std::function<void(const Report& reply)> ReplyHandled;
 
-private:
+  private:
     void NotifyChanged() {
         if (Changed) Changed();
     }
     void ShowUnconnected();
     void ShowConnected();
+    void InstallStepRules();
+
+    // Reply families (dispatcher.cpp).
+    void HandleStatus();
+    void HandleOutcome(const StepRow& row);
+    void HandleAutoResult();
+    void HandleResultPanelReply(const char* passed, const char* failed);
+    void HandleBlockAck();
+    void HandleDownloadReady();
+    void HandleDownloadDone();
+    void HandleDownloadError();
+    void HandleChecksum();
+    void HandleReadBackBlock(const std::function<void()>& hook, unsigned maxCount);
+    void ShowMessage(const char* text);
+    // Sets a bar's position, kept within 0..max.
+    static void SetPosition(ProgressBar& bar, int position);
+    // P × 100 / ImageLength, or the full bar when ImageLength is 0.
+    int Progress(unsigned count) const;
 
     Interaction& interaction_;
     Clock& clock_;
     ReplyChannel channel_;
     ProgrammerLink link_;
+    bool statusRetried_ = false;
 };
 
 }  // namespace qrv

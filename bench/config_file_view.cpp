@@ -1,0 +1,71 @@
+// Opening a 64 KiB image of 16-byte records (4,096 rows) in the configuration
+// window's file view: the scan alone, and the whole open (read, split, scan,
+// option word, grid) through the window's model.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/config_session.h"
+#include "config/file_view.h"
+
+namespace {
+
+std::vector<std::string> Image64K() {
+    static const char* digits = "0123456789ABCDEF";
+    std::vector<std::string> lines;
+    for (unsigned address = 0; address < 0x10000; address += 16) {
+        std::vector<unsigned> bytes = {16, address >> 8, address & 0xFF, 0};
+        for (unsigned i = 0; i < 16; ++i) bytes.push_back((address + i * 7) & 0xFF);
+        unsigned sum = 0;
+        for (unsigned b : bytes) sum += b;
+        bytes.push_back((0x100 - (sum & 0xFF)) & 0xFF);
+        std::string line = ":";
+        for (unsigned b : bytes) {
+            line += digits[(b >> 4) & 0xF];
+            line += digits[b & 0xF];
+        }
+        lines.push_back(line);
+    }
+    lines.push_back(":00000001FF");
+    return lines;
+}
+
+void BM_ScanFileView(benchmark::State& state) {
+    const auto lines = Image64K();
+    for (auto _ : state) benchmark::DoNotOptimize(qrv::ScanFileView(lines));
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(lines.size()));
+}
+BENCHMARK(BM_ScanFileView)->Unit(benchmark::kMillisecond);
+
+class NoDialogs : public qrv::Interaction {
+  public:
+    void ShowMessage(const std::string&) override {}
+    void Warning(const std::string&) override {}
+    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+};
+
+void BM_OpenSourceFile(benchmark::State& state) {
+    const auto path = std::filesystem::temp_directory_path() / "qrv-config-bench-64k.hex";
+    {
+        std::ofstream out(path, std::ios::binary);
+        for (const auto& line : Image64K()) out << line << "\r\n";
+    }
+    NoDialogs dialogs;
+    qrv::ConfigSession session(dialogs);
+    session.FormCreate();
+    for (auto _ : state) {
+        std::string error;
+        if (!session.OpenSourceFile(path.string(), &error)) state.SkipWithError(error.c_str());
+    }
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_OpenSourceFile)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,116 @@
+// qrv-writer-cli: the main window's session without windows, for production
+// lines and scripts. Results go to `out`, messages, progress and the report
+// trace to `err`.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/hid_seam.h"
+#include "mainwin/session.h"
+#include "sim/programmer.h"
+
+namespace qrv::cli {
+
+// Exit codes of the tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;       // the programmer reported a failure
+inline constexpr int kExitUsage = 2;         // bad usage or bad input
+inline constexpr int kExitNoProgrammer = 3;  // no programmer, or no answer in time
+
+inline constexpr std::chrono::milliseconds kDefaultTimeout{30000};
+
+struct Options {
+    bool simulate = false;
+    sim::SimOptions simOptions;
+    bool trace = false;
+    std::chrono::milliseconds timeout = kDefaultTimeout;
+    std::optional<std::string> device;
+    // The steps of the automatic run (StepFlags bits), chosen with --steps.
+    std::optional<uint8_t> steps;
+    // The commands in order, each with its argument (empty when it takes none).
+    std::vector<std::pair<std::string, std::string>> commands;
+};
+
+class Context;
+
+// One command of the tool. Commands that need no programmer (the file tools,
+// `list`) run without connecting; the others share one connection, made before
+// the first of them runs.
+struct Command {
+    const char* name;
+    const char* argument;  // the name of its argument in the help, or nullptr
+    bool needsProgrammer;
+    const char* help;
+    std::function<int(Context&, const std::string& argument)> run;
+};
+
+// The commands, in the order the help lists them.
+const std::vector<Command>& Commands();
+const Command* FindCommand(const std::string& name);
+
+// Parses the arguments (without the program name). Returns nullopt after
+// writing the reason to err.
+std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE* err);
+void Usage(FILE* out);
+
+// What a command works with: the output streams, the HID seam and, once
+// connected, the session.
+class Context {
+  public:
+    Context(const Options& options, HidSeam& seam, FILE* out, FILE* err);
+    ~Context();
+
+    FILE* out;
+    FILE* err;
+    const Options& options;
+    HidSeam& Seam() { return seam_; }
+
+    // Connects the programmer and waits for its status. kExitOk, or
+    // kExitNoProgrammer after a message.
+    int Connect();
+    bool IsConnected() const { return connected_; }
+    MainSession& Session() { return *session_; }
+
+    // Dispatches the programmer's replies, calling onReply after each has been
+    // handled, until onReply gives an exit code. No reply within the time-out
+    // ends the wait with kExitNoProgrammer. After a chip message (no chip,
+    // wrong model) the command has failed: the wait takes the replies that
+    // still belong to it while they come, then ends with kExitFailure.
+    int Await(const std::function<std::optional<int>(const Report&)>& onReply);
+
+    // Ticks the step boxes as the operator would: the --steps choice, or else
+    // erase and verify beside the steps the status selected. A production
+    // file's steps are the programmer's: its boxes stay as they are.
+    int ChooseSteps();
+
+    // Whether the status in the session is the one the connection just read.
+    bool statusFresh = false;
+
+    // A progress line on err, drawn only when err is a terminal and no trace is
+    // written.
+    void ShowProgress(const char* what, int percent);
+    void ClearProgress();
+
+  private:
+    HidSeam& seam_;
+    std::unique_ptr<Interaction> interaction_;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<MainSession> session_;
+    bool connected_ = false;
+    bool progressShown_ = false;
+    std::string progressWhat_;
+    int progressPercent_ = -1;
+    bool progressAllowed_ = false;
+};
+
+// Runs the tool. `seam`, when given, replaces the USB and simulated programmers
+// (tests).
+int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* seam = nullptr);
+
+}  // namespace qrv::cli

@@ -1,0 +1,132 @@
+// The configuration window's model, without Qt: it owns WriterSettings and
+// every value the window shows (ConfigWindowModel), and runs the window's
+// rules — model choice, option boxes, voltage, steps, user code, the file view,
+// FormCreate and FormClose. The Qt window TForm2 and the command-line tool
+// drive the same object.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/interaction.h"
+#include "common/toggle.h"
+#include "config/file_view.h"
+#include "config/writer_settings.h"
+
+namespace qrv {
+
+inline constexpr const char* kConfigCaption = "MCU 配置选项";
+inline constexpr const char* kBlankCheckWarning = "选择空校验之后，编程过的芯片将无法编程!";
+inline constexpr const char* kHexCodeNotice =
+    "该应用只有在固件版本2.10以上,PC软件版本2.4以上才支持!";
+inline constexpr const char* kCannotReadFile = "无法读取文件!";
+inline constexpr uint32_t kSilver = 0xC0C0C0;
+inline constexpr uint32_t kLightGrey = 0xF0F0F0;
+
+// A list box: its items, the selected item (-1 none) and the text it shows
+// while nothing is selected.
+struct ComboBox : Widget {
+    std::vector<std::string> items;
+    int itemIndex = -1;
+    std::string text;
+    // What the box shows: the selected item, else its text.
+    std::string Shown() const;
+    void Clear();
+};
+
+struct Button : Widget {
+    std::string caption;
+};
+
+// What the configuration window shows: one member per control, named as the control.
+struct ConfigWindowModel {
+    std::string caption = kConfigCaption;
+    uint32_t color = 0;  // window background, 0x00BBGGRR; 0 until FormCreate
+    Panel Panel1, Panel2, Panel3, Panel4;
+    ComboBox ComboBox1, ComboBox2, ComboBox3, ComboBox4;
+    TextBox Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit11;
+    Toggle CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8,
+        CheckBox10, CheckBox11, CheckBox12, CheckBox13, CheckBox14, CheckBox15, CheckBox16,
+        CheckBox17, CheckBox19, CheckBox20;
+    Button BitBtn1, Button2, Button3, Button4, Button5;
+    LineList Memo1, Memo2;
+    FileViewGrid StringGrid1;
+};
+
+class ConfigSession {
+  public:
+    explicit ConfigSession(Interaction& interaction);
+    ConfigSession(const ConfigSession&) = delete;
+    ConfigSession& operator=(const ConfigSession&) = delete;
+
+    ConfigWindowModel form;
+    WriterSettings settings;
+    // Draws the production-file marker; clock-seeded unless a test sets it.
+    std::function<uint32_t()> Random;
+    // The option word last applied from an opened file (record at 0x0100).
+    std::optional<uint32_t> fileOptionWord;
+
+    // Once, when the window is created.
+    void FormCreate();
+    // Each time the window is closed.
+    void FormClose();
+
+    // The user picks an item of a list: the selection is set, then its rule runs.
+    void ComboBox1Click(int index);  // hard-lock size
+    void ComboBox2Click(int index);  // data-flash size
+    void ComboBox3Click(int index);  // supply voltage
+    void ComboBox4Click(int index);  // device model
+    // The user edits the user info code.
+    void Edit1Change(const std::string& text);
+
+    // Sets the option controls from a chip option word (record at 0x0100).
+    void ApplyOptionWord(uint32_t word);
+
+    // The open button beside Edit3: asks for a HEX file and opens it.
+    void BitBtn1Click();
+    // Opens a HEX file into the file view. False (and nothing changed) when the
+    // file cannot be read.
+    bool OpenSourceFile(const std::string& path, std::string* error);
+
+    // Click rules of the check boxes; each runs whenever its box changes state.
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void CheckBox3Click();
+    void CheckBox4Click();
+    void CheckBox5Click();
+    void CheckBox6Click();
+    void CheckBox7Click();
+    void CheckBox8Click();
+    void CheckBox10Click();
+    void CheckBox11Click();
+    void CheckBox12Click();
+    void CheckBox13Click();
+    void CheckBox14Click();
+    void CheckBox15Click();
+    void CheckBox16Click();
+    void CheckBox17Click();
+    void CheckBox19Click();
+
+  private:
+    void SetEnd(unsigned end);
+    void ApplyRomRow(unsigned end, std::string_view romText);
+    void ApplyRomTable(int item);
+    void RomReset();
+    void ShowOptionBytes();
+
+    Interaction& interaction_;
+};
+
+// End address and ROM text with data flash, for ROM classes 32 and 64 and the
+// size items 0..3; nullopt for other classes or items.
+struct RomWithDataFlash {
+    unsigned end;
+    std::string_view romText;
+};
+std::optional<RomWithDataFlash> RomTableRow(int romClassKiB, int item);
+
+}  // namespace qrv

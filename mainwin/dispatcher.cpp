@@ -1,0 +1,321 @@
+// The reply dispatcher: turns each DeviceReport into screen changes and, for
+// block transfers, into the next command. Every path ends by clearing the
+// DeviceReport, so that each reply is handled once.
+#include <algorithm>
+#include <cstdio>
+
+#include "common/hex.h"
+#include "mainwin/session.h"
+
+namespace qrv {
+
+namespace {
+
+// Read-back blocks put their bytes from reply byte 6 on; a chip line takes the
+// count + 1 bytes (the first stands where a record type stands), a cache line
+// the count bytes. Both must end within the 65-byte report.
+constexpr unsigned kMaxChipBlockCount = 58;
+constexpr unsigned kMaxCacheBlockCount = 59;
+
+// The device model name of a stored production file: one character per byte,
+// up to the first zero byte. Bytes above 0x7F are taken as Latin-1 characters,
+// so the text stays valid UTF-8.
+std::string ModelName(const uint8_t* bytes, std::size_t count) {
+    std::string name;
+    for (std::size_t i = 0; i < count && bytes[i] != 0; ++i) {
+        const uint8_t c = bytes[i];
+        if (c < 0x80) {
+            name.push_back(static_cast<char>(c));
+        } else {
+            name.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            name.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return name;
+}
+
+}  // namespace
+
+const StepRow* StepRowForReply(uint8_t reply) {
+    for (const StepRow& row : kStepRows)
+        if (row.reply == reply) return &row;
+    return nullptr;
+}
+
+bool FirmwareOlderThanExpected(uint8_t major, uint8_t minor) {
+    // The minor characters run '0'..'9' then ':'..'D' for 10..20, so their codes
+    // order like the numbers they stand for.
+    if (major != kExpectedFirmwareMajor) return major < kExpectedFirmwareMajor;
+    return minor < kExpectedFirmwareMinor;
+}
+
+std::string FirmwareVersionCaption(uint8_t major, uint8_t minor) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(major - 0x30) & 0xFFu);
+    std::string caption = std::string(" QRV MCU Writer V") + digits;
+    if (minor >= '0' && minor <= 'D') caption += "." + std::to_string(minor - '0');
+    return caption;
+}
+
+void MainSession::SetPosition(ProgressBar& bar, int position) {
+    bar.position = std::clamp(position, 0, bar.max);
+}
+
+int MainSession::Progress(unsigned count) const {
+    if (ImageLength == 0) return 100;
+    return static_cast<int>(count) * 100 / ImageLength;
+}
+
+void MainSession::ShowMessage(const char* text) {
+    // The window shows what was handled so far while the box is open.
+    NotifyChanged();
+    interaction_.ShowMessage(text);
+}
+
+void MainSession::HandleDeviceReply() {
+    const uint8_t code = buffer.Device(3);
+    if (const StepRow* row = StepRowForReply(code)) {
+        HandleOutcome(*row);
+    } else {
+        switch (code) {
+            case RPL_PROTECT_RESULT:
+                HandleResultPanelReply(kProtectPassed, kProtectFailed);
+                break;
+            case RPL_OPTION_RESULT:
+                HandleResultPanelReply(kOptionPassed, kOptionFailed);
+                break;
+            case RPL_CACHE_BLOCK:
+                HandleReadBackBlock(hooks.CacheBlock, kMaxCacheBlockCount);
+                break;
+            case RPL_DOWNLOAD_DONE:
+                HandleDownloadDone();
+                break;
+            case RPL_AUTO_RESULT:
+                HandleAutoResult();
+                break;
+            case RPL_DOWNLOAD_ERROR:
+                HandleDownloadError();
+                break;
+            case RPL_CHIP_BLOCK:
+                HandleReadBackBlock(hooks.ChipBlock, kMaxChipBlockCount);
+                break;
+            case RPL_STATUS:
+                HandleStatus();
+                break;
+            case RPL_STORAGE_ERASED:
+                form.Edit1.text = kStorageErased;
+                break;
+            case RPL_CHECKSUM:
+                HandleChecksum();
+                break;
+            case RPL_MODEL_MISMATCH:
+                ShowMessage(kModelMismatch);
+                break;
+            case RPL_BLOCK_ACK:
+                HandleBlockAck();
+                break;
+            case RPL_NO_CHIP:
+                ShowMessage(kNoChip);
+                break;
+            case RPL_RESEND:
+                WriteHostReport();
+                break;
+            case RPL_DOWNLOAD_READY:
+                HandleDownloadReady();
+                break;
+            default:
+                break;  // not a reply of this protocol
+        }
+    }
+    buffer.ClearDeviceReport();
+}
+
+void MainSession::HandleResultPanelReply(const char* passed, const char* failed) {
+    const uint8_t status = buffer.Device(6);
+    if (status == 1) {
+        form.Panel1.caption = passed;
+        form.Panel1.color = colors::clGreen;
+    } else if (status == 2) {
+        form.Panel1.caption = failed;
+        form.Panel1.color = colors::clRed;
+    }
+}
+
+void MainSession::HandleOutcome(const StepRow& row) {
+    const uint8_t status = buffer.Device(6);
+    ProgressBar& bar = form.Bar(row.bar);
+    if (status == 0) {
+        SetPosition(bar, Progress(buffer.Device16(7)));
+        return;
+    }
+    if (status != 1 && status != 2) return;
+    form.Image(row.passImage).visible = status == 1;
+    form.Image(row.failImage).visible = status == 2;
+    bar.position = bar.max;
+    // A blank check or erase outcome clears the rows below it and the
+    // download bar.
+    if (row.reply == RPL_BLANK_CHECK || row.reply == RPL_ERASE) {
+        const int firstLater = row.reply == RPL_BLANK_CHECK ? 1 : 2;
+        for (int r = firstLater; r < 4; ++r) {
+            form.Bar(kStepRows[r].bar).position = 0;
+            form.Image(kStepRows[r].passImage).visible = false;
+            form.Image(kStepRows[r].failImage).visible = false;
+        }
+        form.ProgressBar5.position = 0;
+    }
+}
+
+void MainSession::HandleAutoResult() {
+    // The run counter comes in bytes 10, 9, 7, 8 (high to low), not 7..10 in
+    // sequence; it is shown as a signed 32-bit number.
+    const uint32_t raw = (uint32_t{buffer.Device(10)} << 24) | (uint32_t{buffer.Device(9)} << 16) |
+                         (uint32_t{buffer.Device(7)} << 8) | buffer.Device(8);
+    const std::string count = std::to_string(static_cast<int32_t>(raw));
+    if (buffer.Device(6) == 1) {
+        form.Panel1.caption = kRunFailed;
+        form.Panel1.color = colors::clRed;
+        form.Edit5.text = count;
+    } else {
+        form.Panel1.caption = kRunPassed;
+        form.Panel1.color = colors::clGreen;
+        form.Edit4.text = count;
+    }
+}
+
+void MainSession::HandleStatus() {
+    if (StatusBusy == 1) return;  // a status arriving while another is handled
+    StatusBusy = 1;
+    statusRetried_ = false;
+    const ReportBuffer& b = buffer;
+    auto device32 = [&b](std::size_t k) {
+        const uint32_t raw = (uint32_t{b.Device(k)} << 24) | (uint32_t{b.Device(k + 1)} << 16) |
+                             (uint32_t{b.Device(k + 2)} << 8) | b.Device(k + 3);
+        return static_cast<int32_t>(raw);
+    };
+
+    StartAddress = static_cast<int>(b.Device16(5));
+    ImageLength = EndAddress = static_cast<int>(b.Device16(7));
+    ImageChecksum = static_cast<int>(b.Device16(9));
+
+    // Checking a box runs its click rule, which sets its StepFlags bit; clear
+    // bits uncheck nothing.
+    const uint8_t steps = b.Device(12);
+    if (steps & 0x01) form.CheckBox1.SetChecked(true);
+    if (steps & 0x02) form.CheckBox2.SetChecked(true);
+    if (steps & 0x04) form.CheckBox4.SetChecked(true);
+    form.CheckBox3.SetChecked(true);
+
+    form.Edit3.text = H4(static_cast<unsigned>(ImageChecksum)) + "H";
+    form.Edit4.text = std::to_string(device32(18));
+    form.Edit5.text = std::to_string(device32(22));
+
+    buffer.FileKind() = b.Device(26);
+    if (buffer.FileKind() != 0xFF) {
+        // A production file decides the steps: only the automatic run remains.
+        for (int n = 1; n <= 4; ++n) {
+            form.StepBox(n).enabled = false;
+            form.StepButton(n + 2).enabled = false;
+        }
+        form.Edit2.text = ModelName(buffer.DeviceReport() + 50, 11);
+    }
+
+    const uint8_t second = b.Device(62);
+    if (second & 0x01)
+        form.CheckBox1.SetChecked(true);
+    else if (second & 0x02)
+        form.CheckBox2.SetChecked(true);
+    else if (second & 0x04)
+        form.CheckBox4.SetChecked(true);
+
+    StatusBusy = 0;
+    form.Button7.enabled = true;
+
+    if (buffer.UpdateMode() == 0) {
+        const uint8_t kind = b.Device(61);
+        if (kind == 'A') {
+            const uint8_t major = b.Device(63);
+            const uint8_t minor = b.Device(64);
+            if (FirmwareOlderThanExpected(major, minor)) {
+                ShowMessage(kFirmwareUpdateOffer);
+                form.Button16.visible = true;
+            } else {
+                form.caption = FirmwareVersionCaption(major, minor);
+                form.Button16.visible = false;
+            }
+        } else {
+            form.caption += " X";
+            form.Button16.visible = false;
+            uint8_t x = 0;
+            for (std::size_t k = 3; k < kReportSize; ++k) x ^= b.Device(k);
+            if (x != b.Device(2)) {
+                statusRetried_ = true;
+                SendCommand(CMD_STATUS, 0);
+            }
+        }
+    }
+}
+
+void MainSession::HandleBlockAck() {
+    const unsigned received = buffer.Device16(5);
+    if (received == 0) {
+        form.Edit1.visible = false;
+        form.ProgressBar5.visible = true;
+        form.ProgressBar5.position = 0;
+    } else {
+        SetPosition(form.ProgressBar5, Progress(received));
+    }
+    if (buffer.UpdateMode() == 0xBB)
+        SendFirmwareBlock();
+    else
+        SendNextBlock();
+}
+
+void MainSession::HandleDownloadReady() {
+    buffer.ClearDeviceReport();
+    uint8_t* host = buffer.HostReport();
+    host[0] = 0;
+    host[1] = kHostMarker;
+    host[2] = 4;
+    host[3] = CMD_DOWNLOAD_BEGIN;
+    host[4] = static_cast<uint8_t>(StartAddress >> 8);
+    host[5] = static_cast<uint8_t>(StartAddress);
+    host[6] = static_cast<uint8_t>(EndAddress >> 8);
+    host[7] = static_cast<uint8_t>(EndAddress);
+    WriteHostReport();
+    buffer.ClearHostReport();
+}
+
+void MainSession::HandleDownloadDone() {
+    form.Edit3.text = H4(buffer.Device16(7)) + "H";
+    form.Edit1.visible = true;
+    form.ProgressBar5.visible = false;
+    buffer.LastDownloadStatus() = buffer.Device(6);
+    const int stored = static_cast<int>(buffer.Device16(11));
+    if (stored > EndAddress) EndAddress = stored;
+    buffer.ClearDeviceReport();
+    if (buffer.FileKind() == 0xFF && hooks.ShowOptionChooserAfterDownload) {
+        // A plain image carries no option data: the user chooses it.
+        NotifyChanged();
+        hooks.ShowOptionChooserAfterDownload();
+    }
+}
+
+void MainSession::HandleDownloadError() {
+    if (buffer.Device(6) != 1) return;
+    form.RichEdit1.lines = {kDownloadFailed};
+    SendCommand(CMD_DOWNLOAD_ABORT, 0);
+}
+
+void MainSession::HandleChecksum() {
+    ImageChecksum = static_cast<int>(buffer.Device16(7));
+    form.Edit3.text = H4(static_cast<unsigned>(ImageChecksum)) + " H";
+}
+
+void MainSession::HandleReadBackBlock(const std::function<void()>& hook, unsigned maxCount) {
+    // A block whose count would reach past the report is not a block this
+    // protocol sends; it is dropped rather than read beyond the DeviceReport.
+    if (buffer.Device(2) > maxCount) return;
+    if (hook) hook();
+}
+
+}  // namespace qrv

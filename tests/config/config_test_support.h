@@ -1,0 +1,90 @@
+// Scripted answers and scratch files for the configuration window tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/interaction.h"
+#include "config/config_session.h"
+
+namespace qrv::test {
+
+class ScriptedAnswers : public Interaction {
+  public:
+    std::vector<std::string> messages;
+    std::deque<std::optional<std::string>> openAnswers;
+    int openCalls = 0;
+
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void Warning(const std::string& text) override { messages.push_back(text); }
+    std::optional<std::string> OpenFile(const std::string&) override {
+        ++openCalls;
+        if (openAnswers.empty()) return std::nullopt;
+        auto a = openAnswers.front();
+        openAnswers.pop_front();
+        return a;
+    }
+    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+};
+
+// A directory of its own for each test, removed afterwards.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("qrv-config-" + std::string(info->test_suite_name()) + "-" + info->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+    }
+    ~ScratchDir() { std::filesystem::remove_all(dir_); }
+    std::string Write(const std::string& name, const std::string& content) const {
+        const auto path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  private:
+    std::filesystem::path dir_;
+};
+
+// A session after FormCreate, with a fixed marker draw.
+struct Fixture {
+    ScriptedAnswers answers;
+    ConfigSession session{answers};
+    Fixture() {
+        session.Random = [] { return 0u; };
+        session.FormCreate();
+    }
+};
+
+// An Intel HEX record line with a correct checksum.
+inline std::string DataRecord(unsigned address, const std::vector<uint8_t>& data,
+                              unsigned type = 0) {
+    static const char* digits = "0123456789ABCDEF";
+    std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
+                                  static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                                  static_cast<uint8_t>(type)};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    bytes.push_back(static_cast<uint8_t>(-sum));
+    std::string line = ":";
+    for (uint8_t b : bytes) {
+        line += digits[b >> 4];
+        line += digits[b & 0xF];
+    }
+    return line;
+}
+inline constexpr const char* kEof = ":00000001FF";
+
+}  // namespace qrv::test

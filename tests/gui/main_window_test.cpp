@@ -1,0 +1,316 @@
+// The main window on Qt's offscreen platform: its controls at their places,
+// its start-up state, the configuration window, and an automatic run shown as
+// the replies arrive.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
+#include <chrono>
+#include <thread>
+
+#include "config/Qrv_mcu_confige.h"
+#include "mainwin/Qrv_mcu_pc.h"
+#include "sim/sim_seam.h"
+#include "tests/support/fake_hid.h"
+#include "tests/support/scripted.h"
+
+namespace qrv {
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "gui_tests";
+    static char* argv[] = {name, nullptr};
+    // Never destroyed: Qt's own objects must not outlive it at exit.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Runs the event loop until done() holds (or a generous cap is reached).
+template <typename Done>
+bool PumpUntil(Done done) {
+    for (int i = 0; i < 4000 && !done(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+Report MakeReply(uint8_t code, std::initializer_list<std::pair<int, int>> bytes = {}) {
+    Report r{};
+    r[1] = kDeviceMarker;
+    r[3] = code;
+    for (auto [k, v] : bytes) r[static_cast<std::size_t>(k)] = static_cast<uint8_t>(v);
+    return r;
+}
+
+std::vector<uint8_t> Bytes(const Report& r) {
+    return {r.begin(), r.end()};
+}
+
+// Constructed first, so that the application exists before any widget.
+struct WithApplication {
+    WithApplication() { App(); }
+};
+
+struct MainWindow : WithApplication, ::testing::Test {
+    void TearDown() override {
+        s.Link().CloseReadSide();
+        s.Channel().SetPoster({});
+    }
+    template <typename W = QWidget>
+    W* Find(const char* name) {
+        W* w = form.findChild<W*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    bool Shown(const char* name) { return Find(name)->isVisibleTo(&form); }
+
+    test::FakeSeam seam;
+    test::ScriptedInteraction ui;
+    InstantClock clock;
+    MainSession s{seam, ui, clock};
+    TForm1 form{s};
+};
+
+struct Place {
+    const char* name;
+    int left, top, width, height;  // width 0: a label, only its position is fixed
+    const char* caption;
+};
+
+TEST_F(MainWindow, ControlsStandAtTheirPlacesWithTheirCaptions) {
+    EXPECT_EQ(form.size(), QSize(395, 622));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    const Place places[] = {
+        {"Image1", 20, 5, 265, 49, nullptr},          {"Button1", 312, 8, 75, 41, "配置"},
+        {"Button7", 8, 60, 65, 27, "连接"},           {"RichEdit1", 79, 60, 234, 27, nullptr},
+        {"Edit8", 79, 60, 234, 27, nullptr},          {"BitBtn1", 8, 100, 65, 27, "导入文件"},
+        {"Edit1", 79, 98, 234, 27, nullptr},          {"ProgressBar5", 79, 97, 234, 27, nullptr},
+        {"Label1", 319, 104, 0, 0, "导入文件"},       {"Button16", 302, 127, 87, 25, "Update"},
+        {"Label2", 8, 155, 0, 0, "器件型号"},         {"Edit2", 79, 152, 121, 27, nullptr},
+        {"Label3", 223, 155, 0, 0, "校验码"},         {"Edit3", 300, 152, 89, 27, nullptr},
+        {"Button2", 140, 200, 173, 41, "自动编程"},   {"Button3", 31, 262, 92, 25, "空检验"},
+        {"Button4", 31, 309, 92, 25, "擦除"},         {"Button5", 31, 355, 92, 25, "编程"},
+        {"Button6", 31, 401, 92, 25, "校验"},         {"ProgressBar1", 140, 262, 221, 25, nullptr},
+        {"ProgressBar4", 140, 401, 221, 25, nullptr}, {"Panel1", 140, 431, 173, 41, nullptr},
+        {"Button13", 31, 440, 92, 25, "读校验码"},    {"Label5", 198, 494, 0, 0, "成功编程次数"},
+        {"Edit4", 300, 493, 87, 27, nullptr},         {"Label6", 198, 535, 0, 0, "失败编程次数"},
+        {"Edit5", 300, 533, 84, 27, nullptr},         {"Button12", 32, 501, 92, 25, "擦除存储"},
+        {"CheckBox5", 31, 561, 97, 17, "编程配置"},
+    };
+    for (const Place& p : places) {
+        QWidget* w = Find(p.name);
+        if (!w) continue;
+        EXPECT_EQ(w->pos(), QPoint(p.left, p.top)) << p.name;
+        if (p.width) {
+            EXPECT_EQ(w->size(), QSize(p.width, p.height)) << p.name;
+        }
+        if (!p.caption) continue;
+        QString text;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+        if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
+        EXPECT_EQ(text.toStdString(), p.caption) << p.name;
+    }
+    // The step rows: box at 8, button at 31, bar at 140, marks at the bar's end.
+    const int tops[] = {262, 309, 355, 401};
+    for (int r = 0; r < 4; ++r) {
+        const std::string n = std::to_string(r + 1);
+        EXPECT_EQ(Find(("CheckBox" + n).c_str())->x(), 8);
+        const QWidget* pass = Find(("Image" + std::to_string(r + 2)).c_str());
+        const QWidget* fail = Find(("Image" + std::to_string(r + 6)).c_str());
+        EXPECT_EQ(pass->size(), QSize(26, 22));
+        EXPECT_EQ(fail->size(), QSize(26, 22));
+        EXPECT_GE(pass->x(), 367);
+        EXPECT_LE(fail->x(), 369);
+        EXPECT_NEAR(pass->y(), tops[r], 3);
+    }
+}
+
+TEST_F(MainWindow, PicturesHaveTheirSizes) {
+    EXPECT_EQ(TForm1::TickPicture().size(), QSize(33, 18));
+    EXPECT_EQ(TForm1::CrossPicture().size(), QSize(16, 16));
+    EXPECT_EQ(TForm1::LogoPicture().size(), QSize(265, 49));
+}
+
+TEST_F(MainWindow, StartUpWithoutProgrammerShowsTheUnconnectedState) {
+    s.FormCreate();
+    EXPECT_EQ(form.windowTitle().toStdString(), "QRV Writer V2.6 QRV Writer unconnected");
+    EXPECT_EQ(form.RichEdit1->toPlainText().toStdString(), "   QRV Writer unconnected");
+    EXPECT_EQ(form.RichEdit1->palette().color(QPalette::Text), QColor(0xFF, 0, 0));
+    for (const char* hidden : {"Image2",    "Image5",    "Image6",   "Image9",    "CheckBox5",
+                               "Button12",  "Button16",  "Button8",  "Button9",   "Button10",
+                               "Button11",  "Button14",  "Button15", "ComboBox1", "ComboBox2",
+                               "ComboBox3", "ComboBox4", "Memo1",    "Memo2",     "ProgressBar5"})
+        EXPECT_FALSE(Shown(hidden)) << hidden;
+    for (const char* shown : {"Button2", "Panel1", "Edit1", "Edit4", "Edit5", "RichEdit1"})
+        EXPECT_TRUE(Shown(shown)) << shown;
+    EXPECT_EQ(form.Panel1->text().toStdString(), "编程成功");
+    EXPECT_EQ(form.Edit4->text(), "0");
+    EXPECT_EQ(form.Edit5->text(), "0");
+    EXPECT_EQ(form.palette().color(QPalette::Window), QColor(0xF0, 0xF0, 0xF0));
+    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(0x73, 0xA7, 0x17));
+}
+
+TEST_F(MainWindow, ChineseCaptionsAreDrawn) {
+    form.show();
+    QPushButton* b = form.Button2;
+    // The caption font has the glyphs (a CJK font stands in for 微软雅黑).
+    for (char32_t c : {U'自', U'动', U'编', U'程'})
+        EXPECT_TRUE(QFontMetrics(b->font()).inFontUcs4(c)) << static_cast<unsigned>(c);
+    const QImage withText = b->grab().toImage();
+    b->setText(QString());
+    const QImage without = b->grab().toImage();
+    int differing = 0;
+    for (int y = 0; y < withText.height(); ++y)
+        for (int x = 0; x < withText.width(); ++x)
+            if (withText.pixel(x, y) != without.pixel(x, y)) ++differing;
+    EXPECT_GT(differing, 100);
+}
+
+TEST_F(MainWindow, ClickingAStepBoxRunsItsRuleOnce) {
+    form.CheckBox3->click();
+    EXPECT_EQ(s.StepFlags, 0x10);
+    EXPECT_TRUE(form.CheckBox3->isChecked());
+    // A box checked by the programmer's status shows checked without a second
+    // run of its rule.
+    s.form.CheckBox1.SetChecked(true);
+    form.Render();
+    EXPECT_TRUE(form.CheckBox1->isChecked());
+    EXPECT_EQ(s.StepFlags, 0x11);
+    form.CheckBox1->click();
+    EXPECT_EQ(s.StepFlags, 0x10);
+}
+
+TEST_F(MainWindow, TextTypedIntoTheFileBoxSurvivesARender) {
+    form.Edit1->setFocus();
+    form.Edit1->insert("abcdefg");  // as typed: textEdited
+    EXPECT_EQ(s.form.Edit1.text, "abcdefg");
+    form.Render();
+    EXPECT_EQ(form.Edit1->text(), "abcdefg");
+}
+
+TEST_F(MainWindow, ConfigureShowsTheConfigurationWindowDockedAndClosesIt) {
+    TForm2 form2(&form);
+    form.SetConfigWindow(&form2);
+    form.show();
+    form.move(100, 60);
+    form.Button1->click();
+    EXPECT_TRUE(form2.isVisible());
+    EXPECT_EQ(s.form.ConfigShown, 1);
+    const QRect main = form.frameGeometry();
+    EXPECT_EQ(form2.pos(), QPoint(main.x() + main.width() + 8, main.y()));
+    // Moving the main window brings it along.
+    form.move(140, 90);
+    QCoreApplication::processEvents();
+    const QRect moved = form.frameGeometry();
+    EXPECT_EQ(form2.pos(), QPoint(moved.x() + moved.width() + 8, moved.y()));
+    form.Button1->click();
+    EXPECT_FALSE(form2.isVisible());
+    EXPECT_EQ(s.form.ConfigShown, 0);
+    // Closed with its own close box, it shows again on the next press.
+    form.Button1->click();
+    form2.close();
+    EXPECT_EQ(s.form.ConfigShown, 0);
+    form.Button1->click();
+    EXPECT_TRUE(form2.isVisible());
+    form2.close();
+}
+
+struct ConnectedWindow : MainWindow {
+    test::FakeDevice& dev = seam.Add(test::FakeInterface{"/dev/hidraw0"});
+    void SetUp() override {
+        s.Channel().SetPoster([this] { form.PostReply(); });
+        form.show();
+    }
+};
+
+TEST_F(ConnectedWindow, AnAutomaticRunMovesBarsMarksAndPanel) {
+    dev.Push(Bytes(MakeReply(
+        RPL_STATUS, {{7, 0x10}, {12, 0x07}, {26, 0xFF}, {61, 'A'}, {63, '3'}, {64, '6'}})));
+    s.FormCreate();
+    ASSERT_TRUE(PumpUntil([&] { return form.windowTitle() == " QRV MCU Writer V3.6"; }));
+    EXPECT_TRUE(form.CheckBox1->isChecked());
+    EXPECT_TRUE(form.CheckBox3->isChecked());
+
+    form.Button2->click();
+    EXPECT_EQ(form.Panel1->text().toStdString(), "编程开始");
+    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(0, 0x80, 0x80));
+    EXPECT_EQ(dev.Written().back()[3], CMD_AUTO_PROGRAM);
+    EXPECT_EQ(dev.Written().back()[8], 0x17);
+
+    dev.Push(Bytes(MakeReply(RPL_BLANK_CHECK, {{6, 1}})));
+    dev.Push(Bytes(MakeReply(RPL_ERASE, {{6, 1}})));
+    dev.Push(Bytes(MakeReply(RPL_PROGRAM, {{6, 0}, {7, 0x08}, {8, 0x00}})));
+    ASSERT_TRUE(PumpUntil([&] { return form.ProgressBar3->value() == 50; }));
+    EXPECT_EQ(form.ProgressBar1->value(), 100);
+    EXPECT_TRUE(form.Image2->isVisibleTo(&form));
+    EXPECT_TRUE(form.Image3->isVisibleTo(&form));
+    EXPECT_FALSE(form.Image4->isVisibleTo(&form));
+
+    dev.Push(Bytes(MakeReply(RPL_PROGRAM, {{6, 1}})));
+    dev.Push(Bytes(MakeReply(RPL_VERIFY, {{6, 2}})));
+    dev.Push(Bytes(MakeReply(RPL_AUTO_RESULT, {{6, 1}, {8, 7}})));
+    ASSERT_TRUE(PumpUntil([&] { return form.Panel1->text() == QString::fromUtf8("编程失败"); }));
+    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(0xFF, 0, 0));
+    EXPECT_EQ(form.Edit5->text(), "7");
+    EXPECT_EQ(form.ProgressBar4->value(), 100);
+    EXPECT_TRUE(form.Image4->isVisibleTo(&form));
+    EXPECT_TRUE(form.Image9->isVisibleTo(&form));
+    EXPECT_FALSE(form.Image5->isVisibleTo(&form));
+}
+
+// The window on the simulated programmer, as `qrv-writer --simulate` runs it.
+struct SimulatedWindow : WithApplication, ::testing::Test {
+    sim::SimSeam seam{[] {
+        sim::SimOptions o;
+        o.latencyUs = 0;
+        return o;
+    }()};
+    test::ScriptedInteraction ui;
+    InstantClock clock;
+    MainSession s{seam, ui, clock};
+    TForm1 form{s};
+    void SetUp() override {
+        s.Channel().SetPoster([this] { form.PostReply(); });
+        form.show();
+    }
+    void TearDown() override {
+        s.Link().CloseReadSide();
+        s.Channel().SetPoster({});
+    }
+};
+
+TEST_F(SimulatedWindow, ClickingTheAutomaticRunRunsTheStepsWithBarsAndMarks) {
+    s.FormCreate();
+    ASSERT_TRUE(PumpUntil([&] { return form.windowTitle() == " QRV MCU Writer V3.6"; }));
+    for (QCheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox4}) box->click();
+    EXPECT_EQ(s.StepFlags, 0x17);
+    for (int run = 1; run <= 2; ++run) {
+        form.Button2->click();
+        // Each run starts from an empty display.
+        EXPECT_EQ(form.Panel1->text().toStdString(), "编程开始");
+        EXPECT_EQ(form.ProgressBar4->value(), 0);
+        EXPECT_FALSE(form.Image5->isVisibleTo(&form));
+        ASSERT_TRUE(PumpUntil([&] { return form.Edit4->text() == QString::number(run); }));
+    }
+    EXPECT_EQ(form.Panel1->text().toStdString(), "编程成功");
+    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(0, 0x80, 0));
+    for (QProgressBar* bar :
+         {form.ProgressBar1, form.ProgressBar2, form.ProgressBar3, form.ProgressBar4})
+        EXPECT_EQ(bar->value(), 100) << bar->objectName().toStdString();
+    for (QLabel* pass : {form.Image2, form.Image3, form.Image4, form.Image5})
+        EXPECT_TRUE(pass->isVisibleTo(&form)) << pass->objectName().toStdString();
+    for (QLabel* fail : {form.Image6, form.Image7, form.Image8, form.Image9})
+        EXPECT_FALSE(fail->isVisibleTo(&form)) << fail->objectName().toStdString();
+}
+
+}  // namespace
+}  // namespace qrv
