@@ -27,6 +27,7 @@ void HexLoader::ResetForImport() {
     v.ImageLength = 0;
     image_ = ImageBuffer();
     endSettled_ = false;
+    abandoned_ = false;
     written_.reset();
 }
 
@@ -41,6 +42,7 @@ void HexLoader::Load(ImageBuffer image) {
     CurrentLine = 0;
     buffer.UpdateMode() = 0;
     endSettled_ = false;
+    abandoned_ = false;
     written_.reset();
     v.ImageLength = ScanImageEnd(image_, image_.LineCount());
     CheckFirstLine();
@@ -263,6 +265,7 @@ void HexLoader::SendDownloadEnd() {
 
 void HexLoader::FormatError() {
     CurrentLine = image_.LineCount();
+    abandoned_ = true;
     host_.UserInteraction().ShowMessage(kFormatErrorText);
     // The programmer is mid-transfer: it is told to leave its download state,
     // and the download display is put back, as for a refused file.

@@ -97,6 +97,9 @@ class HexLoader {
     HeaderOutcome HandleHeaderRecord(const RecordLine& line);
 
     const ImageBuffer& Image() const { return image_; }
+    // Whether this download was abandoned: a line the packer could not read, or
+    // a refused header record (the programmer was told CMD_DOWNLOAD_ABORT).
+    bool Abandoned() const { return abandoned_; }
 
     // Hand-off of the option word found at address 0x0100 to the user option
     // chooser's preset (b0·2^24 + b1·2^16 + b2·2^8 + b3, in file order).
@@ -129,6 +132,7 @@ class HexLoader {
     // address order never has data overwritten by fill bytes.
     std::bitset<0x10000> written_;
     bool endSettled_ = false;  // EndAddress already holds the last address written
+    bool abandoned_ = false;
 };
 
 }  // namespace qrv

@@ -105,6 +105,7 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
 }
 
 HeaderOutcome HexLoader::Refuse() {
+    abandoned_ = true;
     host_.UserInteraction().ShowMessage(kFileRefusedText);
     LoaderControls controls = host_.Controls();
     controls.Edit1.visible = true;

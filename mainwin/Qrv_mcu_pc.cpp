@@ -296,6 +296,8 @@ void TForm1::ConnectControls() {
             [this, &s] { UserAction([&] { s.Button6Click(); }); });
     connect(Button7, &QPushButton::clicked, this,
             [this, &s] { UserAction([&] { s.Button7Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.BitBtn1Click(); }); });
     connect(Button12, &QPushButton::clicked, this,
             [this, &s] { UserAction([&] { s.Button12Click(); }); });
     connect(Button13, &QPushButton::clicked, this,

@@ -47,6 +47,10 @@ Widget& MainWindowModel::StepButton(int n) {
 MainSession::MainSession(HidSeam& seam, Interaction& interaction, Clock& clock)
     : interaction_(interaction), clock_(clock), link_(seam, channel_) {
     InstallStepRules();
+    hooks.SendNextBlock = [this] { loader.SendNextBlock(); };
+    loader.PresetOption = [this](uint32_t word) {
+        if (hooks.PresetOptionWord) hooks.PresetOptionWord(word);
+    };
 }
 
 MainSession::~MainSession() = default;

@@ -7,15 +7,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/interaction.h"
 #include "common/toggle.h"
+#include "image/hex_loader.h"
 #include "link/device_change.h"
 #include "link/hid_seam.h"
 #include "link/programmer_link.h"
 #include "link/reply_channel.h"
 #include "link/report_buffer.h"
+#include "mainwin/file_import.h"
 #include "mainwin/protocol.h"
 
 namespace qrv {
@@ -137,6 +140,11 @@ struct MainSessionHooks {
     std::function<void(bool show)> ShowOptionChooser;
     // Button1: show the configuration window (true, not modal) or close it.
     std::function<void(bool show)> ShowConfigWindow;
+    // A file import: the option word an image carries at address 0x0100, for
+    // the user option chooser's preset.
+    std::function<void(uint32_t word)> PresetOptionWord;
+    // A file import starts: disable the user option chooser's option group.
+    std::function<void()> DisableOptionGroup;
 };
 
 class MainSession {
@@ -186,6 +194,15 @@ class MainSession {
     // The configuration window was closed, by Button1 or by its own close box.
     void ConfigWindowClosed() { form.ConfigShown = 0; }
 
+    // "导入文件": chooses a file in the open-file dialog, loads it and sends
+    // CMD_DOWNLOAD_REQUEST; the download goes on reply by reply (loader).
+    ImportResult BitBtn1Click();
+    // The same import with the file already chosen (the command-line tool).
+    ImportResult ImportFile(const std::string& path);
+    // The step boxes, buttons, marks, bars, result panel and counters as an
+    // import leaves them.
+    void ResetOperationDisplay();
+
     // The transfer steps that RPL_BLOCK_ACK runs (see MainSessionHooks).
     void SendNextBlock();
     void SendFirmwareBlock();
@@ -198,6 +215,8 @@ class MainSession {
     ReportBuffer buffer;
     DeviceChangeTracker deviceChanges;
     MainSessionHooks hooks;
+    // The file loader of the import; RPL_BLOCK_ACK runs its SendNextBlock.
+    HexLoader loader{loaderHost_};
 
     // Working values.
     int StartAddress = 0;
@@ -218,6 +237,8 @@ class MainSession {
     std::function<void(const Report& reply)> ReplyHandled;
 
   private:
+    friend class SessionLoaderHost;
+
     void NotifyChanged() {
         if (Changed) Changed();
     }
@@ -241,12 +262,14 @@ class MainSession {
     static void SetPosition(ProgressBar& bar, int position);
     // P × 100 / ImageLength, or the full bar when ImageLength is 0.
     int Progress(unsigned count) const;
+    ImportResult RunImport(const std::function<std::optional<std::string>()>& choose);
 
     Interaction& interaction_;
     Clock& clock_;
     ReplyChannel channel_;
     ProgrammerLink link_;
     bool statusRetried_ = false;
+    SessionLoaderHost loaderHost_{*this};
 };
 
 }  // namespace qrv

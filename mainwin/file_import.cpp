@@ -1,0 +1,105 @@
+#include "mainwin/file_import.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/atomic_file.h"
+#include "mainwin/session.h"
+
+namespace qrv {
+
+ReportBuffer& SessionLoaderHost::Buffer() {
+    return session_.buffer;
+}
+
+DownloadValues SessionLoaderHost::Values() {
+    return {session_.StartAddress, session_.EndAddress, session_.ImageLength,
+            session_.TransferOffset};
+}
+
+LoaderControls SessionLoaderHost::Controls() {
+    MainWindowModel& f = session_.form;
+    return {f.Edit1,     f.Edit2,     f.ProgressBar5, f.Memo2,   f.CheckBox1, f.CheckBox2,
+            f.CheckBox3, f.CheckBox4, f.Button3,      f.Button4, f.Button5,   f.Button6};
+}
+
+Interaction& SessionLoaderHost::UserInteraction() {
+    return session_.interaction_;
+}
+
+void SessionLoaderHost::WriteHostReport() {
+    session_.WriteHostReport();
+}
+
+void SessionLoaderHost::SendCommand(uint8_t code, uint32_t argument) {
+    session_.SendCommand(code, argument);
+}
+
+void MainSession::ResetOperationDisplay() {
+    for (int n = 1; n <= 4; ++n) {
+        Toggle& box = form.StepBox(n);
+        box.SetChecked(false);
+        box.enabled = true;
+    }
+    for (int n = 3; n <= 6; ++n) form.StepButton(n).enabled = true;
+    for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
+    form.Panel1.color = colors::clGreen;
+    form.Panel1.caption = kRunPassed;
+    for (int n = 1; n <= 4; ++n) form.Bar(n).position = 0;
+    form.Edit4.text = "0";
+    form.Edit5.text = "0";
+}
+
+ImportResult MainSession::BitBtn1Click() {
+    return RunImport([this] { return interaction_.OpenFile(""); });
+}
+
+ImportResult MainSession::ImportFile(const std::string& path) {
+    return RunImport([&path] { return std::optional<std::string>(path); });
+}
+
+ImportResult MainSession::RunImport(const std::function<std::optional<std::string>()>& choose) {
+    form.BitBtn1.enabled = false;
+    form.ProgressBar5.position = 0;
+    const auto done = [this](ImportResult result) {
+        form.BitBtn1.enabled = true;
+        NotifyChanged();
+        return result;
+    };
+    if (!Connected()) {
+        NotifyChanged();
+        interaction_.Warning(kNoProgrammerWarning);
+        return done(ImportResult::NotConnected);
+    }
+    // Reset before the dialog, so that a cancelled import leaves no part of the
+    // previous download behind.
+    loader.ResetForImport();
+    NotifyChanged();
+    const std::optional<std::string> path = choose();
+    if (!path) return done(ImportResult::Cancelled);
+
+    std::string text;
+    std::string error;
+    std::error_code ec;
+    const bool readable =
+        !std::filesystem::is_directory(*path, ec) && ReadWholeFile(*path, &text, &error);
+    if (!readable) {
+        interaction_.ShowMessage(error.empty() ? "cannot read " + *path + ": it is a directory"
+                                               : error);
+        return done(ImportResult::Unreadable);
+    }
+
+    ResetOperationDisplay();
+    ImageBuffer image = ImageBuffer::FromText(text);
+    form.Memo1.lines = image.Lines();
+    form.Memo2.lines = image.Lines();
+    form.Edit1.text = *path;
+    // Takes the lines, resets the download state (UpdateMode too), finds the end
+    // of the image, examines the first line and empties Memo2 for the trace.
+    loader.Load(std::move(image));
+    if (hooks.DisableOptionGroup) hooks.DisableOptionGroup();
+    loader.SendDownloadRequest();
+    return done(ImportResult::Requested);
+}
+
+}  // namespace qrv

@@ -1,0 +1,38 @@
+// "导入文件" (BitBtn1): the import of an Intel HEX file or a production file into
+// the programmer. The loader (image/hex_loader.h) does the packing; this is its
+// view of the main window's session.
+#pragma once
+
+#include "image/hex_loader.h"
+
+namespace qrv {
+
+class MainSession;
+
+// The warning of an import while no programmer is connected.
+inline constexpr const char* kNoProgrammerWarning = "没有连接烧录器! \n\n请连接烧录器!";
+
+// How an import ended before the download handshake took over.
+enum class ImportResult {
+    Requested,     // CMD_DOWNLOAD_REQUEST sent; the replies carry the download on
+    NotConnected,  // no programmer: the warning was shown
+    Cancelled,     // the open-file dialog was cancelled
+    Unreadable,    // the chosen file could not be read: a message was shown
+};
+
+// The loader's host: the session's report buffer, working values and controls.
+class SessionLoaderHost final : public LoaderHost {
+  public:
+    explicit SessionLoaderHost(MainSession& session) : session_(session) {}
+    ReportBuffer& Buffer() override;
+    DownloadValues Values() override;
+    LoaderControls Controls() override;
+    Interaction& UserInteraction() override;
+    void WriteHostReport() override;
+    void SendCommand(uint8_t code, uint32_t argument) override;
+
+  private:
+    MainSession& session_;
+};
+
+}  // namespace qrv

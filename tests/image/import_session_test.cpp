@@ -1,0 +1,197 @@
+// "导入文件" in the main window's session, with the replies handed in by the test.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "common/hex.h"
+#include "tests/image/loader_fixture.h"
+#include "tests/mainwin/session_fixture.h"
+
+namespace qrv::test {
+namespace {
+
+std::string WriteTempFile(const std::string& name, const std::vector<std::string>& lines) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& line : lines) out << line << "\r\n";
+    return path;
+}
+
+const std::vector<std::string> kPlain = {":020000040000FA", DataRecord(0, Counting(16)),
+                                         DataRecord(16, Counting(16, 16)), ":00000001FF"};
+
+std::vector<std::string> Production() {
+    std::vector<uint8_t> block = {0x00, 0x00, 0x7F, 0xFF, 0x85};
+    for (char c : std::string("QM-017ABCDE")) block.push_back(static_cast<uint8_t>(c));
+    block.insert(block.end(), {0x5A, 0x12, 0x03, 0x01, 0x09});
+    return {":10000022414D4354321", ":05000022415344330241420C",
+            ":15000022515256" + HexBytes(block.data(), block.size()), DataRecord(0, Counting(16))};
+}
+
+struct ImportTest : SessionTest {
+    void SetUp() override { Connect(); }
+    void Import(const std::string& path) {
+        ui.openAnswers.push_back(path);
+        ASSERT_EQ(s.BitBtn1Click(), ImportResult::Requested);
+    }
+    // Answers as the programmer does until the loader sends CMD_DOWNLOAD_END.
+    void Handshake() {
+        Reply(MakeReply(RPL_DOWNLOAD_READY));
+        ASSERT_EQ(LastWritten()[3], CMD_DOWNLOAD_BEGIN);
+        for (int n = 0; n < 1000 && LastWritten()[3] != CMD_DOWNLOAD_END; ++n)
+            Reply(MakeReply(RPL_BLOCK_ACK, {{6, n == 0 ? 0 : 16}}));
+        ASSERT_EQ(LastWritten()[3], CMD_DOWNLOAD_END);
+    }
+};
+
+TEST_F(ImportTest, WithoutProgrammerWarnsAndLoadsNothing) {
+    s.Link().CloseWriteLink();
+    s.EndAddress = 0x1234;
+    ui.openAnswers.push_back(WriteTempFile("plain.hex", kPlain));
+    EXPECT_EQ(s.BitBtn1Click(), ImportResult::NotConnected);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"没有连接烧录器! \n\n请连接烧录器!"});
+    EXPECT_TRUE(s.form.BitBtn1.enabled);
+    EXPECT_EQ(ui.openAnswers.size(), 1u);  // no dialog
+    EXPECT_EQ(s.EndAddress, 0x1234);
+    EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(ImportTest, CancelledDialogLeavesTheDownloadStateReset) {
+    Import(WriteTempFile("plain.hex", kPlain));
+    Handshake();
+    ASSERT_NE(s.EndAddress, 0);
+    const std::size_t sent = Written().size();
+    EXPECT_EQ(s.BitBtn1Click(), ImportResult::Cancelled);
+    EXPECT_EQ(s.EndAddress, 0);
+    EXPECT_EQ(s.ImageLength, 0);
+    EXPECT_EQ(s.TransferOffset, 0);
+    EXPECT_EQ(s.loader.CurrentLine, 0);
+    EXPECT_TRUE(s.form.BitBtn1.enabled);
+    EXPECT_EQ(Written().size(), sent);
+}
+
+TEST_F(ImportTest, UnreadableFileIsReportedAndNothingIsSent) {
+    ui.openAnswers.push_back(::testing::TempDir() + "no-such-file.hex");
+    EXPECT_EQ(s.BitBtn1Click(), ImportResult::Unreadable);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("no-such-file.hex"), std::string::npos);
+    ui.openAnswers.push_back(::testing::TempDir());
+    EXPECT_EQ(s.BitBtn1Click(), ImportResult::Unreadable);
+    EXPECT_TRUE(Written().empty());
+    EXPECT_TRUE(s.form.BitBtn1.enabled);
+}
+
+TEST_F(ImportTest, ImportResetsTheOperationDisplayAndSendsTheRequest) {
+    for (int n = 1; n <= 4; ++n) {
+        s.form.StepBox(n).SetChecked(true);
+        s.form.StepBox(n).enabled = false;
+    }
+    for (int n = 3; n <= 6; ++n) s.form.StepButton(n).enabled = false;
+    for (int n = 2; n <= 9; ++n) s.form.Image(n).visible = true;
+    for (int n = 1; n <= 4; ++n) s.form.Bar(n).position = 50;
+    s.form.Panel1 = {{}, "编程失败", colors::clRed};
+    s.form.Edit4.text = "12";
+    s.form.Edit5.text = "3";
+    s.form.ProgressBar5.position = 70;
+    s.buffer.UpdateMode() = 0xBB;
+    int groupDisabled = 0;
+    s.hooks.DisableOptionGroup = [&] { ++groupDisabled; };
+
+    const std::string path = WriteTempFile("plain.hex", kPlain);
+    Import(path);
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_FALSE(s.form.StepBox(n).Checked()) << n;
+        EXPECT_TRUE(s.form.StepBox(n).enabled) << n;
+    }
+    EXPECT_EQ(s.StepFlags, 0);  // unticking ran the click rules
+    for (int n = 3; n <= 6; ++n) EXPECT_TRUE(s.form.StepButton(n).enabled) << n;
+    for (int n = 2; n <= 9; ++n) EXPECT_FALSE(s.form.Image(n).visible) << n;
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(s.form.Bar(n).position, 0) << n;
+    EXPECT_EQ(s.form.Panel1.caption, "编程成功");
+    EXPECT_EQ(s.form.Panel1.color, 0x008000u);
+    EXPECT_EQ(s.form.Edit4.text, "0");
+    EXPECT_EQ(s.form.Edit5.text, "0");
+    EXPECT_EQ(s.form.ProgressBar5.position, 0);
+    EXPECT_EQ(s.form.Edit1.text, path);
+    EXPECT_EQ(s.form.Memo1.lines, kPlain);
+    EXPECT_TRUE(s.form.Memo2.lines.empty());
+    EXPECT_EQ(s.buffer.UpdateMode(), 0);
+    EXPECT_EQ(s.ImageLength, 32);
+    EXPECT_EQ(groupDisabled, 1);
+    EXPECT_TRUE(s.form.BitBtn1.enabled);
+
+    const Report request = LastWritten();
+    EXPECT_EQ(request[3], CMD_DOWNLOAD_REQUEST);
+    EXPECT_EQ(request[2], 4);
+    EXPECT_EQ(request[25], 0);
+    EXPECT_EQ(request[26], 0);
+}
+
+TEST_F(ImportTest, AcknowledgementsCarryTheDownloadToItsEnd) {
+    int chooserShown = 0;
+    s.hooks.ShowOptionChooserAfterDownload = [&] { ++chooserShown; };
+    Import(WriteTempFile("plain.hex", kPlain));
+    Handshake();
+    const auto written = Written();
+    // request, begin, one block of 32 bytes, end
+    ASSERT_EQ(written.size(), 4u);
+    EXPECT_EQ(written[2][3], CMD_WRITE_BLOCK);
+    EXPECT_EQ(written[2][2], 32);
+    EXPECT_EQ(written[3][6] << 8 | written[3][7], 31);
+    EXPECT_EQ(s.form.ProgressBar5.position, s.form.ProgressBar5.max);
+    EXPECT_EQ(s.form.Memo2.lines.size(), 1u);
+
+    Reply(MakeReply(RPL_DOWNLOAD_DONE, {{6, 1}, {7, 0x12}, {8, 0xAB}, {11, 0}, {12, 31}}));
+    EXPECT_EQ(s.form.Edit3.text, "12ABH");
+    EXPECT_TRUE(s.form.Edit1.visible);
+    EXPECT_FALSE(s.form.ProgressBar5.visible);
+    EXPECT_EQ(chooserShown, 1);
+}
+
+TEST_F(ImportTest, OptionWordReachesThePresetHook) {
+    std::vector<uint32_t> words;
+    s.hooks.PresetOptionWord = [&](uint32_t w) { words.push_back(w); };
+    Import(WriteTempFile("option.hex", {DataRecord(0x0100, {0x00, 0x00, 0x55, 0x55})}));
+    Handshake();
+    ASSERT_FALSE(words.empty());
+    EXPECT_EQ(words[0], 0x5555u);
+}
+
+TEST_F(ImportTest, ProductionFileLocksTheStepsAndSkipsTheChooser) {
+    int chooserShown = 0;
+    s.hooks.ShowOptionChooserAfterDownload = [&] { ++chooserShown; };
+    Import(WriteTempFile("production.hex", Production()));
+    EXPECT_EQ(LastWritten()[25], 0xA5);
+    EXPECT_EQ(LastWritten()[26], 0x5B);
+    Handshake();
+    std::vector<uint8_t> codes;
+    for (const Report& r : Written()) codes.push_back(r[3]);
+    EXPECT_EQ(codes,
+              (std::vector<uint8_t>{CMD_DOWNLOAD_REQUEST, CMD_DOWNLOAD_BEGIN, CMD_USER_CODE_RECORD,
+                                    CMD_CONFIG_RECORD, CMD_WRITE_BLOCK, CMD_DOWNLOAD_END}));
+    EXPECT_EQ(s.form.Edit2.text, "QM-017ABCD");
+    // Steps 0x09: blank check and verify.
+    EXPECT_TRUE(s.form.CheckBox1.Checked());
+    EXPECT_FALSE(s.form.CheckBox2.Checked());
+    EXPECT_FALSE(s.form.CheckBox3.Checked());
+    EXPECT_TRUE(s.form.CheckBox4.Checked());
+    EXPECT_EQ(s.StepFlags, kStepFlagBlankCheck | kStepFlagVerify);
+    for (int n = 1; n <= 4; ++n) EXPECT_FALSE(s.form.StepBox(n).enabled);
+    for (int n = 3; n <= 6; ++n) EXPECT_FALSE(s.form.StepButton(n).enabled);
+
+    Reply(MakeReply(RPL_DOWNLOAD_DONE, {{6, 1}}));
+    EXPECT_EQ(chooserShown, 0);
+}
+
+TEST_F(ImportTest, FirmwareReplacementAcknowledgementsDoNotReachTheLoader) {
+    Import(WriteTempFile("plain.hex", kPlain));
+    Reply(MakeReply(RPL_DOWNLOAD_READY));
+    const std::size_t sent = Written().size();
+    s.buffer.UpdateMode() = 0xBB;
+    Reply(MakeReply(RPL_BLOCK_ACK));
+    EXPECT_EQ(Written().size(), sent);
+    EXPECT_EQ(s.loader.CurrentLine, 0);
+}
+
+}  // namespace
+}  // namespace qrv::test
