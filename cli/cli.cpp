@@ -84,6 +84,22 @@ bool ParseSeconds(const std::string& text, std::chrono::milliseconds* out) {
     return true;
 }
 
+// A 32-bit word written as 0x and 1 to 8 hex digits, or in decimal.
+bool ParseOptionWord(const std::string& text, uint32_t* out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > (hex ? 8u : 10u)) return false;
+    uint64_t value = 0;
+    for (char ch : digits) {
+        const int d = hex ? HexDigitValue(ch) : (ch >= '0' && ch <= '9' ? ch - '0' : -1);
+        if (d < 0) return false;
+        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(d);
+    }
+    if (value > 0xFFFFFFFFu) return false;
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
 }  // namespace
 
 void Usage(FILE* out) {
@@ -100,6 +116,9 @@ void Usage(FILE* out) {
                  "                        selects; a production file's steps are its own)\n"
                  "  --trace               write every report to stderr: '> ' sent, '< '\n"
                  "                        received, 130 hex digits\n"
+                 "  --option-word 0xNNNNNNNN\n"
+                 "                        after 'download' of a file without configuration,\n"
+                 "                        send this user option word (CMD_SET_OPTION)\n"
                  "%s\n"
                  "Commands:\n",
                  kTool, sim::SimOptionsHelp());
@@ -144,6 +163,14 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                 std::fprintf(err, "%s: --timeout needs a number of seconds above 0\n", kTool);
                 return std::nullopt;
             }
+        } else if (arg == "--option-word" || arg.rfind("--option-word=", 0) == 0) {
+            uint32_t word = 0;
+            if (!value(i, arg, "--option-word", &v) || !ParseOptionWord(v, &word)) {
+                std::fprintf(err, "%s: --option-word needs a 32-bit number such as 0x2B200\n",
+                             kTool);
+                return std::nullopt;
+            }
+            options.optionWord = word;
         } else if (arg == "--device" || arg.rfind("--device=", 0) == 0) {
             if (!value(i, arg, "--device", &v) || v.empty()) {
                 std::fprintf(err, "%s: --device needs the path of a programmer\n", kTool);

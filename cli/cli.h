@@ -31,6 +31,9 @@ struct Options {
     bool trace = false;
     std::chrono::milliseconds timeout = kDefaultTimeout;
     std::optional<std::string> device;
+    // --option-word: sent with CMD_SET_OPTION after a plain image was stored,
+    // in place of the user option chooser.
+    std::optional<uint32_t> optionWord;
     // The steps of the automatic run (StepFlags bits), chosen with --steps.
     std::optional<uint8_t> steps;
     // The commands in order, each with its argument (empty when it takes none).
@@ -49,6 +52,9 @@ struct Command {
     const char* help;
     std::function<int(Context&, const std::string& argument)> run;
 };
+
+// `download FILE` (download.cpp).
+int Download(Context& c, const std::string& file);
 
 // The commands, in the order the help lists them.
 const std::vector<Command>& Commands();

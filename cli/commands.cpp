@@ -128,6 +128,10 @@ const std::vector<Command>& Commands() {
         {"auto", nullptr, true, "run the programmer's selected steps and print the result", Auto},
         {"checksum", nullptr, true, "read the chip's checksum", Checksum},
         {"erase-storage", nullptr, true, "erase the image stored in the programmer", EraseStorage},
+        {"download", "FILE", true,
+         "download an Intel HEX or production file into the programmer and print the stored "
+         "checksum",
+         Download},
         // Commands that take a file name go here, with their argument name
         // ("FILE"); file tools that need no programmer set needsProgrammer false.
     };

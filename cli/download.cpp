@@ -1,0 +1,51 @@
+// `download FILE`: the import of "导入文件" and the download that follows it.
+#include "cli/cli.h"
+
+namespace qrv::cli {
+
+int Download(Context& c, const std::string& file) {
+    MainSession& s = c.Session();
+    switch (s.ImportFile(file)) {
+        case ImportResult::Requested:
+            break;
+        case ImportResult::NotConnected:
+            return kExitNoProgrammer;
+        case ImportResult::Cancelled:
+        case ImportResult::Unreadable:
+            return kExitUsage;
+    }
+    // A plain image asks for the option word when it has been stored: the
+    // word given on the command line is sent as the chooser sends it on close.
+    // Without one, nothing is sent.
+    if (c.options.optionWord) {
+        const uint32_t word = *c.options.optionWord;
+        s.hooks.ShowOptionChooserAfterDownload = [&s, word] {
+            s.SendCommand(CMD_SET_OPTION, word);
+        };
+    }
+    const int rc = c.Await([&](const Report& r) -> std::optional<int> {
+        if (s.loader.Abandoned()) return kExitFailure;  // its message is on err
+        switch (r[3]) {
+            case RPL_BLOCK_ACK: {
+                const ProgressBar& bar = s.form.ProgressBar5;
+                c.ShowProgress("download", bar.max > 0 ? bar.position * 100 / bar.max : 0);
+                return std::nullopt;
+            }
+            case RPL_DOWNLOAD_DONE:
+                c.ClearProgress();
+                std::fprintf(c.out, "checksum: %s\n", s.form.Edit3.text.c_str());
+                return kExitOk;
+            case RPL_DOWNLOAD_ERROR:
+                if (r[6] != 1) return std::nullopt;
+                c.ClearProgress();
+                std::fprintf(c.err, "%s\n", kDownloadFailed);
+                return kExitFailure;
+            default:
+                return std::nullopt;
+        }
+    });
+    s.hooks.ShowOptionChooserAfterDownload = nullptr;
+    return rc;
+}
+
+}  // namespace qrv::cli

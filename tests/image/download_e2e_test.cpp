@@ -1,0 +1,260 @@
+// Downloads end to end: the session with its reader thread against the
+// simulated programmer, and `qrv-writer-cli download FILE`.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include "cli/cli.h"
+#include "sim/sim_seam.h"
+#include "tests/image/loader_fixture.h"
+#include "tests/support/scripted.h"
+
+namespace qrv::test {
+namespace {
+
+std::string WriteTempFile(const std::string& name, const std::vector<std::string>& lines) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& line : lines) out << line << "\r\n";
+    return path;
+}
+
+std::vector<std::string> Contiguous(int recordLength, int begin, int end) {
+    std::vector<std::string> lines = {":020000040000FA"};
+    for (int a = begin; a < end; a += recordLength)
+        lines.push_back(DataRecord(a, Counting(std::min(recordLength, end - a), a * 3 + 1)));
+    lines.push_back(":00000001FF");
+    return lines;
+}
+
+std::vector<uint8_t> ConfigBlock() {
+    std::vector<uint8_t> block = {0x00, 0x00, 0x7F, 0xFF, 0x85};
+    for (char c : std::string("QM-017ABCDE")) block.push_back(static_cast<uint8_t>(c));
+    block.insert(block.end(), {0x5A, 0x12, 0x03, 0x01, 0x0D});
+    return block;
+}
+
+std::vector<std::string> Production() {
+    const auto block = ConfigBlock();
+    std::vector<std::string> lines = {":10000022414D4312", ":05000022415344330241420C",
+                                      ":15000022515256" + HexBytes(block.data(), block.size())};
+    const auto image = Contiguous(16, 0, 0x800);
+    lines.insert(lines.end(), image.begin(), image.end());
+    return lines;
+}
+
+sim::SimOptions Quick(int resendEvery = 0) {
+    sim::SimOptions o;
+    o.latencyUs = 0;
+    o.resendEvery = resendEvery;
+    return o;
+}
+
+struct Simulated {
+    explicit Simulated(sim::SimOptions options) : seam(options) {
+        s.hooks.ShowOptionChooserAfterDownload = [this] { ++chooserShown; };
+    }
+    sim::SimSeam seam;
+    ScriptedInteraction ui;
+    InstantClock clock;
+    MainSession s{seam, ui, clock};
+    int chooserShown = 0;
+
+    void Download(const std::string& path) {
+        s.FormCreate();
+        Pump(s);
+        ui.openAnswers.push_back(path);
+        ASSERT_EQ(s.BitBtn1Click(), ImportResult::Requested);
+        Pump(s);
+    }
+    // Only read after the last reply was handled.
+    const sim::SimProgrammer& Device() { return seam.Device(); }
+
+    void ExpectStored(const std::vector<std::string>& lines) {
+        const Memory expected = ExpectedMemory(lines);
+        for (std::size_t a = 0; a < 0x10000; ++a)
+            ASSERT_EQ(Device().Storage()[a], expected.written[a] ? expected.bytes[a] : 0xFF) << a;
+        EXPECT_TRUE(Device().ProtocolErrors().empty())
+            << ::testing::PrintToString(Device().ProtocolErrors());
+        EXPECT_EQ(s.form.Edit3.text, H4(Device().StoredChecksum()) + "H");
+        EXPECT_TRUE(s.form.Edit1.visible);
+        EXPECT_FALSE(s.form.ProgressBar5.visible);
+    }
+};
+
+TEST(DownloadEndToEnd, PlainImageIsStoredAndTheChooserShown) {
+    const auto lines = Contiguous(16, 0x0010, 0x4000);
+    Simulated t(Quick());
+    t.Download(WriteTempFile("e2e-plain.hex", lines));
+    EXPECT_EQ(t.Device().CompletedDownloads(), 1);
+    t.ExpectStored(lines);
+    EXPECT_EQ(t.chooserShown, 1);
+    EXPECT_EQ(t.s.EndAddress, 0x3FFF);
+    EXPECT_EQ(t.s.form.ProgressBar5.position, t.s.form.ProgressBar5.max);
+}
+
+TEST(DownloadEndToEnd, RecordsOf255BytesUnderResendRequests) {
+    const auto lines = Contiguous(255, 0, 0x10000);
+    Simulated t(Quick(5));
+    t.Download(WriteTempFile("e2e-255.hex", lines));
+    EXPECT_GT(t.Device().ResendRequests(), 100);
+    EXPECT_EQ(t.Device().CompletedDownloads(), 1);
+    t.ExpectStored(lines);
+}
+
+TEST(DownloadEndToEnd, ShuffledRecordsWithGapsUnderResendRequests) {
+    std::mt19937 random(5);
+    std::vector<std::string> lines;
+    for (int a = 0; a < 0x6000;) {
+        const int length = 1 + static_cast<int>(random() % 255);
+        std::vector<uint8_t> data(static_cast<std::size_t>(length));
+        for (uint8_t& b : data) b = static_cast<uint8_t>(random());
+        lines.push_back(DataRecord(a, data));
+        a += length + static_cast<int>(random() % 70);
+    }
+    std::shuffle(lines.begin(), lines.end(), random);
+    Simulated t(Quick(3));
+    t.Download(WriteTempFile("e2e-shuffled.hex", lines));
+    EXPECT_EQ(t.Device().CompletedDownloads(), 1);
+    t.ExpectStored(lines);
+}
+
+TEST(DownloadEndToEnd, ProductionFileRecordsReachTheProgrammer) {
+    const auto lines = Production();
+    Simulated t(Quick(4));
+    t.Download(WriteTempFile("e2e-production.hex", lines));
+    t.ExpectStored(lines);
+    ASSERT_TRUE(t.Device().Config().has_value());
+    const auto block = ConfigBlock();
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), t.Device().Config()->block.begin()));
+    ASSERT_TRUE(t.Device().UserCode().has_value());
+    EXPECT_EQ(t.Device().UserCode()->size(), 5u);
+    EXPECT_EQ(t.Device().FileKind(), 0x5A);
+    EXPECT_EQ(t.chooserShown, 0);
+    EXPECT_FALSE(t.s.form.Button3.enabled);
+}
+
+TEST(DownloadEndToEnd, DownloadErrorIsShownAndAborted) {
+    sim::SimOptions options = Quick();
+    options.downloadErrorAt = 3;
+    Simulated t(options);
+    t.Download(WriteTempFile("e2e-error.hex", Contiguous(16, 0, 0x1000)));
+    EXPECT_EQ(t.s.form.RichEdit1.lines, std::vector<std::string>{"下载文件出错，请重新下载文件!"});
+    EXPECT_EQ(t.Device().CompletedDownloads(), 0);
+    EXPECT_FALSE(t.Device().DownloadInProgress());
+    EXPECT_TRUE(t.Device().ProtocolErrors().empty());
+}
+
+// ---- qrv-writer-cli download FILE -------------------------------------------
+
+struct ToolRun {
+    int rc = -1;
+    std::string out, err;
+};
+
+std::string ReadAll(FILE* f) {
+    std::string s;
+    std::rewind(f);
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+    return s;
+}
+
+ToolRun RunTool(std::vector<std::string> args, HidSeam& seam) {
+    ToolRun r;
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    r.rc = cli::RunCli(args, out, err, &seam);
+    r.out = ReadAll(out);
+    r.err = ReadAll(err);
+    return r;
+}
+
+TEST(CliDownload, PrintsTheStoredChecksumAndExitsZero) {
+    sim::SimSeam seam(Quick(7));
+    const auto lines = Contiguous(16, 0, 0x2000);
+    const ToolRun r = RunTool({"download", WriteTempFile("cli-plain.hex", lines)}, seam);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "checksum: " + H4(seam.Device().StoredChecksum()) + "H\n");
+    EXPECT_EQ(seam.Device().CompletedDownloads(), 1);
+    EXPECT_TRUE(seam.Device().RecordedOf(CMD_SET_OPTION).empty());
+    EXPECT_TRUE(seam.Device().ProtocolErrors().empty());
+}
+
+TEST(CliDownload, OptionWordIsSentAfterAPlainImage) {
+    sim::SimSeam seam(Quick());
+    const ToolRun r = RunTool({"--option-word", "0x2B200", "download",
+                               WriteTempFile("cli-option.hex", Contiguous(16, 0, 0x100))},
+                              seam);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    const auto sent = seam.Device().RecordedOf(CMD_SET_OPTION);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].argument, 0x2B200u);
+}
+
+TEST(CliDownload, OptionWordIsNotSentAfterAProductionFile) {
+    sim::SimSeam seam(Quick());
+    const ToolRun r = RunTool(
+        {"--option-word=0x1", "download", WriteTempFile("cli-production.hex", Production())}, seam);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_TRUE(seam.Device().RecordedOf(CMD_SET_OPTION).empty());
+    EXPECT_EQ(seam.Device().FileKind(), 0x5A);
+}
+
+TEST(CliDownload, BadOptionWordIsBadUsage) {
+    sim::SimSeam seam(Quick());
+    for (const char* bad : {"0x", "0x123456789", "12ab", "", "4294967296"})
+        EXPECT_EQ(RunTool({"--option-word", bad, "download", "x.hex"}, seam).rc, 2) << bad;
+}
+
+TEST(CliDownload, UnreadableFileExitsTwo) {
+    sim::SimSeam seam(Quick());
+    const ToolRun r = RunTool({"download", ::testing::TempDir() + "missing.hex"}, seam);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(r.err.find("missing.hex"), std::string::npos);
+    EXPECT_TRUE(r.out.empty());
+}
+
+TEST(CliDownload, RefusedOrMalformedFileExitsOne) {
+    sim::SimSeam seam(Quick());
+    auto refused = Production();
+    refused.erase(refused.begin());  // no marker record: the configuration is refused
+    ToolRun r = RunTool({"download", WriteTempFile("cli-refused.hex", refused)}, seam);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("文件错误！无法下载！"), std::string::npos);
+
+    auto cut = Contiguous(16, 0, 0x400);
+    cut[10].resize(15);
+    r = RunTool({"download", WriteTempFile("cli-cut.hex", cut)}, seam);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("文件格式出错!"), std::string::npos);
+    EXPECT_FALSE(seam.Device().DownloadInProgress());
+    EXPECT_TRUE(seam.Device().ProtocolErrors().empty());
+}
+
+TEST(CliDownload, ProgrammerErrorExitsOne) {
+    sim::SimOptions options = Quick();
+    options.downloadErrorAt = 2;
+    sim::SimSeam seam(options);
+    const ToolRun r =
+        RunTool({"download", WriteTempFile("cli-error.hex", Contiguous(16, 0, 0x400))}, seam);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("下载文件出错，请重新下载文件!"), std::string::npos);
+}
+
+TEST(CliDownload, TraceShowsEveryReport) {
+    sim::SimSeam seam(Quick());
+    const ToolRun r = RunTool(
+        {"--trace", "download", WriteTempFile("cli-trace.hex", Contiguous(16, 0, 0x80))}, seam);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_NE(r.err.find("> 003A047F"), std::string::npos);
+    EXPECT_NE(r.err.find("> 003A3B20"), std::string::npos);  // a full block
+    EXPECT_NE(r.err.find("< 003B0026"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qrv::test
