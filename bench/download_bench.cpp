@@ -1,9 +1,22 @@
-// Host time of a file download: a 64 KiB image packed block by block against
-// an in-process programmer that stores every block at once (no latency).
+// Time of a file download of a 64 KiB image, in records of 16 and of 255 bytes:
+// - the packer alone against an in-process programmer that stores every block
+//   at once (the host's time per block);
+// - the whole session (reader thread, reply hand-off, dispatcher, packer)
+//   against the simulated programmer without latency (time per block);
+// - the same against the simulated programmer with its default 1 ms per
+//   reply, as the ratio of the download time to its floor of blocks x 1 ms.
+//   The simulator waits its 1 ms on a condition variable, and the kernel's
+//   default timer slack (50 us) lengthens every such wait; the FineTimers
+//   variant runs the simulator's and the reader's threads with a timer slack
+//   of 1 ns, so that its ratio shows what the host and the link add.
 #include <benchmark/benchmark.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +24,8 @@
 #include "common/hex.h"
 #include "image/hex_loader.h"
 #include "mainwin/protocol.h"
+#include "mainwin/session.h"
+#include "sim/sim_seam.h"
 
 namespace {
 
@@ -118,6 +133,113 @@ BENCHMARK(BM_DownloadPacker)
     ->Arg(255)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+
+// The import dialog answered with one file; message boxes ignored.
+class FileInteraction : public NoInteraction {
+  public:
+    explicit FileInteraction(std::string path) : path_(std::move(path)) {}
+    std::optional<std::string> OpenFile(const std::string&) override { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string WriteImageFile(int recordLength) {
+    const std::string path = "/tmp/qrv-download-bench-" + std::to_string(recordLength) + ".hex";
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& line : Image64K(recordLength)) out << line << "\r\n";
+    return path;
+}
+
+// Downloads through MainSession over the simulated programmer, one whole
+// download ("导入文件" up to RPL_DOWNLOAD_DONE) per iteration.
+void DownloadThroughSession(benchmark::State& state, int latencyUs, bool fineTimers = false) {
+    const std::string path = WriteImageFile(static_cast<int>(state.range(0)));
+    // Threads inherit the timer slack of the thread that starts them.
+    const int previousSlack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    if (fineTimers) prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    sim::SimOptions options;
+    options.latencyUs = latencyUs;
+    sim::SimSeam seam(options);
+    FileInteraction interaction(path);
+    InstantClock clock;
+    MainSession session(seam, interaction, clock);
+    const auto dispatch = [&session](const Report& r) { session.OnReply(r); };
+    session.FormCreate();
+    while (session.Channel().WaitAndDispatch(std::chrono::milliseconds(100), dispatch)) {
+    }
+    long blocks = 0;
+    long downloadBlocks = 0;
+    bool done = false;
+    session.ReplyHandled = [&](const Report& r) {
+        if (r[3] == RPL_DOWNLOAD_DONE) done = true;
+    };
+    session.Trace = [&](const uint8_t* report, bool sent) {
+        if (sent && report[3] == CMD_WRITE_BLOCK) ++downloadBlocks;
+    };
+    for (auto _ : state) {
+        done = false;
+        downloadBlocks = 0;
+        if (session.BitBtn1Click() != ImportResult::Requested) {
+            state.SkipWithError("the import was not requested");
+            break;
+        }
+        while (!done) {
+            if (!session.Channel().WaitAndDispatch(std::chrono::seconds(5), dispatch)) {
+                state.SkipWithError("the simulated programmer stopped answering");
+                break;
+            }
+        }
+        blocks += downloadBlocks;
+    }
+    state.counters["blocks"] = static_cast<double>(downloadBlocks);
+    state.counters["per_block"] = benchmark::Counter(
+        static_cast<double>(blocks), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    if (latencyUs > 0) {
+        // Download time over its floor: one reply of latencyUs per block.
+        state.counters["ratio_to_floor"] =
+            benchmark::Counter(static_cast<double>(blocks) * latencyUs * 1e-6,
+                               benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    }
+    std::remove(path.c_str());
+    if (fineTimers && previousSlack > 0)
+        prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(previousSlack), 0, 0, 0);
+}
+
+void BM_DownloadSession(benchmark::State& state) {
+    DownloadThroughSession(state, 0);
+}
+BENCHMARK(BM_DownloadSession)
+    ->Arg(16)
+    ->Arg(255)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_DownloadSimulated1ms(benchmark::State& state) {
+    DownloadThroughSession(state, 1000);
+}
+BENCHMARK(BM_DownloadSimulated1ms)
+    ->Arg(16)
+    ->Arg(255)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+void BM_DownloadSimulated1msFineTimers(benchmark::State& state) {
+    DownloadThroughSession(state, 1000, true);
+}
+BENCHMARK(BM_DownloadSimulated1msFineTimers)
+    ->Arg(16)
+    ->Arg(255)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
 }  // namespace
