@@ -1,0 +1,109 @@
+// "导入文件" in the main window on Qt's offscreen platform, against the
+// simulated programmer: the download bar moves and the checksum is shown.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "common/hex.h"
+#include "mainwin/Qrv_mcu_pc.h"
+#include "sim/sim_seam.h"
+#include "tests/support/scripted.h"
+
+namespace qrv {
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "image_gui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+struct WithApplication {
+    WithApplication() { App(); }
+};
+
+std::string WriteImage(const std::string& name) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream out(path, std::ios::binary);
+    for (int a = 0; a < 0x1000; a += 16) {
+        std::vector<uint8_t> bytes = {16, static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a), 0};
+        for (int i = 0; i < 16; ++i) bytes.push_back(static_cast<uint8_t>(a + 3 * i));
+        unsigned sum = 0;
+        for (uint8_t b : bytes) sum += b;
+        bytes.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
+        out << ":" << HexBytes(bytes.data(), bytes.size()) << "\r\n";
+    }
+    out << ":00000001FF\r\n";
+    return path;
+}
+
+struct ImportWindow : WithApplication, ::testing::Test {
+    sim::SimSeam seam{[] {
+        sim::SimOptions o;
+        o.latencyUs = 200;
+        return o;
+    }()};
+    test::ScriptedInteraction ui;
+    InstantClock clock;
+    MainSession s{seam, ui, clock};
+    TForm1 form{s};
+    void SetUp() override {
+        s.Channel().SetPoster([this] { form.PostReply(); });
+        form.show();
+    }
+    void TearDown() override {
+        s.Link().CloseReadSide();
+        s.Channel().SetPoster({});
+    }
+};
+
+TEST_F(ImportWindow, ImportButtonDownloadsWithTheBarMovingAndShowsTheChecksum) {
+    s.FormCreate();
+    auto* bar = form.findChild<QProgressBar*>("ProgressBar5");
+    auto* fileBox = form.findChild<QLineEdit*>("Edit1");
+    auto* checksum = form.findChild<QLineEdit*>("Edit3");
+    auto* button = form.findChild<QPushButton*>("BitBtn1");
+    ASSERT_TRUE(bar && fileBox && checksum && button);
+    for (int i = 0; i < 200; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // The status reply showed the stored checksum; the download shows it anew.
+    s.form.Edit3.text.clear();
+    checksum->setText({});
+
+    const std::string path = WriteImage("window.hex");
+    ui.openAnswers.push_back(path);
+    button->click();
+    EXPECT_EQ(fileBox->text().toStdString(), path);
+    // Every change of the model is rendered: the bar is looked at after each.
+    std::set<int> positions;
+    const auto render = s.Changed;
+    s.Changed = [&] {
+        render();
+        if (bar->isVisibleTo(&form)) positions.insert(bar->value());
+    };
+    for (int i = 0; i < 5000 && checksum->text().isEmpty(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    s.Changed = render;
+    ASSERT_FALSE(checksum->text().isEmpty());
+    EXPECT_EQ(checksum->text().toStdString(), H4(seam.Device().StoredChecksum()) + "H");
+    // The bar moved through the download and gave its place back to the file box.
+    EXPECT_GE(
+        std::count_if(positions.begin(), positions.end(), [](int p) { return p > 0 && p < 100; }),
+        3);
+    EXPECT_FALSE(bar->isVisibleTo(&form));
+    EXPECT_TRUE(fileBox->isVisibleTo(&form));
+    EXPECT_TRUE(button->isEnabled());
+}
+
+}  // namespace
+}  // namespace qrv
