@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "cli/cli.h"
 #include "sim/sim_seam.h"
@@ -45,6 +46,27 @@ std::vector<std::string> Production() {
     return lines;
 }
 
+// Waits until the simulated programmer has handled what it was sent and
+// `holds` is true of it (the host does not wait for replies that never come).
+template <typename Holds>
+bool Eventually(sim::SimSeam& seam, Holds holds) {
+    for (int i = 0; i < 5000; ++i) {
+        if (seam.WithDevice([&](sim::SimProgrammer& d) { return holds(d); })) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+std::size_t AbortsReceived(const sim::SimProgrammer& d) {
+    return static_cast<std::size_t>(
+        std::count_if(d.Received().begin(), d.Received().end(),
+                      [](const Report& r) { return r[3] == CMD_DOWNLOAD_ABORT; }));
+}
+
+sim::SimProgrammer Snapshot(sim::SimSeam& seam) {
+    return seam.WithDevice([](sim::SimProgrammer& d) { return d; });
+}
+
 sim::SimOptions Quick(int resendEvery = 0) {
     sim::SimOptions o;
     o.latencyUs = 0;
@@ -69,16 +91,19 @@ struct Simulated {
         ASSERT_EQ(s.BitBtn1Click(), ImportResult::Requested);
         Pump(s);
     }
-    // Only read after the last reply was handled.
-    const sim::SimProgrammer& Device() { return seam.Device(); }
+    // A copy of the device's state, taken under its lock.
+    sim::SimProgrammer Device() {
+        return seam.WithDevice([](sim::SimProgrammer& d) { return d; });
+    }
 
     void ExpectStored(const std::vector<std::string>& lines) {
         const Memory expected = ExpectedMemory(lines);
+        const sim::SimProgrammer device = Device();
         for (std::size_t a = 0; a < 0x10000; ++a)
-            ASSERT_EQ(Device().Storage()[a], expected.written[a] ? expected.bytes[a] : 0xFF) << a;
-        EXPECT_TRUE(Device().ProtocolErrors().empty())
-            << ::testing::PrintToString(Device().ProtocolErrors());
-        EXPECT_EQ(s.form.Edit3.text, H4(Device().StoredChecksum()) + "H");
+            ASSERT_EQ(device.Storage()[a], expected.written[a] ? expected.bytes[a] : 0xFF) << a;
+        EXPECT_TRUE(device.ProtocolErrors().empty())
+            << ::testing::PrintToString(device.ProtocolErrors());
+        EXPECT_EQ(s.form.Edit3.text, H4(device.StoredChecksum()) + "H");
         EXPECT_TRUE(s.form.Edit1.visible);
         EXPECT_FALSE(s.form.ProgressBar5.visible);
     }
@@ -142,8 +167,10 @@ TEST(DownloadEndToEnd, DownloadErrorIsShownAndAborted) {
     Simulated t(options);
     t.Download(WriteTempFile("e2e-error.hex", Contiguous(16, 0, 0x1000)));
     EXPECT_EQ(t.s.form.RichEdit1.lines, std::vector<std::string>{"下载文件出错，请重新下载文件!"});
+    EXPECT_TRUE(Eventually(t.seam, [](const sim::SimProgrammer& d) {
+        return !d.DownloadInProgress() && AbortsReceived(d) == 1;
+    }));
     EXPECT_EQ(t.Device().CompletedDownloads(), 0);
-    EXPECT_FALSE(t.Device().DownloadInProgress());
     EXPECT_TRUE(t.Device().ProtocolErrors().empty());
 }
 
@@ -179,10 +206,11 @@ TEST(CliDownload, PrintsTheStoredChecksumAndExitsZero) {
     const auto lines = Contiguous(16, 0, 0x2000);
     const ToolRun r = RunTool({"download", WriteTempFile("cli-plain.hex", lines)}, seam);
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.out, "checksum: " + H4(seam.Device().StoredChecksum()) + "H\n");
-    EXPECT_EQ(seam.Device().CompletedDownloads(), 1);
-    EXPECT_TRUE(seam.Device().RecordedOf(CMD_SET_OPTION).empty());
-    EXPECT_TRUE(seam.Device().ProtocolErrors().empty());
+    const sim::SimProgrammer device = Snapshot(seam);
+    EXPECT_EQ(r.out, "checksum: " + H4(device.StoredChecksum()) + "H\n");
+    EXPECT_EQ(device.CompletedDownloads(), 1);
+    EXPECT_TRUE(device.RecordedOf(CMD_SET_OPTION).empty());
+    EXPECT_TRUE(device.ProtocolErrors().empty());
 }
 
 TEST(CliDownload, OptionWordIsSentAfterAPlainImage) {
@@ -191,7 +219,9 @@ TEST(CliDownload, OptionWordIsSentAfterAPlainImage) {
                                WriteTempFile("cli-option.hex", Contiguous(16, 0, 0x100))},
                               seam);
     EXPECT_EQ(r.rc, 0) << r.err;
-    const auto sent = seam.Device().RecordedOf(CMD_SET_OPTION);
+    ASSERT_TRUE(Eventually(
+        seam, [](const sim::SimProgrammer& d) { return !d.RecordedOf(CMD_SET_OPTION).empty(); }));
+    const auto sent = Snapshot(seam).RecordedOf(CMD_SET_OPTION);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].argument, 0x2B200u);
 }
@@ -201,8 +231,9 @@ TEST(CliDownload, OptionWordIsNotSentAfterAProductionFile) {
     const ToolRun r = RunTool(
         {"--option-word=0x1", "download", WriteTempFile("cli-production.hex", Production())}, seam);
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_TRUE(seam.Device().RecordedOf(CMD_SET_OPTION).empty());
-    EXPECT_EQ(seam.Device().FileKind(), 0x5A);
+    const sim::SimProgrammer device = Snapshot(seam);
+    EXPECT_TRUE(device.RecordedOf(CMD_SET_OPTION).empty());
+    EXPECT_EQ(device.FileKind(), 0x5A);
 }
 
 TEST(CliDownload, BadOptionWordIsBadUsage) {
@@ -232,8 +263,10 @@ TEST(CliDownload, RefusedOrMalformedFileExitsOne) {
     r = RunTool({"download", WriteTempFile("cli-cut.hex", cut)}, seam);
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("文件格式出错!"), std::string::npos);
-    EXPECT_FALSE(seam.Device().DownloadInProgress());
-    EXPECT_TRUE(seam.Device().ProtocolErrors().empty());
+    EXPECT_TRUE(Eventually(seam, [](const sim::SimProgrammer& d) {
+        return !d.DownloadInProgress() && AbortsReceived(d) == 2;
+    }));
+    EXPECT_TRUE(Snapshot(seam).ProtocolErrors().empty());
 }
 
 TEST(CliDownload, ProgrammerErrorExitsOne) {
