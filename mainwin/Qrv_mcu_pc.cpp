@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTextEdit>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -71,11 +72,28 @@ void SetText(QLineEdit* e, const std::string& text) {
     if (e->text() != t) e->setText(t);
 }
 
-void SetLines(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
+QString JoinLines(std::vector<std::string>::const_iterator begin,
+                  std::vector<std::string>::const_iterator end) {
     QStringList list;
-    for (const auto& l : lines) list << Q(l);
-    const QString text = list.join('\n');
-    if (memo->toPlainText() != text) memo->setPlainText(text);
+    for (auto it = begin; it != end; ++it) list << Q(*it);
+    return list.join('\n');
+}
+
+// Mirrors a line list into a memo. The memos hold a whole file and the
+// download trace and are rendered after every reply, so only a change is
+// applied: lines added at the end are appended, anything else replaces the text.
+void SetLines(QPlainTextEdit* memo, const std::vector<std::string>& lines,
+              std::vector<std::string>& shown) {
+    if (lines == shown) return;
+    if (!shown.empty() && lines.size() > shown.size() &&
+        std::equal(shown.begin(), shown.end(), lines.begin())) {
+        const auto added = lines.begin() + static_cast<std::ptrdiff_t>(shown.size());
+        memo->appendPlainText(JoinLines(added, lines.end()));
+        shown.insert(shown.end(), added, lines.end());
+        return;
+    }
+    memo->setPlainText(JoinLines(lines.begin(), lines.end()));
+    shown = lines;
 }
 
 void RenderWidget(QWidget* w, const Widget& m) {
@@ -488,8 +506,8 @@ void TForm1::Render() {
     }
     RenderWidget(Panel1, m.Panel1);
 
-    SetLines(Memo1, m.Memo1.lines);
-    SetLines(Memo2, m.Memo2.lines);
+    SetLines(Memo1, m.Memo1.lines, memo1Shown_);
+    SetLines(Memo2, m.Memo2.lines, memo2Shown_);
     RenderWidget(Memo1, m.Memo1);
     RenderWidget(Memo2, m.Memo2);
 }

@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
+#include <string>
+#include <vector>
 
 #include "mainwin/session.h"
 
@@ -104,6 +106,8 @@ class TForm1 : public QWidget {
     // Colours last applied, so that style sheets are set only on a change.
     uint32_t panelColor_ = 0xFFFFFFFF, edit4Color_ = 0xFFFFFFFF, edit5Color_ = 0xFFFFFFFF,
              statusColor_ = 0xFFFFFFFF, formColor_ = 0xFFFFFFFF;
+    // The lines last shown in Memo1 and Memo2 (a whole file, the download trace).
+    std::vector<std::string> memo1Shown_, memo2Shown_;
 };
 
 }  // namespace qrv

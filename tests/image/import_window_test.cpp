@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <chrono>
@@ -31,10 +32,10 @@ struct WithApplication {
     WithApplication() { App(); }
 };
 
-std::string WriteImage(const std::string& name) {
+std::string WriteImage(const std::string& name, int end = 0x1000) {
     const std::string path = ::testing::TempDir() + name;
     std::ofstream out(path, std::ios::binary);
-    for (int a = 0; a < 0x1000; a += 16) {
+    for (int a = 0; a < end; a += 16) {
         std::vector<uint8_t> bytes = {16, static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a), 0};
         for (int i = 0; i < 16; ++i) bytes.push_back(static_cast<uint8_t>(a + 3 * i));
         unsigned sum = 0;
@@ -103,6 +104,37 @@ TEST_F(ImportWindow, ImportButtonDownloadsWithTheBarMovingAndShowsTheChecksum) {
     EXPECT_FALSE(bar->isVisibleTo(&form));
     EXPECT_TRUE(fileBox->isVisibleTo(&form));
     EXPECT_TRUE(button->isEnabled());
+}
+
+QString Joined(const std::vector<std::string>& lines) {
+    QStringList list;
+    for (const std::string& line : lines) list << QString::fromStdString(line);
+    return list.join('\n');
+}
+
+TEST_F(ImportWindow, MemosShowTheFileAndTheTraceOfEachImport) {
+    s.FormCreate();
+    auto* memo1 = form.findChild<QPlainTextEdit*>("Memo1");
+    auto* memo2 = form.findChild<QPlainTextEdit*>("Memo2");
+    auto* checksum = form.findChild<QLineEdit*>("Edit3");
+    ASSERT_TRUE(memo1 && memo2 && checksum);
+    for (int i = 0; i < 200; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    for (int end : {0x1000, 0x300}) {
+        s.form.Edit3.text.clear();
+        checksum->setText({});
+        ui.openAnswers.push_back(WriteImage("memo.hex", end));
+        form.findChild<QPushButton*>("BitBtn1")->click();
+        EXPECT_EQ(memo1->toPlainText(), Joined(s.form.Memo1.lines));
+        EXPECT_EQ(s.form.Memo1.lines.size(), static_cast<std::size_t>(end / 16 + 1));
+        for (int i = 0; i < 5000 && checksum->text().isEmpty(); ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_FALSE(checksum->text().isEmpty());
+        // One trace line per block, each added as its block went out.
+        EXPECT_EQ(s.form.Memo2.lines.size(), static_cast<std::size_t>((end + 58) / 59));
+        EXPECT_EQ(memo2->toPlainText(), Joined(s.form.Memo2.lines));
+    }
 }
 
 }  // namespace
