@@ -25,6 +25,7 @@ void HexLoader::ResetForImport() {
     CurrentLine = 0;
     v.EndAddress = 0;
     v.ImageLength = 0;
+    HighestAddress = 0;
     image_ = ImageBuffer();
     endSettled_ = false;
     abandoned_ = false;

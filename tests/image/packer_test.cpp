@@ -383,6 +383,12 @@ TEST_F(LoaderTest, CancelledDialogAfterADownloadLeavesTheStateReset) {
     EXPECT_EQ(host.TransferOffset, 0);
     EXPECT_EQ(loader.CurrentLine, 0);
     EXPECT_EQ(loader.Image().LineCount(), 0);
+    // A stray acknowledgement now ends an empty download.
+    host.sent.clear();
+    loader.SendNextBlock();
+    ASSERT_EQ(host.sent.size(), 1u);
+    EXPECT_EQ(host.sent[0][3], CMD_DOWNLOAD_END);
+    EXPECT_EQ(End(host.sent[0]), 0);
 }
 
 // ---- Whole images ------------------------------------------------------------
