@@ -5,21 +5,6 @@
 namespace qrv {
 namespace {
 
-TEST(ImageBufferTest, SplitsCrLfAndLfWithoutExtraLineAtTheEnd) {
-    const ImageBuffer crlf = ImageBuffer::FromText(":00000001FF\r\n:020000040000FA\r\n");
-    ASSERT_EQ(crlf.LineCount(), 2);
-    EXPECT_EQ(crlf.Line(0), ":00000001FF");
-    EXPECT_EQ(crlf.Line(1), ":020000040000FA");
-    EXPECT_EQ(ImageBuffer::FromText("a\nb").LineCount(), 2);
-    EXPECT_EQ(ImageBuffer::FromText("").LineCount(), 0);
-}
-
-TEST(ImageBufferTest, LinesOutsideTheFileReadAsEmpty) {
-    const ImageBuffer image({":00000001FF"});
-    EXPECT_EQ(image.Line(1), "");
-    EXPECT_EQ(image.Line(-1), "");
-}
-
 TEST(RecordLineTest, ReadsFieldsByColumn) {
     const RecordLine line(":10C01020000102030405060708090A0B0C0D0E0F77");
     EXPECT_TRUE(line.IsRecord());
@@ -66,16 +51,6 @@ TEST(NextRecordLineTest, SkipsNonRecordLines) {
     EXPECT_EQ(NextRecordLine(image, 3), 4);
     EXPECT_EQ(NextRecordLine(image, 5), 5);
     EXPECT_EQ(NextRecordLine(ImageBuffer({"a", "b"}), 0), 2);
-}
-
-TEST(ScanImageEndTest, EmptyFileGivesZero) {
-    EXPECT_EQ(ScanImageEnd(ImageBuffer(), 0), 0);
-}
-
-TEST(ScanImageEndTest, EndOfTheLastDataRecord) {
-    const ImageBuffer image({":020000040000FA", ":10000000000102030405060708090A0B0C0D0E0F78",
-                             ":10001000101112131415161718191A1B1C1D1E1F68", ":00000001FF"});
-    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0x20);
 }
 
 TEST(ScanImageEndTest, ExtendsBackwardsOverRecordsNotBelowTheValueFound) {

@@ -52,7 +52,6 @@ class FakeLoaderHost : public LoaderHost {
         Report r;
         std::copy_n(buffer.HostReport(), kReportSize, r.begin());
         sent.push_back(r);
-        if (device) device(r);
     }
     void SendCommand(uint8_t code, uint32_t argument) override {
         BuildShortCommand(buffer.HostReport(), code, argument, static_cast<unsigned>(EndAddress));
@@ -75,8 +74,6 @@ class FakeLoaderHost : public LoaderHost {
     Widget Button3, Button4, Button5, Button6;
     RecordingInteraction interaction;
     std::vector<Report> sent;
-    // The programmer behind the link, if any: gets every report written.
-    std::function<void(const Report&)> device;
 };
 
 // The bytes an image file describes, as a 64 KiB memory with the addresses that

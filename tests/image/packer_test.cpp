@@ -214,12 +214,6 @@ TEST_F(LoaderTest, ExtendedAddressRecordsHaveNoEffect) {
     EXPECT_EQ(Address(blocks[0]), 0x0200);
 }
 
-TEST_F(LoaderTest, Type20RecordsAreData) {
-    const auto blocks = Blocks(Download({kExtended, DataRecord(0x40, Counting(16), 0x20), kEof}));
-    ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(Address(blocks[0]), 0x40);
-}
-
 TEST_F(LoaderTest, OptionWordAt0100IsHandedToTheChooserAndDownloaded) {
     std::vector<uint32_t> words;
     loader.PresetOption = [&](uint32_t w) { words.push_back(w); };
@@ -227,16 +221,12 @@ TEST_F(LoaderTest, OptionWordAt0100IsHandedToTheChooserAndDownloaded) {
         Blocks(Download({kExtended, DataRecord(0x0100, {0x00, 0x00, 0x55, 0x55, 0x12}), kEof}));
     ASSERT_FALSE(words.empty());
     EXPECT_EQ(words.front(), 0x00005555u);
+    words.clear();
+    Download({kExtended, DataRecord(0x0100, {0xA6, 0x02, 0x55, 0x55}, 0x20), kEof});
+    ASSERT_FALSE(words.empty());
+    EXPECT_EQ(words.front(), 0xA6025555u);  // b0 is the first byte of the record
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(Payload(blocks[0]), (std::vector<uint8_t>{0x00, 0x00, 0x55, 0x55, 0x12}));
-}
-
-TEST_F(LoaderTest, OptionWordIsReadInFileOrder) {
-    std::vector<uint32_t> words;
-    loader.PresetOption = [&](uint32_t w) { words.push_back(w); };
-    Download({kExtended, DataRecord(0x0100, {0xA6, 0x02, 0x55, 0x55}), kEof});
-    ASSERT_FALSE(words.empty());
-    EXPECT_EQ(words.front(), 0xA6025555u);
 }
 
 TEST_F(LoaderTest, ShortRecordAt0100HandsNothingOver) {
@@ -261,22 +251,6 @@ TEST_F(LoaderTest, TraceHasOneLineOf130DigitsPerBlock) {
     for (std::size_t i = 0; i < blocks.size(); ++i)
         EXPECT_EQ(host.Memo2.lines[i], HexBytes(blocks[i].data(), 65));
     EXPECT_EQ(host.Memo2.lines[0].size(), 130u);
-}
-
-TEST_F(LoaderTest, RecordsOf255BytesDownloadByteForByte) {
-    std::vector<std::string> lines = {kExtended};
-    for (int a = 0; a + 255 <= 0x10000; a += 255)
-        lines.push_back(DataRecord(a, Counting(255, a * 7)));
-    lines.push_back(kEof);
-    ASSERT_EQ(lines[1].size(), 521u);
-    const auto reports = Download(lines);
-    const Memory expected = ExpectedMemory(lines);
-    const Memory stored = StoredMemory(reports);
-    EXPECT_EQ(stored.bytes, expected.bytes);
-    EXPECT_EQ(stored.written, expected.written);
-    EXPECT_EQ(reports.back()[3], CMD_DOWNLOAD_END);
-    EXPECT_EQ(End(reports.back()), 257 * 255 - 1);
-    EXPECT_TRUE(host.interaction.messages.empty());
 }
 
 TEST_F(LoaderTest, RecordWithoutDataNeverGivesAnEmptyBlock) {

@@ -97,17 +97,6 @@ TEST_F(ProductionImportTest, UserCodeThenConfigurationThenTheImage) {
     EXPECT_TRUE(host.interaction.messages.empty());
 }
 
-TEST_F(ProductionImportTest, StepControlsAreLockedAndSetFromTheFile) {
-    Download(ProductionFile(0x0F));
-    for (const Toggle* box : {&host.CheckBox1, &host.CheckBox2, &host.CheckBox3, &host.CheckBox4}) {
-        EXPECT_FALSE(box->enabled);
-        EXPECT_TRUE(box->Checked());
-    }
-    for (const Widget* b : {&host.Button3, &host.Button4, &host.Button5, &host.Button6})
-        EXPECT_FALSE(b->enabled);
-    EXPECT_EQ(host.StepFlags, 0x01 | 0x02 | 0x10 | 0x04);
-}
-
 TEST_F(ProductionImportTest, StepBitsMapToBlankProgramEraseVerify) {
     host.CheckBox1.SetChecked(true);  // runs its rule: StepFlags 0x01
     host.clickRulesRun = 0;
@@ -138,13 +127,6 @@ TEST_F(ProductionImportTest, MarkerRecordIsNeverSentAndOtherTagsAreSkipped) {
     EXPECT_EQ(reports[1][3], CMD_WRITE_BLOCK);
     EXPECT_EQ(reports[2][3], CMD_DOWNLOAD_END);
     EXPECT_TRUE(host.interaction.messages.empty());
-}
-
-TEST_F(ProductionImportTest, FileWithoutUserCodeRecord) {
-    const auto reports =
-        Download({kMarker, ConfigRecord(ConfigBlock(1)), DataRecord(0, Counting(16))});
-    ASSERT_EQ(reports.size(), 3u);
-    EXPECT_EQ(reports[0][3], CMD_CONFIG_RECORD);
 }
 
 TEST_F(ProductionImportTest, ConfigurationWithoutMarkerIsRefused) {
