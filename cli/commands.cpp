@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/file_tools.h"
 
 namespace qrv::cli {
 
@@ -134,6 +135,8 @@ const std::vector<Command>& Commands() {
          Download},
         // Commands that take a file name go here, with their argument name
         // ("FILE"); file tools that need no programmer set needsProgrammer false.
+        {"info", "FILE", false, "show a HEX file's end address, checksum and option word",
+         [](Context& c, const std::string& path) { return RunInfoCommand(path, c.out, c.err); }},
     };
     return commands;
 }

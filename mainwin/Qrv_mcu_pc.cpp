@@ -178,6 +178,8 @@ void TForm1::BuildControls() {
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
+    // Regular weight, so the longest status line fits the box.
+    RichEdit1->setFont(CaptionFont());
     RichEdit1->document()->setDocumentMargin(2);
 
     BitBtn1 = button("BitBtn1", 8, 100, 65, 27, "导入文件");

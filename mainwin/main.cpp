@@ -1,7 +1,10 @@
 // qrv-writer: the QRV Writer desktop front-end.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -36,10 +39,23 @@ class QrvApplication : public QApplication {
     }
 };
 
+// With the simulated programmer, SIGUSR1 unplugs it and SIGUSR2 plugs it in
+// again, so that device changes can be shown and tried without hardware
+// (`kill -USR1 $(pidof qrv-writer)`). The handler only writes to a pipe; the UI
+// thread reads it.
+int g_plugPipe[2] = {-1, -1};
+
+void OnPlugSignal(int signal) {
+    const char c = signal == SIGUSR1 ? 'u' : 'p';
+    [[maybe_unused]] ssize_t n = ::write(g_plugPipe[1], &c, 1);
+}
+
 void Usage(FILE* out) {
     std::fprintf(out,
                  "Usage: qrv-writer [--simulate[=OPTIONS]]\n"
-                 "The QRV Writer desktop front-end of the QRV USB programmer.\n\n%s",
+                 "The QRV Writer desktop front-end of the QRV USB programmer.\n\n%s"
+                 "\nWith --simulate, SIGUSR1 unplugs the simulated programmer and SIGUSR2\n"
+                 "plugs it in again.\n",
                  qrv::sim::SimOptionsHelp());
 }
 
@@ -102,6 +118,19 @@ int main(int argc, char** argv) {
         if (simSeam) {
             simSeam->SetChangeListener(
                 [&form1](const qrv::DeviceChange& c) { form1.PostDeviceChange(c); });
+            if (::pipe(g_plugPipe) == 0) {
+                notifier = std::make_unique<QSocketNotifier>(g_plugPipe[0], QSocketNotifier::Read);
+                QObject::connect(notifier.get(), &QSocketNotifier::activated, &form1, [simSeam] {
+                    char c = 0;
+                    if (::read(g_plugPipe[0], &c, 1) != 1) return;
+                    if (c == 'u')
+                        simSeam->Unplug();
+                    else
+                        simSeam->Plug();
+                });
+                std::signal(SIGUSR1, OnPlugSignal);
+                std::signal(SIGUSR2, OnPlugSignal);
+            }
         } else {
             udev = std::make_unique<qrv::UdevMonitor>();
             if (udev->Valid()) {

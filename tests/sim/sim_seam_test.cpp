@@ -93,6 +93,9 @@ TEST(SimSeamLink, DownloadWhileAnotherThreadInspectsTheDevice) {
             std::this_thread::yield();
         }
     });
+    // Let the inspector start before the device gets busy (a loaded machine may
+    // schedule it late).
+    while (looks.load() == 0) std::this_thread::yield();
     EXPECT_EQ(Exchange(h, test::FileRequest())[3], RPL_DOWNLOAD_READY);
     EXPECT_EQ(Exchange(h, test::Begin())[3], RPL_BLOCK_ACK);
     for (unsigned i = 0; i < 40; ++i)
