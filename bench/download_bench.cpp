@@ -1,8 +1,11 @@
 // Time of a file download of a 64 KiB image, in records of 16 and of 255 bytes:
 // - the packer alone against an in-process programmer that stores every block
 //   at once (the host's time per block);
-// - the whole session (reader thread, reply hand-off, dispatcher, packer)
-//   against the simulated programmer without latency (time per block);
+// - the session (dispatcher, packer, trace) against the simulated
+//   programmer's device logic called in-process, each reply handed straight
+//   to the session (the host's time per block);
+// - the whole session with its reader thread and reply hand-off against the
+//   simulated programmer on its own thread, without latency (time per block);
 // - the same against the simulated programmer with its default 1 ms per
 //   reply, as the ratio of the download time to its floor of blocks x 1 ms.
 //   The simulator waits its 1 ms on a condition variable, and the kernel's
@@ -17,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -206,6 +210,98 @@ void DownloadThroughSession(benchmark::State& state, int latencyUs, bool fineTim
     if (fineTimers && previousSlack > 0)
         prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(previousSlack), 0, 0, 0);
 }
+
+// The simulated programmer's device logic behind a HID seam, in-process: a
+// write is handled at once and its replies wait in a queue for the caller.
+class InProcessSeam : public HidSeam {
+  public:
+    explicit InProcessSeam(sim::SimOptions options) : device(options) {}
+    std::optional<std::vector<std::string>> Enumerate() override {
+        return std::vector<std::string>{"in-process"};
+    }
+    std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess) override {
+        if (path != "in-process") return nullptr;
+        return std::make_unique<Handle>(*this);
+    }
+
+    sim::SimProgrammer device;
+    std::vector<Report> replies;
+    std::size_t next = 0;
+
+  private:
+    class Handle : public HidHandle {
+      public:
+        explicit Handle(InProcessSeam& seam) : seam_(seam) {}
+        const std::string& Path() const override { return path_; }
+        bool Attributes(uint16_t* vendorId, uint16_t* productId) override {
+            *vendorId = kProgrammerVendorId;
+            *productId = kProgrammerProductId;
+            return true;
+        }
+        bool InputReportLength(uint16_t* length) override {
+            *length = kReportSize;
+            return true;
+        }
+        bool Write(const uint8_t* report, std::size_t length) override {
+            Report r{};
+            std::copy_n(report, std::min(length, kReportSize), r.begin());
+            for (const Report& reply : seam_.device.Handle(r)) seam_.replies.push_back(reply);
+            return true;
+        }
+        int Read(uint8_t*, std::size_t, int) override { return 0; }
+
+      private:
+        InProcessSeam& seam_;
+        std::string path_ = "in-process";
+    };
+};
+
+void BM_DownloadSessionInProcess(benchmark::State& state) {
+    const std::string path = WriteImageFile(static_cast<int>(state.range(0)));
+    sim::SimOptions options;
+    options.latencyUs = 0;
+    InProcessSeam seam(options);
+    FileInteraction interaction(path);
+    InstantClock clock;
+    MainSession session(seam, interaction, clock);
+    // Connected without a reader: the loop below hands each reply over.
+    if (session.Link().FindProgrammer() != ProgrammerLink::kFound) {
+        state.SkipWithError("the in-process programmer was not found");
+        return;
+    }
+    long blocks = 0;
+    long downloadBlocks = 0;
+    session.Trace = [&](const uint8_t* report, bool sent) {
+        if (sent && report[3] == CMD_WRITE_BLOCK) ++downloadBlocks;
+    };
+    for (auto _ : state) {
+        downloadBlocks = 0;
+        seam.replies.clear();
+        seam.next = 0;
+        session.BitBtn1Click();
+        bool done = false;
+        while (!done && seam.next < seam.replies.size()) {
+            const Report reply = seam.replies[seam.next++];
+            session.OnReply(reply);
+            done = reply[3] == RPL_DOWNLOAD_DONE;
+        }
+        if (!done) {
+            state.SkipWithError("the download did not finish");
+            break;
+        }
+        blocks += downloadBlocks;
+    }
+    state.counters["blocks"] = static_cast<double>(downloadBlocks);
+    state.counters["per_block"] = benchmark::Counter(
+        static_cast<double>(blocks), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_DownloadSessionInProcess)
+    ->Arg(16)
+    ->Arg(255)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 
 void BM_DownloadSession(benchmark::State& state) {
     DownloadThroughSession(state, 0);
