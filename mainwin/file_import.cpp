@@ -84,8 +84,12 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     const bool readable =
         !std::filesystem::is_directory(*path, ec) && ReadWholeFile(*path, &text, &error);
     if (!readable) {
-        interaction_.ShowMessage(error.empty() ? "cannot read " + *path + ": it is a directory"
-                                               : error);
+        if (error.empty()) {
+            error = "cannot read ";
+            error += *path;
+            error += ": it is a directory";
+        }
+        interaction_.ShowMessage(error);
         return done(ImportResult::Unreadable);
     }
 
