@@ -8,10 +8,10 @@
 //   simulated programmer on its own thread, without latency (time per block);
 // - the same against the simulated programmer with its default 1 ms per
 //   reply, as the ratio of the download time to its floor of blocks x 1 ms.
-//   The simulator waits its 1 ms on a condition variable, and the kernel's
-//   default timer slack (50 us) lengthens every such wait; the FineTimers
-//   variant runs the simulator's and the reader's threads with a timer slack
-//   of 1 ns, so that its ratio shows what the host and the link add.
+//   The simulator times each reply from the arrival of its command with fine
+//   timer slack; the FineTimers variant also gives the host's threads (reader,
+//   dispatcher) a timer slack of 1 ns, so that its ratio shows what the
+//   kernel's default slack adds on the host side.
 #include <benchmark/benchmark.h>
 #include <sys/prctl.h>
 

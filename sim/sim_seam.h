@@ -10,6 +10,7 @@
 // handled; the device keeps its storage, counters and chip.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -73,7 +74,9 @@ class SimSeam : public HidSeam {
     mutable std::mutex mutex_;  // guards the queues, the plug state and the listener
     std::condition_variable inCv_;
     std::condition_variable outCv_;
-    std::deque<Report> inbox_;
+    // Reports received, with the time each arrived: a reply's delay runs from
+    // the arrival of its command, as on a device that starts work at once.
+    std::deque<std::pair<Report, std::chrono::steady_clock::time_point>> inbox_;
     std::deque<Report> outbox_;
     bool plugged_;
     bool quit_ = false;
