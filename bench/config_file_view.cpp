@@ -41,23 +41,13 @@ void BM_ScanFileView(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanFileView)->Unit(benchmark::kMillisecond);
 
-class NoDialogs : public qrv::Interaction {
-  public:
-    void ShowMessage(const std::string&) override {}
-    void Warning(const std::string&) override {}
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-};
-
 void BM_OpenSourceFile(benchmark::State& state) {
     const auto path = std::filesystem::temp_directory_path() / "qrv-config-bench-64k.hex";
     {
         std::ofstream out(path, std::ios::binary);
         for (const auto& line : Image64K()) out << line << "\r\n";
     }
-    NoDialogs dialogs;
+    qrv::StreamInteraction dialogs;
     qrv::ConfigSession session(dialogs);
     session.FormCreate();
     for (auto _ : state) {

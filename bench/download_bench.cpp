@@ -35,16 +35,6 @@ namespace {
 
 using namespace qrv;
 
-class NoInteraction : public Interaction {
-  public:
-    void ShowMessage(const std::string&) override {}
-    void Warning(const std::string&) override {}
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-};
-
 // The loader's host with an in-process programmer behind WriteHostReport: it
 // stores each block and remembers whether the download ended.
 class InProcessHost : public LoaderHost {
@@ -81,7 +71,7 @@ class InProcessHost : public LoaderHost {
     LineList Memo2;
     Toggle CheckBox1, CheckBox2, CheckBox3, CheckBox4;
     Widget Button3, Button4, Button5, Button6;
-    NoInteraction interaction;
+    StreamInteraction interaction;
     std::array<uint8_t, 0x10000> storage{};
     long blocks = 0;
     bool ended = false;
@@ -140,7 +130,7 @@ BENCHMARK(BM_DownloadPacker)
     ->ReportAggregatesOnly(true);
 
 // The import dialog answered with one file; message boxes ignored.
-class FileInteraction : public NoInteraction {
+class FileInteraction : public StreamInteraction {
   public:
     explicit FileInteraction(std::string path) : path_(std::move(path)) {}
     std::optional<std::string> OpenFile(const std::string&) override { return path_; }

@@ -7,7 +7,7 @@ namespace qrv {
 // The oscillator-calibration dialog.
 class TForm5 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm5(QWidget* parent = nullptr);
 };
 

@@ -7,7 +7,7 @@ namespace qrv {
 // The user option chooser.
 class TForm3 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm3(QWidget* parent = nullptr);
 };
 

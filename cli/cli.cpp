@@ -19,21 +19,6 @@ constexpr const char* kTool = "qrv-writer-cli";
 // How long the replies that follow a chip message are waited for.
 constexpr std::chrono::milliseconds kSettle{300};
 
-// Message boxes become lines on err; dialogs are never answered.
-class CliInteraction : public Interaction {
-  public:
-    explicit CliInteraction(FILE* err) : err_(err) {}
-    void ShowMessage(const std::string& text) override { std::fprintf(err_, "%s\n", text.c_str()); }
-    void Warning(const std::string& text) override { std::fprintf(err_, "%s\n", text.c_str()); }
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-
-  private:
-    FILE* err_;
-};
-
 // The one programmer named with --device: the interface list holds it alone,
 // when it is present.
 class OneDeviceSeam : public HidSeam {
@@ -220,7 +205,7 @@ Context::~Context() {
 }
 
 int Context::Connect() {
-    interaction_ = std::make_unique<CliInteraction>(err);
+    interaction_ = std::make_unique<StreamInteraction>(err);
     clock_ = std::make_unique<SleepingClock>();
     session_ = std::make_unique<MainSession>(seam_, *interaction_, *clock_);
     if (options.trace) {

@@ -6,27 +6,9 @@
 
 namespace qrv {
 
-namespace {
-
-// The file view asks nothing and its notices do not apply headless.
-class SilentInteraction : public Interaction {
-  public:
-    explicit SilentInteraction(FILE* err) : err_(err) {}
-    void ShowMessage(const std::string& text) override { std::fprintf(err_, "%s\n", text.c_str()); }
-    void Warning(const std::string& text) override { std::fprintf(err_, "%s\n", text.c_str()); }
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-
-  private:
-    FILE* err_;
-};
-
-}  // namespace
-
 int RunInfoCommand(const std::string& path, FILE* out, FILE* err) {
-    SilentInteraction interaction(err);
+    // The file view asks nothing; its notices go to err.
+    StreamInteraction interaction(err);
     ConfigSession session(interaction);
     session.FormCreate();
     std::string error;

@@ -12,7 +12,9 @@ std::string H4(unsigned x) {
     return s;
 }
 
-std::string H2(unsigned x) { return {kDigits[(x >> 4) & 0xF], kDigits[x & 0xF]}; }
+std::string H2(unsigned x) {
+    return {kDigits[(x >> 4) & 0xF], kDigits[x & 0xF]};
+}
 
 std::string HexBytes(const uint8_t* data, std::size_t count) {
     std::string s;

@@ -3,13 +3,14 @@
 // tests script the answers and never sleep.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
 namespace qrv {
 
 class Interaction {
-public:
+  public:
     virtual ~Interaction() = default;
     // A modal information box with an OK button (ShowMessage).
     virtual void ShowMessage(const std::string& text) = 0;
@@ -22,22 +23,41 @@ public:
                                                 const std::string& proposedName) = 0;
 };
 
+// A headless interaction: message boxes become lines on a stream (or nothing
+// when it is null), and dialogs are never answered.
+class StreamInteraction : public Interaction {
+  public:
+    explicit StreamInteraction(FILE* stream = nullptr) : stream_(stream) {}
+    void ShowMessage(const std::string& text) override { Print(text); }
+    void Warning(const std::string& text) override { Print(text); }
+    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+
+  private:
+    void Print(const std::string& text) {
+        if (stream_) std::fprintf(stream_, "%s\n", text.c_str());
+    }
+    FILE* stream_;
+};
+
 // The short waits between disabling and re-enabling a control.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual void Pause(int milliseconds) = 0;
 };
 
 // A clock that really sleeps (front-ends).
 class SleepingClock : public Clock {
-public:
+  public:
     void Pause(int milliseconds) override;
 };
 
 // A clock that never sleeps (tests, headless runs that need no pacing).
 class InstantClock : public Clock {
-public:
+  public:
     void Pause(int) override {}
 };
 

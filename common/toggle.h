@@ -14,7 +14,7 @@ namespace qrv {
 // A check box whose click rule runs whenever its state changes, whether a user
 // clicked it or code set it. Setting the state it already has runs nothing.
 class Toggle {
-public:
+  public:
     using Rule = std::function<void()>;
 
     void SetRule(Rule rule) { rule_ = std::move(rule); }
@@ -33,7 +33,7 @@ public:
     bool enabled = true;
     std::string caption;
 
-private:
+  private:
     bool checked_ = false;
     Rule rule_;
 };

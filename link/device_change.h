@@ -18,7 +18,7 @@ struct DeviceChangeAction {
 };
 
 class DeviceChangeTracker {
-public:
+  public:
     // removedIsWriteHandle: for RemoveComplete, whether the removed interface is
     // the one the write handle is open on.
     std::vector<DeviceChangeAction> Handle(DeviceChangeKind kind, bool removedIsWriteHandle);

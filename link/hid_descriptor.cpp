@@ -29,14 +29,20 @@ InputReportInfo ParseInputReportInfo(const uint8_t* d, std::size_t size) {
         uint32_t value = 0;
         for (std::size_t b = 0; b < n; ++b) value |= static_cast<uint32_t>(d[i + 1 + b]) << (8 * b);
         switch (prefix & 0xFC) {
-            case 0x74: g.reportSize = value; break;   // Report Size
-            case 0x94: g.reportCount = value; break;  // Report Count
-            case 0x84:                                // Report ID
+            case 0x74:
+                g.reportSize = value;
+                break;  // Report Size
+            case 0x94:
+                g.reportCount = value;
+                break;  // Report Count
+            case 0x84:  // Report ID
                 g.reportId = value;
                 info.numberedReports = true;
                 break;
-            case 0xA4: stack.push_back(g); break;  // Push
-            case 0xB4:                             // Pop
+            case 0xA4:
+                stack.push_back(g);
+                break;  // Push
+            case 0xB4:  // Pop
                 if (!stack.empty()) {
                     g = stack.back();
                     stack.pop_back();
@@ -45,13 +51,15 @@ InputReportInfo ParseInputReportInfo(const uint8_t* d, std::size_t size) {
             case 0x80:  // Input
                 inputBits[g.reportId] += static_cast<uint64_t>(g.reportSize) * g.reportCount;
                 break;
-            default: break;
+            default:
+                break;
         }
         i += 1 + n;
     }
     uint64_t largest = 0;
     for (const auto& [id, bits] : inputBits) largest = std::max(largest, (bits + 7) / 8);
-    if (largest > 0) info.byteLength = static_cast<uint16_t>(std::min<uint64_t>(largest + 1, 0xFFFF));
+    if (largest > 0)
+        info.byteLength = static_cast<uint16_t>(std::min<uint64_t>(largest + 1, 0xFFFF));
     return info;
 }
 

@@ -6,7 +6,7 @@
 namespace qrv {
 
 struct InputReportInfo {
-    uint16_t byteLength = 0;   // largest input report, including the report ID byte
+    uint16_t byteLength = 0;       // largest input report, including the report ID byte
     bool numberedReports = false;  // the descriptor uses report IDs
 };
 

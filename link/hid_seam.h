@@ -17,7 +17,7 @@ namespace qrv {
 enum class HidAccess { Read, Write };
 
 class HidHandle {
-public:
+  public:
     virtual ~HidHandle() = default;  // closes the handle
     virtual const std::string& Path() const = 0;
     // Vendor and product ID (HidD_GetAttributes); false when they cannot be read.
@@ -39,7 +39,7 @@ struct DeviceChange {
 };
 
 class HidSeam {
-public:
+  public:
     virtual ~HidSeam() = default;
     // Paths of the HID interfaces present, in a stable order; nullopt when the
     // interface list is unavailable.

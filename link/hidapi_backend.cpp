@@ -19,12 +19,13 @@ InputReportInfo ReadInputReportInfo(const std::string& path) {
     const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
     std::ifstream in("/sys/class/hidraw/" + node + "/device/report_descriptor", std::ios::binary);
     if (!in) return {};
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     return ParseInputReportInfo(bytes.data(), bytes.size());
 }
 
 class HidapiHandle : public HidHandle {
-public:
+  public:
     HidapiHandle(hid_device* dev, std::string path)
         : dev_(dev), path_(std::move(path)), info_(ReadInputReportInfo(path_)) {}
     ~HidapiHandle() override { hid_close(dev_); }
@@ -59,7 +60,7 @@ public:
         return n + 1;
     }
 
-private:
+  private:
     hid_device* dev_;
     std::string path_;
     InputReportInfo info_;
@@ -67,8 +68,12 @@ private:
 
 }  // namespace
 
-HidapiSeam::HidapiSeam() { hid_init(); }
-HidapiSeam::~HidapiSeam() { hid_exit(); }
+HidapiSeam::HidapiSeam() {
+    hid_init();
+}
+HidapiSeam::~HidapiSeam() {
+    hid_exit();
+}
 
 std::optional<std::vector<std::string>> HidapiSeam::Enumerate() {
     if (hid_init() != 0) return std::nullopt;

@@ -8,7 +8,7 @@
 namespace qrv {
 
 class HidapiSeam : public HidSeam {
-public:
+  public:
     HidapiSeam();
     ~HidapiSeam() override;
     std::optional<std::vector<std::string>> Enumerate() override;

@@ -16,7 +16,7 @@ inline constexpr uint16_t kProgrammerVendorId = 0x0483;
 inline constexpr uint16_t kProgrammerProductId = 0x5750;
 
 class ProgrammerLink {
-public:
+  public:
     // FindProgrammer result codes.
     static constexpr int kNotFound = 1;
     static constexpr int kFound = 3;
@@ -47,7 +47,7 @@ public:
     uint16_t InputReportLength() const { return inputReportLength_; }
     bool ReaderRunning() const { return reader_ != nullptr; }
 
-private:
+  private:
     HidSeam& seam_;
     ReplyChannel& channel_;
     std::unique_ptr<HidHandle> writeHandle_;

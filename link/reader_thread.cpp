@@ -18,7 +18,9 @@ THidthread::THidthread(std::shared_ptr<HidHandle> readHandle, uint16_t inputRepo
       channel_(channel),
       thread_([this] { Execute(); }) {}
 
-THidthread::~THidthread() { Stop(); }
+THidthread::~THidthread() {
+    Stop();
+}
 
 void THidthread::Stop() {
     stop_.store(true);

@@ -13,7 +13,7 @@
 namespace qrv {
 
 class THidthread {
-public:
+  public:
     // readHandle may be null (the read open failed): every pass then fails, and
     // nothing is handed over. inputReportLength 0 reads 65 bytes.
     THidthread(std::shared_ptr<HidHandle> readHandle, uint16_t inputReportLength,
@@ -25,7 +25,7 @@ public:
     // Requests the stop and joins; a reply not yet taken is dropped.
     void Stop();
 
-private:
+  private:
     void Execute();
 
     std::shared_ptr<HidHandle> readHandle_;

@@ -17,7 +17,7 @@
 namespace qrv {
 
 class ReplyChannel {
-public:
+  public:
     // Asks the UI thread to call DispatchPending soon (Qt: a queued call). Called
     // on the reader thread after each offer. May be empty (CLI: WaitAndDispatch).
     using Poster = std::function<void()>;
@@ -36,7 +36,7 @@ public:
     // CLI thread: waits up to timeout for a report and handles it.
     bool WaitAndDispatch(std::chrono::milliseconds timeout, const Handler& handler);
 
-private:
+  private:
     bool TakeLocked(std::unique_lock<std::mutex>& lock, Report* out, uint64_t* seq);
     void Finish(uint64_t seq);
 

@@ -23,7 +23,9 @@ UdevMonitor::~UdevMonitor() {
     if (udev_) udev_unref(udev_);
 }
 
-int UdevMonitor::Fd() const { return monitor_ ? udev_monitor_get_fd(monitor_) : -1; }
+int UdevMonitor::Fd() const {
+    return monitor_ ? udev_monitor_get_fd(monitor_) : -1;
+}
 
 std::vector<DeviceChange> UdevMonitor::ReadChanges() {
     std::vector<DeviceChange> changes;

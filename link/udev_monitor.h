@@ -15,7 +15,7 @@ struct udev_monitor;
 namespace qrv {
 
 class UdevMonitor {
-public:
+  public:
     UdevMonitor();
     ~UdevMonitor();
     UdevMonitor(const UdevMonitor&) = delete;
@@ -26,7 +26,7 @@ public:
     // Reads the pending events without blocking.
     std::vector<DeviceChange> ReadChanges();
 
-private:
+  private:
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;
 };

@@ -1,8 +1,8 @@
-#include "link/hid_descriptor.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "link/hid_descriptor.h"
 
 namespace qrv {
 namespace {
@@ -18,8 +18,8 @@ TEST(HidDescriptor, VendorReportOf64BytesGives65) {
 }
 
 TEST(HidDescriptor, LargestNumberedReportCounts) {
-    const std::vector<uint8_t> d = {0x85, 0x01, 0x75, 0x08, 0x95, 0x10, 0x81, 0x02,
-                                    0x85, 0x02, 0x95, 0x20, 0x81, 0x02};
+    const std::vector<uint8_t> d = {0x85, 0x01, 0x75, 0x08, 0x95, 0x10, 0x81,
+                                    0x02, 0x85, 0x02, 0x95, 0x20, 0x81, 0x02};
     auto info = ParseInputReportInfo(d.data(), d.size());
     EXPECT_EQ(info.byteLength, 33);
     EXPECT_TRUE(info.numberedReports);

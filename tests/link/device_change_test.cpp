@@ -8,7 +8,9 @@ namespace {
 using A = DeviceChangeAction;
 const A kConnect{A::Connect};
 const A kClose{A::CloseWriteLink};
-A PauseMs(int ms) { return {A::Pause, ms}; }
+A PauseMs(int ms) {
+    return {A::Pause, ms};
+}
 
 TEST(DeviceChangeTracker, ArrivalThenNodeChangeConnectsTwiceInOneMessage) {
     DeviceChangeTracker t;

@@ -50,7 +50,7 @@ struct FakeDevice {
 };
 
 class FakeHandle : public HidHandle {
-public:
+  public:
     FakeHandle(const FakeInterface& iface, std::shared_ptr<FakeDevice> dev)
         : iface_(iface), dev_(std::move(dev)) {
         std::lock_guard<std::mutex> lock(dev_->mutex);
@@ -95,13 +95,13 @@ public:
         return static_cast<int>(n);
     }
 
-private:
+  private:
     FakeInterface iface_;
     std::shared_ptr<FakeDevice> dev_;
 };
 
 class FakeSeam : public HidSeam {
-public:
+  public:
     std::vector<FakeInterface> interfaces;
     bool listUnavailable = false;
     std::vector<std::shared_ptr<FakeDevice>> devices;  // one per interface

@@ -13,7 +13,7 @@
 namespace qrv::test {
 
 class ScriptedInteraction : public Interaction {
-public:
+  public:
     std::vector<std::string> messages;  // ShowMessage and Warning texts, in order
     std::deque<std::optional<std::string>> openAnswers;
     std::deque<std::optional<std::string>> saveAnswers;
@@ -40,8 +40,7 @@ public:
 inline int Pump(MainSession& session,
                 std::chrono::milliseconds quiet = std::chrono::milliseconds(150)) {
     int n = 0;
-    while (session.Channel().WaitAndDispatch(quiet,
-                                             [&](const Report& r) { session.OnReply(r); }))
+    while (session.Channel().WaitAndDispatch(quiet, [&](const Report& r) { session.OnReply(r); }))
         ++n;
     return n;
 }
