@@ -8,6 +8,9 @@ scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+echo "== format"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
 echo "== plain build"
 scripts/build.sh plain
 ctest --test-dir build --output-on-failure -j "$jobs"
