@@ -19,29 +19,11 @@
 #include "mainwin/Qrv_mcu_pc.h"
 #include "sim/sim_seam.h"
 #include "tests/support/fake_hid.h"
+#include "tests/support/qt_window.h"
 #include "tests/support/scripted.h"
 
 namespace qrv {
 namespace {
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's own objects must not outlive it at exit.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-// Runs the event loop until done() holds (or a generous cap is reached).
-template <typename Done>
-bool PumpUntil(Done done) {
-    for (int i = 0; i < 4000 && !done(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
 
 Report MakeReply(uint8_t code, std::initializer_list<std::pair<int, int>> bytes = {}) {
     Report r{};
@@ -55,10 +37,9 @@ std::vector<uint8_t> Bytes(const Report& r) {
     return {r.begin(), r.end()};
 }
 
-// Constructed first, so that the application exists before any widget.
-struct WithApplication {
-    WithApplication() { App(); }
-};
+using test::App;
+using test::PumpUntil;
+using test::WithApplication;
 
 struct MainWindow : WithApplication, ::testing::Test {
     void TearDown() override {
@@ -268,25 +249,7 @@ TEST_F(ConnectedWindow, AnAutomaticRunMovesBarsMarksAndPanel) {
 }
 
 // The window on the simulated programmer, as `qrv-writer --simulate` runs it.
-struct SimulatedWindow : WithApplication, ::testing::Test {
-    sim::SimSeam seam{[] {
-        sim::SimOptions o;
-        o.latencyUs = 0;
-        return o;
-    }()};
-    test::ScriptedInteraction ui;
-    InstantClock clock;
-    MainSession s{seam, ui, clock};
-    TForm1 form{s};
-    void SetUp() override {
-        s.Channel().SetPoster([this] { form.PostReply(); });
-        form.show();
-    }
-    void TearDown() override {
-        s.Link().CloseReadSide();
-        s.Channel().SetPoster({});
-    }
-};
+using SimulatedWindow = test::SimulatedWindowFixture<0>;
 
 TEST_F(SimulatedWindow, ClickingTheAutomaticRunRunsTheStepsWithBarsAndMarks) {
     s.FormCreate();

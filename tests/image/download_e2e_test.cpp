@@ -10,6 +10,7 @@
 #include "cli/cli.h"
 #include "sim/sim_seam.h"
 #include "tests/image/loader_fixture.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/scripted.h"
 
 namespace qrv::test {
@@ -176,29 +177,10 @@ TEST(DownloadEndToEnd, DownloadErrorIsShownAndAborted) {
 
 // ---- qrv-writer-cli download FILE -------------------------------------------
 
-struct ToolRun {
-    int rc = -1;
-    std::string out, err;
-};
+using test::ToolRun;
 
-std::string ReadAll(FILE* f) {
-    std::string s;
-    std::rewind(f);
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
-
-ToolRun RunTool(std::vector<std::string> args, HidSeam& seam) {
-    ToolRun r;
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    r.rc = cli::RunCli(args, out, err, &seam);
-    r.out = ReadAll(out);
-    r.err = ReadAll(err);
-    return r;
+ToolRun RunTool(const std::vector<std::string>& args, HidSeam& seam) {
+    return test::RunTool(args, &seam);
 }
 
 TEST(CliDownload, PrintsTheStoredChecksumAndExitsZero) {

@@ -15,22 +15,11 @@
 #include "common/hex.h"
 #include "mainwin/Qrv_mcu_pc.h"
 #include "sim/sim_seam.h"
+#include "tests/support/qt_window.h"
 #include "tests/support/scripted.h"
 
 namespace qrv {
 namespace {
-
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "image_gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-struct WithApplication {
-    WithApplication() { App(); }
-};
 
 std::string WriteImage(const std::string& name, int end = 0x1000) {
     const std::string path = ::testing::TempDir() + name;
@@ -47,25 +36,7 @@ std::string WriteImage(const std::string& name, int end = 0x1000) {
     return path;
 }
 
-struct ImportWindow : WithApplication, ::testing::Test {
-    sim::SimSeam seam{[] {
-        sim::SimOptions o;
-        o.latencyUs = 200;
-        return o;
-    }()};
-    test::ScriptedInteraction ui;
-    InstantClock clock;
-    MainSession s{seam, ui, clock};
-    TForm1 form{s};
-    void SetUp() override {
-        s.Channel().SetPoster([this] { form.PostReply(); });
-        form.show();
-    }
-    void TearDown() override {
-        s.Link().CloseReadSide();
-        s.Channel().SetPoster({});
-    }
-};
+using ImportWindow = test::SimulatedWindowFixture<200>;
 
 TEST_F(ImportWindow, ImportButtonDownloadsWithTheBarMovingAndShowsTheChecksum) {
     s.FormCreate();

@@ -9,37 +9,15 @@
 
 #include "sim/sim_seam.h"
 #include "tests/mainwin/session_fixture.h"
+#include "tests/support/cli_run.h"
 
 namespace qrv {
 namespace {
 
 using test::MakeReply;
 
-// Captures what the tool writes to its two streams.
-struct ToolRun {
-    int rc = -1;
-    std::string out, err;
-};
-
-std::string ReadAll(FILE* f) {
-    std::string s;
-    std::rewind(f);
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
-
-ToolRun RunTool(std::vector<std::string> args, HidSeam* seam = nullptr) {
-    ToolRun r;
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    r.rc = cli::RunCli(args, out, err, seam);
-    r.out = ReadAll(out);
-    r.err = ReadAll(err);
-    return r;
-}
+using test::RunTool;
+using test::ToolRun;
 
 std::vector<uint8_t> Bytes(const Report& r) {
     return {r.begin(), r.end()};
