@@ -272,22 +272,17 @@ void TForm2::Connect() {
             Render();
         });
     }
-    connect(ComboBox1, &QComboBox::activated, this, [this](int i) {
-        session_->ComboBox1Click(i);
-        Render();
-    });
-    connect(ComboBox2, &QComboBox::activated, this, [this](int i) {
-        session_->ComboBox2Click(i);
-        Render();
-    });
-    connect(ComboBox3, &QComboBox::activated, this, [this](int i) {
-        session_->ComboBox3Click(i);
-        Render();
-    });
-    connect(ComboBox4, &QComboBox::activated, this, [this](int i) {
-        session_->ComboBox4Click(i);
-        Render();
-    });
+    const std::pair<QComboBox*, void (ConfigSession::*)(int)> lists[] = {
+        {ComboBox1, &ConfigSession::ComboBox1Click},
+        {ComboBox2, &ConfigSession::ComboBox2Click},
+        {ComboBox3, &ConfigSession::ComboBox3Click},
+        {ComboBox4, &ConfigSession::ComboBox4Click}};
+    for (const auto& [widget, rule] : lists) {
+        connect(widget, &QComboBox::activated, this, [this, r = rule](int i) {
+            ((*session_).*r)(i);
+            Render();
+        });
+    }
     connect(Edit1, &QLineEdit::textEdited, this,
             [this](const QString& text) { session_->Edit1Change(text.toStdString()); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] {
