@@ -10,6 +10,8 @@ namespace qrv::sim {
 
 namespace {
 
+constexpr auto kWakeEarly = std::chrono::microseconds(50);
+
 class SimHandle : public HidHandle {
   public:
     SimHandle(SimSeam& seam, uint64_t generation) : seam_(seam), generation_(generation) {}
@@ -178,7 +180,17 @@ void SimSeam::Run() {
             // Each reply is due its delay after the previous one (the first after
             // the command arrived), however late this thread woke up.
             deadline += std::chrono::microseconds(reply.delayUs);
-            if (reply.delayUs > 0) inCv_.wait_until(lock, deadline, gone);
+            if (reply.delayUs > 0) {
+                // Sleep until shortly before the deadline, then yield until it:
+                // a timed wake-up on a loaded machine comes tens of
+                // microseconds late, which would lengthen every USB frame.
+                inCv_.wait_until(lock, deadline - kWakeEarly, gone);
+                while (!gone() && std::chrono::steady_clock::now() < deadline) {
+                    lock.unlock();
+                    std::this_thread::yield();
+                    lock.lock();
+                }
+            }
             if (gone()) break;
             outbox_.push_back(reply.report);
             outCv_.notify_all();
