@@ -79,13 +79,13 @@ TEST(CliArguments, HelpListsEveryCommand) {
 
 TEST(CliArguments, OptionsTakeTheirValueEitherWay) {
     auto o = cli::ParseArguments({"--timeout=2.5", "--device", "/dev/hidraw3", "auto", "status"},
-                                 stderr);
+                                 stdout, stderr);
     ASSERT_TRUE(o);
     EXPECT_EQ(o->timeout.count(), 2500);
     EXPECT_EQ(*o->device, "/dev/hidraw3");
     ASSERT_EQ(o->commands.size(), 2u);
-    EXPECT_EQ(o->commands[0].first, "auto");
-    EXPECT_EQ(o->commands[1].first, "status");
+    EXPECT_EQ(o->commands[0].name, "auto");
+    EXPECT_EQ(o->commands[1].name, "status");
 }
 
 TEST(CliSimulated, TraceShowsTheStatusFrameAndTheStatusLines) {
@@ -150,8 +150,28 @@ TEST(CliSimulated, ASingleFailingStepExitsOne) {
     EXPECT_EQ(r.out, "erase: failed\n");
 }
 
+TEST(CliArguments, CommandsKeepTheirOrderRepeatsAndArguments) {
+    auto o = cli::ParseArguments(
+        {"download", "a.hex", "status", "download", "b.hex", "status", "--trace"}, stdout, stderr);
+    ASSERT_TRUE(o);
+    std::vector<std::string> seen;
+    for (const cli::Invocation& c : o->commands) seen.push_back(c.name + ":" + c.argument);
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"download:a.hex", "status:", "download:b.hex", "status:"}));
+    EXPECT_TRUE(o->trace);  // an option of the whole call after the commands
+}
+
+TEST_F(Scripted, ABadArgumentAtTheEndSendsNothing) {
+    Script({CurrentStatus()});
+    ToolRun r = RunTool({"auto", "program", "--steps", "flash"}, &seam);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_TRUE(dev.Written().empty());
+    EXPECT_EQ(RunTool({"auto", "download"}, &seam).rc, 2);
+    EXPECT_TRUE(dev.Written().empty());
+}
+
 TEST(CliArguments, StepsTakeTheStepNames) {
-    auto o = cli::ParseArguments({"--steps=verify,erase", "auto"}, stderr);
+    auto o = cli::ParseArguments({"--steps=verify,erase", "auto"}, stdout, stderr);
     ASSERT_TRUE(o);
     EXPECT_EQ(*o->steps, kStepFlagVerify | kStepFlagErase);
     for (auto bad : {"", "verify,", "Verify", "program,flash"})
