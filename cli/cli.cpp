@@ -275,6 +275,8 @@ int Context::Connect() {
     }
     session_->FormCreate();
     if (!session_->Connected()) {
+        if (!session_->Link().AccessProblem().empty())
+            return kExitNoProgrammer;  // the session has said why
         if (options.device)
             std::fprintf(err, "%s: no programmer at %s\n", kTool, options.device->c_str());
         else
@@ -283,12 +285,38 @@ int Context::Connect() {
     }
     // The status fills the working values the commands use (end address,
     // selected steps). A corrupted status is asked for again.
-    const int rc = Await([this](const Report& r) -> std::optional<int> {
-        if (r[3] == RPL_STATUS && !session_->StatusRetried()) return kExitOk;
-        return std::nullopt;
-    });
+    const int rc = AwaitStatus();
     connected_ = statusFresh = rc == kExitOk;
-    if (rc != kExitOk) return rc;
+    return rc;
+}
+
+int Context::AwaitStatus() {
+    return Await([this](const Report& r) -> std::optional<int> {
+        if (r[3] != RPL_STATUS) return std::nullopt;
+        if (session_->StatusUnreadable()) {
+            std::fprintf(err,
+                         "%s: the programmer's status cannot be read: it stayed corrupted "
+                         "after %d requests\n",
+                         kTool, kMaxStatusRetries + 1);
+            return kExitNoProgrammer;
+        }
+        if (session_->StatusRetried()) return std::nullopt;
+        return kExitOk;
+    });
+}
+
+int Context::RefreshStatus() {
+    session_->SendCommand(CMD_STATUS, 0);
+    const int rc = AwaitStatus();
+    if (rc == kExitOk) statusStale = false;
+    return rc;
+}
+
+int Context::PrepareSteps() {
+    if (statusStale) {
+        const int rc = RefreshStatus();
+        if (rc != kExitOk) return rc;
+    }
     return ChooseSteps();
 }
 
@@ -318,15 +346,30 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
     bool chipProblem = false;
     for (;;) {
         std::optional<int> result;
-        const bool answered = session_->Channel().WaitAndDispatch(
-            chipProblem ? kSettle : options.timeout, [&](const Report& r) {
-                session_->OnReply(r);
-                if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
-                result = onReply(r);
-            });
+        const auto handle = [&](const Report& r) {
+            session_->OnReply(r);
+            if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
+            result = onReply(r);
+        };
+        bool answered = true;
+        if (held_) {
+            const Report r = *held_;
+            held_.reset();
+            handle(r);
+        } else {
+            answered = session_->Channel().WaitAndDispatch(chipProblem ? kSettle : options.timeout,
+                                                           handle);
+        }
         if (!answered) {
             ClearProgress();
             if (chipProblem) return kExitFailure;
+            if (session_->Channel().ReadFailing()) {
+                // Unplugged: a download in progress says that it was cut short.
+                const bool transfer = session_->TransferActive();
+                session_->OnLinkLost();
+                if (!transfer) std::fprintf(err, "%s: the programmer was unplugged\n", kTool);
+                return kExitNoProgrammer;
+            }
             std::fprintf(err, "%s: the programmer did not answer for %.3g s\n", kTool,
                          static_cast<double>(options.timeout.count()) / 1000.0);
             return kExitNoProgrammer;
@@ -335,6 +378,21 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
             ClearProgress();
             return chipProblem ? std::max(*result, kExitFailure) : *result;
         }
+    }
+}
+
+void Context::Linger(const std::function<bool(const Report&)>& onReply) {
+    bool over = false;
+    while (!over && session_->Channel().WaitAndDispatch(kSettle, [&](const Report& r) {
+        if (r[3] != RPL_OPTION_RESULT && r[3] != RPL_PROTECT_RESULT) {
+            // Not part of the run: it belongs to the next command.
+            held_ = r;
+            over = true;
+            return;
+        }
+        session_->OnReply(r);
+        over = onReply(r);
+    })) {
     }
 }
 

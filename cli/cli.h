@@ -113,13 +113,26 @@ class Context {
     // still belong to it while they come, then ends with kExitFailure.
     int Await(const std::function<std::optional<int>(const Report&)>& onReply);
 
-    // Ticks the step boxes as the operator would: the --steps choice, or else
-    // erase and verify beside the steps the status selected. A production
-    // file's steps are the programmer's: its boxes stay as they are.
-    int ChooseSteps();
+    // Reads the programmer's status again (CMD_STATUS) and waits for it.
+    int RefreshStatus();
+
+    // Before a step or the automatic run: the steps that command would send if
+    // it ran alone. After a command that changed what the programmer stores (a
+    // download unticks the step boxes, as in the window), the status is read
+    // again first; then the boxes are ticked as the operator would: the --steps
+    // choice, or else erase and verify beside the steps the status selected. A
+    // production file's steps are the programmer's: its boxes stay as they are.
+    int PrepareSteps();
 
     // Whether the status in the session is the one the connection just read.
     bool statusFresh = false;
+    // Whether the stored image changed since the status was last read.
+    bool statusStale = false;
+
+    // Waits up to the settle time for option and protection results that may
+    // still follow a run's result, handing each to onReply until it says the
+    // wait is over. Another reply ends the wait and is kept for the next Await.
+    void Linger(const std::function<bool(const Report&)>& onReply);
 
     // A progress line on err, drawn only when err is a terminal and no trace is
     // written.
@@ -127,6 +140,9 @@ class Context {
     void ClearProgress();
 
   private:
+    int AwaitStatus();
+    int ChooseSteps();
+
     HidSeam& seam_;
     std::unique_ptr<Interaction> interaction_;
     std::unique_ptr<Clock> clock_;
@@ -136,6 +152,7 @@ class Context {
     std::string progressWhat_;
     int progressPercent_ = -1;
     bool progressAllowed_ = false;
+    std::optional<Report> held_;
 };
 
 // Runs the tool. `seam`, when given, replaces the USB and simulated programmers
