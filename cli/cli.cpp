@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "common/hex.h"
+#include "common/version.h"
 #include "link/hidapi_backend.h"
 #include "sim/options.h"
 #include "sim/sim_seam.h"
@@ -91,6 +92,35 @@ bool ParseOptionWord(const std::string& text, uint32_t* out) {
 
 namespace {
 
+const char* ExitClass(int rc) {
+    switch (rc) {
+        case kExitFailure:
+            return "failure";
+        case kExitUsage:
+            return "usage";
+        default:
+            return "no-programmer";
+    }
+}
+
+// Text that is not valid UTF-8 (a device's bytes) is written with U+FFFD.
+void PrintJson(FILE* out, const nlohmann::ordered_json& object) {
+    std::fprintf(out, "%s\n",
+                 object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::fflush(out);
+}
+
+// The error object of --json: the command, the message, the exit status and
+// its class.
+void PrintJsonError(FILE* out, const std::string& command, const std::string& message, int rc) {
+    nlohmann::ordered_json o;
+    if (!command.empty()) o["command"] = command;
+    o["error"] = message;
+    o["exit"] = rc;
+    o["class"] = ExitClass(rc);
+    PrintJson(out, o);
+}
+
 // A refused value; its text is the whole message.
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -98,8 +128,9 @@ struct UsageError : std::runtime_error {
 
 // The options that apply to the whole call, as given (checked after the parse).
 struct GlobalValues {
-    std::optional<std::string> simulate, timeout, device, optionWord, steps;
+    std::optional<std::string> simulate, timeout, device, optionWord, steps, log;
     bool trace = false;
+    bool json = false;
 };
 
 // What each option says when its value is missing or refused.
@@ -108,6 +139,7 @@ constexpr std::pair<const char*, const char*> kValueMessages[] = {
     {"--option-word", "--option-word needs a 32-bit number such as 0x2B200"},
     {"--device", "--device needs the path of a programmer"},
     {"--steps", "--steps needs a comma-separated list of blank, erase, program, verify"},
+    {"--log", "--log needs the path of the production log"},
 };
 
 const char* ValueMessage(const std::string& option) {
@@ -127,6 +159,11 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
         if (!sim::ParseSimOptions(*g.simulate, &o->simOptions, &error)) throw UsageError(error);
     }
     o->trace = g.trace;
+    o->json = g.json;
+    if (g.log) {
+        Check(!g.log->empty(), "--log");
+        o->log = *g.log;
+    }
     if (g.timeout) Check(ParseSeconds(*g.timeout, &o->timeout), "--timeout");
     if (g.device) {
         Check(!g.device->empty(), "--device");
@@ -210,6 +247,14 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                    "after 'download' of a file without configuration, send this user option "
                    "word (CMD_SET_OPTION)")
         ->type_name("0xNNNNNNNN");
+    app.add_flag("--json", g.json,
+                 "print each command's result as one JSON object per line on stdout; errors "
+                 "too, with their exit status and class");
+    app.add_option("--log", g.log,
+                   "append one CSV line per automatic run and single step to FILE (time, "
+                   "programmer, model, checksum, steps, outcome, failed step, message, counters)")
+        ->type_name("FILE");
+    app.set_version_flag("--version", VersionText(kTool), "print the version and exit");
     app.add_flag("--simulate{}", g.simulate,
                  "use the built-in simulated programmer; OPTIONS as below")
         ->type_name("");
@@ -221,6 +266,7 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                "or input, 3 no programmer or no answer.");
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
+    std::string refusal;
     try {
         app.parse(reversed);
         const std::vector<std::string> extras = app.remaining(true);
@@ -232,25 +278,67 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         std::fputs(app.help().c_str(), out);
         *exitCode = kExitOk;
         return std::nullopt;
+    } catch (const CLI::CallForVersion&) {
+        std::fputs(VersionText(kTool).c_str(), out);
+        *exitCode = kExitOk;
+        return std::nullopt;
     } catch (const CLI::ArgumentMismatch& e) {
         // A value that is missing: the option's own message.
         const std::string what = e.what();
         const char* message = nullptr;
         for (const auto& [name, text] : kValueMessages)
             if (what.rfind(std::string(name) + ":", 0) == 0) message = text;
-        std::fprintf(err, "%s: %s\n", kTool, message ? message : what.c_str());
-        *exitCode = kExitUsage;
-        return std::nullopt;
+        refusal = message ? message : what;
     } catch (const CLI::ParseError& e) {
-        std::fprintf(err, "%s: %s (see --help)\n", kTool, e.what());
-        *exitCode = kExitUsage;
-        return std::nullopt;
+        refusal = std::string(e.what()) + " (see --help)";
     } catch (const UsageError& e) {
-        std::fprintf(err, "%s: %s\n", kTool, e.what());
+        refusal = e.what();
+    }
+    if (!refusal.empty()) {
+        std::fprintf(err, "%s: %s\n", kTool, refusal.c_str());
+        if (std::find(args.begin(), args.end(), "--json") != args.end())
+            PrintJsonError(out, "", refusal, kExitUsage);
         *exitCode = kExitUsage;
         return std::nullopt;
     }
     return options;
+}
+
+// Message boxes of the session become lines on err, and the last one is the
+// message of a command's --json error.
+class CliInteraction : public StreamInteraction {
+  public:
+    CliInteraction(Context& context) : StreamInteraction(context.err), context_(context) {}
+    void ShowMessage(const std::string& text) override {
+        context_.lastMessage_ = text;
+        StreamInteraction::ShowMessage(text);
+    }
+    void Warning(const std::string& text) override {
+        context_.lastMessage_ = text;
+        StreamInteraction::Warning(text);
+    }
+
+  private:
+    Context& context_;
+};
+
+void Context::Emit(const nlohmann::ordered_json& fields, const std::string& text) {
+    ClearProgress();
+    if (!options.json) {
+        std::fputs(text.c_str(), out);
+        std::fflush(out);
+        return;
+    }
+    nlohmann::ordered_json o;
+    o["command"] = command;
+    for (const auto& [key, value] : fields.items()) o[key] = value;
+    PrintJson(out, o);
+}
+
+void Context::Error(const std::string& text) {
+    ClearProgress();
+    lastMessage_ = text;
+    std::fprintf(err, "%s: %s\n", kTool, text.c_str());
 }
 
 Context::Context(const Options& opts, HidSeam& seam, FILE* o, FILE* e)
@@ -264,7 +352,7 @@ Context::~Context() {
 }
 
 int Context::Connect() {
-    interaction_ = std::make_unique<StreamInteraction>(err);
+    interaction_ = std::make_unique<CliInteraction>(*this);
     clock_ = std::make_unique<SleepingClock>();
     session_ = std::make_unique<MainSession>(seam_, *interaction_, *clock_);
     if (options.trace) {
@@ -273,14 +361,12 @@ int Context::Connect() {
             std::fprintf(e, "%s%s\n", sent ? "> " : "< ", HexBytes(report, kReportSize).c_str());
         };
     }
+    if (options.log) session_->SetProductionLog(ProductionLog(*options.log));
     session_->FormCreate();
     if (!session_->Connected()) {
         if (!session_->Link().AccessProblem().empty())
             return kExitNoProgrammer;  // the session has said why
-        if (options.device)
-            std::fprintf(err, "%s: no programmer at %s\n", kTool, options.device->c_str());
-        else
-            std::fprintf(err, "%s: no programmer found\n", kTool);
+        Error(options.device ? "no programmer at " + *options.device : "no programmer found");
         return kExitNoProgrammer;
     }
     // The status fills the working values the commands use (end address,
@@ -294,10 +380,8 @@ int Context::AwaitStatus() {
     return Await([this](const Report& r) -> std::optional<int> {
         if (r[3] != RPL_STATUS) return std::nullopt;
         if (session_->StatusUnreadable()) {
-            std::fprintf(err,
-                         "%s: the programmer's status cannot be read: it stayed corrupted "
-                         "after %d requests\n",
-                         kTool, kMaxStatusRetries + 1);
+            Error("the programmer's status cannot be read: it stayed corrupted after " +
+                  std::to_string(kMaxStatusRetries + 1) + " requests");
             return kExitNoProgrammer;
         }
         if (session_->StatusRetried()) return std::nullopt;
@@ -367,11 +451,16 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
                 // Unplugged: a download in progress says that it was cut short.
                 const bool transfer = session_->TransferActive();
                 session_->OnLinkLost();
-                if (!transfer) std::fprintf(err, "%s: the programmer was unplugged\n", kTool);
+                if (!transfer) Error("the programmer was unplugged");
                 return kExitNoProgrammer;
             }
-            std::fprintf(err, "%s: the programmer did not answer for %.3g s\n", kTool,
-                         static_cast<double>(options.timeout.count()) / 1000.0);
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.3g",
+                          static_cast<double>(options.timeout.count()) / 1000.0);
+            const std::string silence =
+                std::string("the programmer did not answer for ") + seconds + " s";
+            session_->AbandonRun(silence);
+            Error(silence);
             return kExitNoProgrammer;
         }
         if (result) {
@@ -439,14 +528,16 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
 
     Context context(*options, *seam, out, err);
     for (const Invocation& command : options->commands) {
-        if (command.needsProgrammer && !context.IsConnected()) {
-            const int rc = context.Connect();
-            if (rc != kExitOk) return rc;
-        }
-        const int rc = command.run(context);
+        context.command = command.name;
+        int rc = kExitOk;
+        if (command.needsProgrammer && !context.IsConnected()) rc = context.Connect();
+        if (rc == kExitOk) rc = command.run(context);
         std::fflush(out);
         if (command.needsProgrammer) context.statusFresh = false;
-        if (rc != kExitOk) return rc;
+        if (rc != kExitOk) {
+            if (options->json) PrintJsonError(out, command.name, context.LastMessage(), rc);
+            return rc;
+        }
     }
     return kExitOk;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +56,10 @@ struct Options {
     std::optional<uint32_t> optionWord;
     // The steps of the automatic run (StepFlags bits), chosen with --steps.
     std::optional<uint8_t> steps;
+    // --json: each result as one JSON object per line on out.
+    bool json = false;
+    // --log FILE: the production log.
+    std::optional<std::string> log;
     // The commands in the order given, each with the values given with it.
     std::vector<Invocation> commands;
 };
@@ -98,6 +103,17 @@ class Context {
     FILE* out;
     FILE* err;
     const Options& options;
+    // The command being run (its name), for --json.
+    std::string command;
+
+    // A result: the text as it stands, or with --json the fields as one
+    // object, after {"command": NAME}.
+    void Emit(const nlohmann::ordered_json& fields, const std::string& text);
+    // A message on err ("qrv-writer-cli: " + text); with --json it also becomes
+    // the message of the command's error object.
+    void Error(const std::string& text);
+    // The last message said (by Error or by the session), for --json.
+    const std::string& LastMessage() const { return lastMessage_; }
     HidSeam& Seam() { return seam_; }
 
     // Connects the programmer and waits for its status. kExitOk, or
@@ -153,6 +169,8 @@ class Context {
     int progressPercent_ = -1;
     bool progressAllowed_ = false;
     std::optional<Report> held_;
+    std::string lastMessage_;
+    friend class CliInteraction;
 };
 
 // Runs the tool. `seam`, when given, replaces the USB and simulated programmers

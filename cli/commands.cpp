@@ -1,6 +1,7 @@
 // The commands of qrv-writer-cli. Each runs the session as the main window's
 // controls do and waits for the replies that finish it.
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "cli/cli.h"
@@ -10,10 +11,18 @@ namespace qrv::cli {
 
 namespace {
 
+// A counter as the window shows it, as a JSON number where it is one.
+nlohmann::ordered_json Count(const std::string& text) {
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return text;
+    return value;
+}
+
 int List(Context& c, const std::string&) {
     auto paths = c.Seam().Enumerate();
     if (!paths) {
-        std::fprintf(c.err, "qrv-writer-cli: the list of HID interfaces is unavailable\n");
+        c.Error("the list of HID interfaces is unavailable");
         return kExitNoProgrammer;
     }
     // Every programmer, with the reason when it cannot be used: a node the
@@ -34,15 +43,20 @@ int List(Context& c, const std::string&) {
         if (vendor != kProgrammerVendorId || product != kProgrammerProductId) continue;
         if (problem.empty() && !seam.Open(path, HidAccess::Read))
             problem = "cannot be opened for reading: " + seam.OpenError();
-        std::fprintf(c.out, "%d %s %04x:%04x%s%s\n", index++, path.c_str(), vendor, product,
-                     problem.empty() ? "" : " ", problem.c_str());
+        char id[16];
+        std::snprintf(id, sizeof id, "%04x:%04x", vendor, product);
+        nlohmann::ordered_json fields = {{"index", index}, {"path", path}, {"id", id}};
+        if (!problem.empty()) fields["problem"] = problem;
+        c.Emit(fields, std::to_string(index) + " " + path + " " + id +
+                           (problem.empty() ? "" : " " + problem) + "\n");
+        ++index;
         if (problem.empty()) ++usable;
     }
-    if (index == 0) std::fprintf(c.err, "qrv-writer-cli: no programmer attached\n");
+    if (index == 0) c.Error("no programmer attached");
     if (index > usable)
-        std::fprintf(c.err,
-                     "qrv-writer-cli: install the udev rule packaging/60-qrv-writer.rules as "
-                     "the README says, then plug the programmer in again\n");
+        c.Error(
+            "install the udev rule packaging/60-qrv-writer.rules as the README says, then plug "
+            "the programmer in again");
     return usable > 0 ? kExitOk : kExitNoProgrammer;
 }
 
@@ -53,9 +67,13 @@ int Status(Context& c, const std::string&) {
         if (rc != kExitOk) return rc;
     }
     const MainWindowModel& f = s.form;
-    std::fprintf(c.out, "caption: %s\nmodel: %s\nchecksum: %s\npassed: %s\nfailed: %s\n",
-                 f.caption.c_str(), f.Edit2.text.c_str(), f.Edit3.text.c_str(),
-                 f.Edit4.text.c_str(), f.Edit5.text.c_str());
+    c.Emit({{"caption", f.caption},
+            {"model", f.Edit2.text},
+            {"checksum", f.Edit3.text},
+            {"passed", Count(f.Edit4.text)},
+            {"failed", Count(f.Edit5.text)}},
+           "caption: " + f.caption + "\nmodel: " + f.Edit2.text + "\nchecksum: " + f.Edit3.text +
+               "\npassed: " + f.Edit4.text + "\nfailed: " + f.Edit5.text + "\n");
     return kExitOk;
 }
 
@@ -70,10 +88,9 @@ const StepRow* StepOutcome(Context& c, const Report& r) {
         return nullptr;
     }
     if (r[6] != 1 && r[6] != 2) return nullptr;
-    c.ClearProgress();
-    const bool failed = c.Session().form.Image(row->failImage).visible;
-    std::fprintf(c.out, "%s: %s\n", row->name, failed ? "failed" : "passed");
-    std::fflush(c.out);
+    const char* outcome = c.Session().form.Image(row->failImage).visible ? "failed" : "passed";
+    c.Emit({{"step", row->name}, {"outcome", outcome}},
+           std::string(row->name) + ": " + outcome + "\n");
     return row;
 }
 
@@ -98,9 +115,9 @@ bool OptionResult(Context& c, const Report& r, bool* seen) {
                                                     : nullptr;
     if (!name || (r[6] != 1 && r[6] != 2)) return true;
     *seen = true;
-    c.ClearProgress();
-    std::fprintf(c.out, "%s: %s\n", name, c.Session().form.Panel1.caption.c_str());
-    std::fflush(c.out);
+    const std::string& panel = c.Session().form.Panel1.caption;
+    c.Emit({{name, r[6] == 1 ? "passed" : "failed"}, {"panel", panel}},
+           std::string(name) + ": " + panel + "\n");
     return r[6] == 1;
 }
 
@@ -120,10 +137,11 @@ int Auto(Context& c, const std::string&) {
         option(r);
         if (r[3] != RPL_AUTO_RESULT) return std::nullopt;
         const bool failed = r[6] == 1;
-        std::fprintf(c.out, "result: %s (%s: %s)\n", failed ? kRunFailed : kRunPassed,
-                     failed ? "failed" : "passed",
-                     failed ? s.form.Edit5.text.c_str() : s.form.Edit4.text.c_str());
-        std::fflush(c.out);
+        const char* outcome = failed ? "failed" : "passed";
+        const std::string& count = failed ? s.form.Edit5.text : s.form.Edit4.text;
+        const char* panel = failed ? kRunFailed : kRunPassed;
+        c.Emit({{"result", outcome}, {"panel", panel}, {outcome, Count(count)}},
+               std::string("result: ") + panel + " (" + outcome + ": " + count + ")\n");
         return failed ? kExitFailure : kExitOk;
     });
     // The option and protection results may also follow the run's result.
@@ -142,7 +160,7 @@ int Checksum(Context& c, const std::string&) {
     s.Button13Click();
     return c.Await([&](const Report& r) -> std::optional<int> {
         if (r[3] != RPL_CHECKSUM) return std::nullopt;
-        std::fprintf(c.out, "checksum: %s\n", s.form.Edit3.text.c_str());
+        c.Emit({{"checksum", s.form.Edit3.text}}, "checksum: " + s.form.Edit3.text + "\n");
         return kExitOk;
     });
 }
@@ -152,10 +170,30 @@ int EraseStorage(Context& c, const std::string&) {
     s.Button12Click();
     return c.Await([&](const Report& r) -> std::optional<int> {
         if (r[3] != RPL_STORAGE_ERASED) return std::nullopt;
-        std::fprintf(c.out, "erase-storage: %s\n", s.form.Edit1.text.c_str());
+        c.Emit({{"message", s.form.Edit1.text}}, "erase-storage: " + s.form.Edit1.text + "\n");
         c.statusStale = true;
         return kExitOk;
     });
+}
+
+int Info(Context& c, const std::string& path) {
+    std::string error;
+    const std::optional<FileInfo> info = ReadFileInfo(path, c.err, &error);
+    if (!info) {
+        c.Error("info: " + error);
+        return kExitUsage;
+    }
+    nlohmann::ordered_json fields = {
+        {"file", path}, {"end", info->end}, {"checksum", info->checksum}};
+    std::string text = "end: " + info->end + "\nchecksum: " + info->checksum + "\n";
+    if (info->optionWord) {
+        char word[16];
+        std::snprintf(word, sizeof word, "0x%08X", static_cast<unsigned>(*info->optionWord));
+        fields["option-word"] = word;
+        text += std::string("option-word: ") + word + "\n";
+    }
+    c.Emit(fields, text);
+    return kExitOk;
 }
 
 }  // namespace
@@ -183,8 +221,7 @@ const std::vector<Command>& Commands() {
          Download},
         // Commands that take a file name go here, with their argument name
         // ("FILE"); file tools that need no programmer set needsProgrammer false.
-        {"info", "FILE", false, "show a HEX file's end address, checksum and option word",
-         [](Context& c, const std::string& path) { return RunInfoCommand(path, c.out, c.err); }},
+        {"info", "FILE", false, "show a HEX file's end address, checksum and option word", Info},
     };
     return commands;
 }

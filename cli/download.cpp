@@ -36,13 +36,14 @@ int Download(Context& c, const std::string& file) {
                 return std::nullopt;
             }
             case RPL_DOWNLOAD_DONE:
-                c.ClearProgress();
-                std::fprintf(c.out, "checksum: %s\n", s.form.Edit3.text.c_str());
+                c.Emit({{"file", file}, {"checksum", s.form.Edit3.text}},
+                       "checksum: " + s.form.Edit3.text + "\n");
                 return kExitOk;
             case RPL_DOWNLOAD_ERROR:
                 if (r[6] != 1) return std::nullopt;
                 c.ClearProgress();
                 std::fprintf(c.err, "%s\n", kDownloadFailed);
+                c.Error(kDownloadFailed);
                 return kExitFailure;
             default:
                 return std::nullopt;

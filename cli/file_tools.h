@@ -1,14 +1,22 @@
 // File tools of qrv-writer-cli that need no programmer.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace qrv {
 
-// `info FILE`: opens a HEX file as the configuration window's file view does and
-// prints its end address, checksum and, when it has an option record at 0x0100,
-// the option word. Returns 0, or 2 when the file cannot be read.
-int RunInfoCommand(const std::string& path, FILE* out, FILE* err);
+// What `info` shows of a HEX file.
+struct FileInfo {
+    std::string end;       // the end address, "7FFFH"
+    std::string checksum;  // the file view's checksum
+    std::optional<uint32_t> optionWord;
+};
+
+// Opens a HEX file as the configuration window's file view does; nullopt with
+// the reason when it cannot be read. The view's notices go to err.
+std::optional<FileInfo> ReadFileInfo(const std::string& path, FILE* err, std::string* error);
 
 }  // namespace qrv

@@ -109,12 +109,16 @@ void MainSession::HandleDeviceReply() {
                 HandleChecksum();
                 break;
             case RPL_MODEL_MISMATCH:
+                NoteRunMessage(kModelMismatch);
                 ShowMessage(kModelMismatch);
                 break;
             case RPL_BLOCK_ACK:
                 HandleBlockAck();
                 break;
             case RPL_NO_CHIP:
+                // No chip, no run: nothing more comes for it.
+                NoteRunMessage(kNoChip);
+                FinishRun("failed");
                 ShowMessage(kNoChip);
                 break;
             case RPL_RESEND:
@@ -152,6 +156,9 @@ void MainSession::HandleOutcome(const StepRow& row) {
     form.Image(row.passImage).visible = status == 1;
     form.Image(row.failImage).visible = status == 2;
     bar.position = bar.max;
+    if (status == 2) NoteStepFailed(row);
+    if (pendingRun_ && pendingRun_->row >= 0 && &kStepRows[pendingRun_->row] == &row)
+        FinishRun(status == 1 ? "passed" : "failed");
     // A blank check or erase outcome clears the rows below it and the
     // download bar.
     if (row.reply == RPL_BLANK_CHECK || row.reply == RPL_ERASE) {
@@ -171,7 +178,8 @@ void MainSession::HandleAutoResult() {
     const uint32_t raw = (uint32_t{buffer.Device(10)} << 24) | (uint32_t{buffer.Device(9)} << 16) |
                          (uint32_t{buffer.Device(7)} << 8) | buffer.Device(8);
     const std::string count = std::to_string(static_cast<int32_t>(raw));
-    if (buffer.Device(6) == 1) {
+    const bool failed = buffer.Device(6) == 1;
+    if (failed) {
         form.Panel1.caption = kRunFailed;
         form.Panel1.color = colors::clRed;
         form.Edit5.text = count;
@@ -180,6 +188,7 @@ void MainSession::HandleAutoResult() {
         form.Panel1.color = colors::clGreen;
         form.Edit4.text = count;
     }
+    FinishRun(failed ? "failed" : "passed");
 }
 
 void MainSession::HandleStatus() {

@@ -1,6 +1,7 @@
 // qrv-writer: the QRV Writer desktop front-end.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -10,9 +11,11 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
+#include "common/version.h"
 #include "config/Qrv_mcu_confige.h"
 #include "link/hidapi_backend.h"
 #include "link/udev_monitor.h"
@@ -50,42 +53,68 @@ void OnPlugSignal(int signal) {
     [[maybe_unused]] ssize_t n = ::write(g_plugPipe[1], &c, 1);
 }
 
-void Usage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: qrv-writer [--simulate[=OPTIONS]]\n"
-                 "The QRV Writer desktop front-end of the QRV USB programmer.\n\n%s"
-                 "\nWith --simulate, SIGUSR1 unplugs the simulated programmer and SIGUSR2\n"
-                 "plugs it in again.\n",
-                 qrv::sim::SimOptionsHelp());
+// What the command line asks of the window.
+struct Arguments {
+    std::optional<std::string> simulate;  // the simulator's OPTIONS, when simulated
+    qrv::sim::SimOptions simOptions;
+    std::optional<std::string> log;
+};
+
+// Parses the program's own options; Qt's (-platform, -style and their values)
+// pass through to QApplication. Returns an exit code when the program is to
+// end at once (help, version, bad usage).
+std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
+    CLI::App app("The QRV Writer desktop front-end of the QRV USB programmer.", "qrv-writer");
+    app.allow_extras();
+    app.add_flag("--simulate{}", a->simulate,
+                 "use the built-in simulated programmer instead of USB; OPTIONS as below");
+    app.add_option("--log", a->log, "append one CSV line per automatic run and single step to FILE")
+        ->type_name("FILE");
+    app.set_version_flag("--version", qrv::VersionText("qrv-writer"), "print the version and exit");
+    app.footer(std::string(qrv::sim::SimOptionsHelp()) +
+               "\nWith --simulate, SIGUSR1 unplugs the simulated programmer and SIGUSR2\n"
+               "plugs it in again.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::fputs(qrv::VersionText("qrv-writer").c_str(), stdout);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "qrv-writer: %s (see --help)\n", e.what());
+        return 2;
+    }
+    std::string error;
+    if (a->simulate && !qrv::sim::ParseSimOptions(*a->simulate, &a->simOptions, &error)) {
+        std::fprintf(stderr, "qrv-writer: %s\n", error.c_str());
+        return 2;
+    }
+    if (a->log && a->log->empty()) {
+        std::fprintf(stderr, "qrv-writer: --log needs the path of the production log\n");
+        return 2;
+    }
+    // Anything left must be Qt's own: an option of one dash and its value.
+    const std::vector<std::string> rest = app.remaining();
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == "-platform" || rest[i] == "-style") {
+            ++i;
+            continue;
+        }
+        std::fprintf(stderr, "qrv-writer: unknown argument '%s' (see --help)\n", rest[i].c_str());
+        return 2;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool simulate = false;
-    qrv::sim::SimOptions simOptions;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            Usage(stdout);
-            return 0;
-        } else if (arg == "--simulate") {
-            simulate = true;
-        } else if (arg.rfind("--simulate=", 0) == 0) {
-            simulate = true;
-            std::string error;
-            if (!qrv::sim::ParseSimOptions(arg.substr(11), &simOptions, &error)) {
-                std::fprintf(stderr, "qrv-writer: %s\n", error.c_str());
-                return 2;
-            }
-        } else if (arg.rfind("-platform", 0) == 0 || arg.rfind("-style", 0) == 0) {
-            ++i;  // Qt's own options
-        } else {
-            std::fprintf(stderr, "qrv-writer: unknown argument '%s'\n", arg.c_str());
-            Usage(stderr);
-            return 2;
-        }
-    }
+    Arguments arguments;
+    if (const std::optional<int> rc = ParseArguments(argc, argv, &arguments)) return *rc;
+    const bool simulate = arguments.simulate.has_value();
+    const qrv::sim::SimOptions& simOptions = arguments.simOptions;
 
     QrvApplication app(argc, argv);
     QApplication::setApplicationName("QRV Writer");
@@ -102,6 +131,7 @@ int main(int argc, char** argv) {
         qrv::GuiInteraction interaction;
         qrv::SleepingClock clock;
         qrv::MainSession session(*seam, interaction, clock);
+        if (arguments.log) session.SetProductionLog(qrv::ProductionLog(*arguments.log));
 
         // The windows are created once, in this order, and live until the end.
         qrv::TForm1 form1(session);

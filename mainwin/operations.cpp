@@ -40,6 +40,7 @@ void MainSession::RunSingleStep(int row) {
     clock_.Pause(10);
     // Only the blank check carries the selected steps.
     SendCommand(step.command, step.command == CMD_BLANK_CHECK ? StepFlags : 0);
+    BeginRun(row, step.flag);
     button.enabled = true;
     ResetStepDisplay();
     NotifyChanged();
@@ -63,6 +64,7 @@ void MainSession::Button2Click() {
     NotifyChanged();
     clock_.Pause(10);
     SendCommand(CMD_AUTO_PROGRAM, StepFlags);
+    BeginRun(-1, StepFlags);
     for (int n : {1, 2, 3, 5, 4}) form.Bar(n).position = 0;
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
     form.Panel1.caption = kRunStarted;

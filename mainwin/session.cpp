@@ -87,6 +87,7 @@ void MainSession::ShowConnected() {
 }
 
 void MainSession::ConnectProgrammer() {
+    FinishRun("no result", "the programmer was connected again before the result");
     link_.CloseWriteLink();
     // Only one reader may run: the previous one is stopped and joined, and its
     // read handle closed, before the next connection starts another.
@@ -120,6 +121,7 @@ void MainSession::EndInterruptedTransfer() {
 }
 
 void MainSession::OnLinkLost() {
+    FinishRun("no result", "the programmer was unplugged");
     link_.CloseWriteLink();
     link_.CloseReadSide();
     ShowUnconnected();
@@ -151,6 +153,7 @@ void MainSession::OnDeviceChange(const DeviceChange& change) {
                 ConnectProgrammer();
                 break;
             case DeviceChangeAction::CloseWriteLink:
+                FinishRun("no result", "the programmer was unplugged");
                 link_.CloseWriteLink();
                 NotifyChanged();
                 EndInterruptedTransfer();

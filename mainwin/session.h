@@ -11,7 +11,9 @@
 #include <string>
 
 #include "common/interaction.h"
+#include "common/production_log.h"
 #include "common/toggle.h"
+#include "common/version.h"
 #include "image/hex_loader.h"
 #include "link/device_change.h"
 #include "link/hid_seam.h"
@@ -54,10 +56,6 @@ inline constexpr uint32_t kFormColor = 0xF0F0F0;
 inline constexpr uint32_t kSuccessCounterColor = 0x17A773;
 inline constexpr uint32_t kFailureCounterColor = 0x3042C9;
 inline constexpr uint32_t kResultPanelColor = 0x17A773;
-
-// The programmer firmware this host carries (major '3', minor '6').
-inline constexpr uint8_t kExpectedFirmwareMajor = '3';
-inline constexpr uint8_t kExpectedFirmwareMinor = '6';
 
 // The steps of the automatic sequence (StepFlags bits).
 inline constexpr uint8_t kStepFlagBlankCheck = 0x01;
@@ -222,6 +220,13 @@ class MainSession {
     // The reader's reads fail: the programmer is gone. Closes the link and ends
     // a transfer in progress, as a completed removal does.
     void OnLinkLost();
+    // The production log (--log): every automatic run and single step appends
+    // a line. A log that cannot be written is reported once; programming goes on.
+    void SetProductionLog(std::optional<ProductionLog> log) { log_ = std::move(log); }
+    // The result of the run or step under way will not come (the command-line
+    // tool gave up waiting): it is logged as "no result" with the reason.
+    void AbandonRun(const std::string& reason) { FinishRun("no result", reason); }
+
     // Whether a download is under way: requested, and neither stored, refused
     // nor abandoned yet.
     bool TransferActive() const { return transferActive_ && !loader.Abandoned(); }
@@ -264,6 +269,12 @@ class MainSession {
     void EndInterruptedTransfer();
     // RPL_RESEND: the last report written, again.
     void ResendLastReport();
+    // The production log's view of a run (run_log.cpp): a run or step starts,
+    // a step fails, the programmer says why, the run ends.
+    void BeginRun(int row, uint8_t steps);
+    void NoteStepFailed(const StepRow& row);
+    void NoteRunMessage(const char* text);
+    void FinishRun(const char* outcome, const std::string& reason = {});
     void InstallStepRules();
 
     // Reply families (dispatcher.cpp).
@@ -290,6 +301,17 @@ class MainSession {
     ProgrammerLink link_;
     bool statusRetried_ = false;
     bool statusUnreadable_ = false;
+    // The run or single step (row 0..3, -1 for the automatic run) whose result
+    // is awaited, for the production log.
+    struct PendingRun {
+        int row = -1;
+        uint8_t steps = 0;
+        std::string failedStep;
+        std::string message;
+    };
+    std::optional<PendingRun> pendingRun_;
+    std::optional<ProductionLog> log_;
+    bool logFailureShown_ = false;
     bool transferActive_ = false;
     int statusRetries_ = 0;
     // The last report written, for RPL_RESEND: the HostReport may have been

@@ -11,7 +11,7 @@ packages=(
   fonts-noto-cjk
   xvfb xauth imagemagick
   clang-format
-  libcli11-dev qt6-translations-l10n
+  libcli11-dev qt6-translations-l10n nlohmann-json3-dev
 )
 
 missing=()

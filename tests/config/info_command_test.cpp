@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/file_tools.h"
+#include "cli/cli.h"
 #include "config_test_support.h"
 
 namespace qrv {
@@ -26,7 +26,7 @@ Output RunInfo(const std::string& path) {
     FILE* out = open_memstream(&outBuf, &outLen);
     FILE* err = open_memstream(&errBuf, &errLen);
     Output o;
-    o.rc = RunInfoCommand(path, out, err);
+    o.rc = cli::RunCli({"info", path}, out, err);
     std::fclose(out);
     std::fclose(err);
     o.out.assign(outBuf, outLen);
