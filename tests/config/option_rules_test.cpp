@@ -575,6 +575,21 @@ TEST(FormClose, ResetsStepsOptionsAndPairs) {
     EXPECT_TRUE(f.CheckBox19.Checked());
 }
 
+TEST(FormClose, SizeListsShowNoSize) {
+    for (int model : {QM001, QM024}) {
+        Fixture t;
+        auto& f = t.session.form;
+        t.session.ComboBox4Click(model);
+        f.CheckBox3.Click();
+        f.CheckBox4.Click();
+        t.session.ComboBox1Click(1);
+        t.session.ComboBox2Click(2);
+        t.session.FormClose();
+        EXPECT_EQ(f.ComboBox1.Shown(), "No Hard Lock") << model;
+        EXPECT_EQ(f.ComboBox2.Shown(), "No Data Flash") << model;
+    }
+}
+
 TEST(FormClose, PairWithNeitherBoxTickedStaysSo) {
     Fixture t;
     t.session.FormClose();
