@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextEdit>
@@ -17,6 +18,7 @@
 
 #include "config/Qrv_mcu_confige.h"
 #include "mainwin/Qrv_mcu_pc.h"
+#include "mainwin/gui_interaction.h"
 #include "sim/sim_seam.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/qt_window.h"
@@ -176,6 +178,16 @@ TEST_F(MainWindow, TextTypedIntoTheFileBoxSurvivesARender) {
     EXPECT_EQ(s.form.Edit1.text, "abcdefg");
     form.Render();
     EXPECT_EQ(form.Edit1->text(), "abcdefg");
+}
+
+TEST_F(MainWindow, QtDialogButtonsSpeakChinese) {
+    ASSERT_TRUE(InstallQtChineseTranslation(App()));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("取消"));
+    EXPECT_TRUE(
+        QCoreApplication::translate("QFileDialog", "&Open").contains(QString::fromUtf8("打开")));
 }
 
 TEST_F(MainWindow, ConfigureShowsTheConfigurationWindowDockedAndClosesIt) {
