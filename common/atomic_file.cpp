@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace qrv {
 
@@ -88,7 +89,9 @@ bool ReadWholeFile(const std::string& path, std::string* content, std::string* e
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::size_t start = 0;
+    // A UTF-8 byte-order mark, as some editors write, is no part of the first line.
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::size_t start = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
     while (start < text.size()) {
         std::size_t nl = text.find('\n', start);
         std::size_t end = nl == std::string::npos ? text.size() : nl;

@@ -16,7 +16,8 @@ std::string JoinCrLf(const std::vector<std::string>& lines);
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error);
 
 // Splits text into lines as a plain text read yields them: CR LF or LF line ends,
-// no extra empty line after a final line end.
+// no extra empty line after a final line end. A UTF-8 byte-order mark at the
+// start of the text is dropped. Every reader of HEX files takes its lines here.
 std::vector<std::string> SplitLines(const std::string& text);
 
 }  // namespace qrv

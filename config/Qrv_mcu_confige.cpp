@@ -107,9 +107,11 @@ void RenderCombo(QComboBox* combo, const ComboBox& c) {
     }
     combo->setCurrentIndex(c.itemIndex);
     combo->setPlaceholderText(Q(c.text));
-    // The text shown without a selection reads like an item, not like a hint.
+    // The text shown without a selection reads like an item, not like a hint:
+    // drawn as an item is in each state, greyed out while the list is disabled.
     QPalette pal = combo->palette();
-    pal.setColor(QPalette::PlaceholderText, pal.color(QPalette::Text));
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        pal.setColor(group, QPalette::PlaceholderText, pal.color(group, QPalette::ButtonText));
     combo->setPalette(pal);
     combo->setEnabled(c.enabled);
     combo->setVisible(c.visible);

@@ -133,6 +133,11 @@ void ConfigSession::FormClose() {
                         &form.CheckBox12, &form.CheckBox14, &form.CheckBox15, &form.CheckBox17})
         box->SetChecked(false);
 
+    // The sizes were reset above: both lists show their "no size" item, so the
+    // next export writes what they show. Selecting from code runs no rule.
+    for (ComboBox* sizes : {&form.ComboBox1, &form.ComboBox2})
+        sizes->itemIndex = sizes->items.empty() ? -1 : 0;
+
     form.Edit3.text.clear();
     form.StringGrid1.ClearDataCells();
 }

@@ -117,6 +117,7 @@ class ConfigSession {
     void ApplyRomTable(int item);
     void RomReset();
     void ShowOptionBytes();
+    void SetPinBitFromBoxes();
 
     Interaction& interaction_;
 };

@@ -80,13 +80,17 @@ void ConfigSession::CheckBox11Click() {
     SetBits(settings.optionBits, kWdtDisable, form.CheckBox11.Checked());
 }
 
+// Bit 5 is set while either pin box is unticked, so it is worked out from both
+// boxes on each click: ticking one box never hides the other box's choice.
+// Models of the reduced set have no PC0.1 control; there only CheckBox12 counts.
+void ConfigSession::SetPinBitFromBoxes() {
+    const bool pc01Io = settings.optionSet == 1 || form.CheckBox17.Checked();
+    SetBits(settings.optionBits, kPinNotIo, !form.CheckBox12.Checked() || !pc01Io);
+}
+
 void ConfigSession::CheckBox12Click() {
-    if (form.CheckBox12.Checked()) {
-        SetBits(settings.optionBits, kPinNotIo, false);
-    } else {
-        SetBits(settings.optionBits, kPinNotIo, true);
-        SetBits(settings.supplyFlags, kPc01Flag, false);
-    }
+    SetPinBitFromBoxes();
+    if (!form.CheckBox12.Checked()) SetBits(settings.supplyFlags, kPc01Flag, false);
 }
 
 // The radio pairs: a rule that changes its partner starts the partner's rule,
@@ -121,9 +125,8 @@ void ConfigSession::CheckBox16Click() {
 
 void ConfigSession::CheckBox17Click() {
     if (settings.optionSet == 1) return;
-    const bool on = form.CheckBox17.Checked();
-    SetBits(settings.optionBits, kPinNotIo, !on);
-    SetBits(settings.supplyFlags, kPc01Flag, !on);
+    SetPinBitFromBoxes();
+    SetBits(settings.supplyFlags, kPc01Flag, !form.CheckBox17.Checked());
 }
 
 void ConfigSession::ComboBox1Click(int index) {

@@ -24,8 +24,9 @@ int NextRecordLine(const ImageBuffer& image, int i) {
 int ScanImageEnd(const ImageBuffer& image, int n) {
     int end = 0;
     if (n <= 0) return 0;
-    // Index n lies past the last line and reads as an empty line.
-    for (int k = n; k >= 1; --k) {
+    // Index n lies past the last line and reads as an empty line. Line 0 counts
+    // like any other: a file whose only data record stands there has an end too.
+    for (int k = n; k >= 0; --k) {
         const RecordLine line(image.Line(k));
         if (!line.IsRecord() || !line.HasFields() || !line.IsData()) continue;
         const int address = line.Address();

@@ -83,8 +83,7 @@ int NextRecordLine(const ImageBuffer& image, int i);
 
 // End (exclusive) of the image, at most 0xFFFF: the end of the last data
 // record of the first n lines, extended backwards over earlier data records as
-// long as their addresses do not fall below the value found so far. Line 0 is
-// never examined.
+// long as their addresses do not fall below the value found so far.
 int ScanImageEnd(const ImageBuffer& image, int n);
 
 }  // namespace qrv

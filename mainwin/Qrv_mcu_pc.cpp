@@ -183,6 +183,11 @@ void TForm1::BuildControls() {
     RichEdit1->document()->setDocumentMargin(2);
 
     BitBtn1 = button("BitBtn1", 8, 100, 65, 27, "导入文件");
+    // Four characters of the caption font fill the whole button: a smaller size
+    // keeps them clear of its frame.
+    QFont importFont = caption;
+    importFont.setPixelSize(14);
+    BitBtn1->setFont(importFont);
     ProgressBar5 = Place<QProgressBar>(this, "ProgressBar5", 79, 97, 234, 27);
     Edit1 = edit("Edit1", 79, 98, 234, 27);
     Edit1->setReadOnly(false);  // service words are typed here
@@ -195,6 +200,12 @@ void TForm1::BuildControls() {
     Edit2 = edit("Edit2", 79, 152, 121, 27);
     Label3 = label("Label3", 223, 155, "校验码");
     Edit3 = edit("Edit3", 300, 152, 89, 27);
+    // The checksum box is disabled, as it only shows a value, yet must stay
+    // readable: its text keeps the normal colour on the disabled background.
+    QPalette checksum = Edit3->palette();
+    checksum.setColor(QPalette::Disabled, QPalette::Text,
+                      checksum.color(QPalette::Active, QPalette::Text));
+    Edit3->setPalette(checksum);
 
     Button2 = button("Button2", 140, 200, 173, 41, "自动编程");
 

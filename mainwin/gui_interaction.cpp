@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 
 namespace qrv {
 
@@ -37,6 +39,16 @@ std::optional<std::string> GuiInteraction::SaveFile(const std::string& filter,
         QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName), Filter(filter));
     if (name.isEmpty()) return std::nullopt;
     return name.toStdString();
+}
+
+bool InstallQtChineseTranslation(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 }  // namespace qrv

@@ -2,6 +2,7 @@
 
 #include "common/interaction.h"
 
+class QCoreApplication;
 class QWidget;
 
 namespace qrv {
@@ -20,5 +21,10 @@ class GuiInteraction : public Interaction {
   private:
     QWidget* parent_;
 };
+
+// Installs Qt's own Chinese texts, so that the buttons of message boxes and file
+// dialogs ("确定", "取消", "打开") match the Chinese windows whatever the system
+// locale. False when the translation is not installed; Qt's English stays then.
+bool InstallQtChineseTranslation(QCoreApplication& app);
 
 }  // namespace qrv

@@ -118,6 +118,9 @@ int main(int argc, char** argv) {
 
     QrvApplication app(argc, argv);
     QApplication::setApplicationName("QRV Writer");
+    // The windows are Chinese, so Qt's own dialogs are too, whatever the locale.
+    if (!qrv::InstallQtChineseTranslation(app))
+        std::fprintf(stderr, "qrv-writer: Qt's Chinese translation (qtbase_zh_CN) not found\n");
     try {
         std::unique_ptr<qrv::HidSeam> seam;
         qrv::sim::SimSeam* simSeam = nullptr;

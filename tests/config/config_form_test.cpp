@@ -75,6 +75,18 @@ TEST(ConfigWindow, FixedSizeCaptionAndStartState) {
     EXPECT_EQ(w.form.CheckBox20->text(), QString::fromUtf8("合并"));
 }
 
+TEST(ConfigWindow, DisabledSizeListsLookDisabled) {
+    Window w;
+    for (QComboBox* list : {w.form.ComboBox1, w.form.ComboBox2}) {
+        ASSERT_FALSE(list->isEnabled());
+        ASSERT_EQ(list->currentIndex(), -1);  // the text shown is the placeholder
+        const QPalette& p = list->palette();
+        EXPECT_EQ(p.color(QPalette::Disabled, QPalette::PlaceholderText),
+                  p.color(QPalette::Disabled, QPalette::ButtonText))
+            << list->objectName().toStdString();
+    }
+}
+
 TEST(ConfigWindow, ModelChoiceAndClicksGoThroughTheModel) {
     Window w;
     emit w.form.ComboBox4->activated(23);  // QM-024, reduced option set

@@ -329,6 +329,23 @@ TEST(Guards, ReducedSetIgnoresPairAndPinRules) {
     EXPECT_EQ(t.session.settings.Block(), before);
 }
 
+TEST(PinRules, BitFiveIsSetWhileEitherPinBoxIsUnticked) {
+    // Every sequence of up to four clicks on the two pin boxes.
+    for (int length = 1; length <= 4; ++length) {
+        for (int pattern = 0; pattern < (1 << length); ++pattern) {
+            Fixture t;
+            auto& f = t.session.form;
+            t.session.ComboBox4Click(QM001);  // both pin boxes ticked
+            for (int i = 0; i < length; ++i) {
+                (pattern >> i & 1 ? f.CheckBox17 : f.CheckBox12).Click();
+                EXPECT_EQ((t.session.settings.optionBits & kPinNotIo) != 0,
+                          !(f.CheckBox12.Checked() && f.CheckBox17.Checked()))
+                    << "clicks " << length << ", pattern " << pattern << ", after " << i;
+            }
+        }
+    }
+}
+
 TEST(PinRules, PinBoxesDriveBitFiveAndTheSupplyFlag) {
     Fixture t;
     auto& f = t.session.form;
@@ -573,6 +590,21 @@ TEST(FormClose, ResetsStepsOptionsAndPairs) {
     EXPECT_EQ(f.ComboBox4.itemIndex, QM001);
     EXPECT_EQ(f.Edit1.text, "1234");
     EXPECT_TRUE(f.CheckBox19.Checked());
+}
+
+TEST(FormClose, SizeListsShowNoSize) {
+    for (int model : {QM001, QM024}) {
+        Fixture t;
+        auto& f = t.session.form;
+        t.session.ComboBox4Click(model);
+        f.CheckBox3.Click();
+        f.CheckBox4.Click();
+        t.session.ComboBox1Click(1);
+        t.session.ComboBox2Click(2);
+        t.session.FormClose();
+        EXPECT_EQ(f.ComboBox1.Shown(), "No Hard Lock") << model;
+        EXPECT_EQ(f.ComboBox2.Shown(), "No Data Flash") << model;
+    }
 }
 
 TEST(FormClose, PairWithNeitherBoxTickedStaysSo) {

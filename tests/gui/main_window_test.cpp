@@ -9,14 +9,18 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextEdit>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "config/Qrv_mcu_confige.h"
 #include "mainwin/Qrv_mcu_pc.h"
+#include "mainwin/gui_interaction.h"
 #include "sim/sim_seam.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/qt_window.h"
@@ -176,6 +180,54 @@ TEST_F(MainWindow, TextTypedIntoTheFileBoxSurvivesARender) {
     EXPECT_EQ(s.form.Edit1.text, "abcdefg");
     form.Render();
     EXPECT_EQ(form.Edit1->text(), "abcdefg");
+}
+
+TEST_F(MainWindow, ButtonCaptionsClearTheirFrames) {
+    for (QPushButton* b : form.findChildren<QPushButton*>()) {
+        if (b->text().isEmpty()) continue;
+        // At least 3 pixels free on either side: the frame plus a gap.
+        EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->text()) + 6, b->width())
+            << b->objectName().toStdString();
+    }
+}
+
+// WCAG contrast ratio of two colours.
+double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto lin = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST_F(MainWindow, DisabledValueBoxesStayReadable) {
+    s.FormCreate();
+    s.form.Edit3.text = "12ABH";  // a checksum, as a download leaves it
+    form.Render();
+    int checked = 0;
+    for (QLineEdit* e : form.findChildren<QLineEdit*>()) {
+        if (e->isEnabled() || !e->isVisibleTo(&form) || e->text().isEmpty()) continue;
+        const QPalette& p = e->palette();
+        EXPECT_GE(Contrast(p.color(QPalette::Disabled, QPalette::Text),
+                           p.color(QPalette::Disabled, QPalette::Base)),
+                  4.5)
+            << e->objectName().toStdString();
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+TEST_F(MainWindow, QtDialogButtonsSpeakChinese) {
+    ASSERT_TRUE(InstallQtChineseTranslation(App()));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("取消"));
+    EXPECT_TRUE(
+        QCoreApplication::translate("QFileDialog", "&Open").contains(QString::fromUtf8("打开")));
 }
 
 TEST_F(MainWindow, ConfigureShowsTheConfigurationWindowDockedAndClosesIt) {

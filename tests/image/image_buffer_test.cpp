@@ -61,9 +61,9 @@ TEST(ScanImageEndTest, ExtendsBackwardsOverRecordsNotBelowTheValueFound) {
     EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0x204);
 }
 
-TEST(ScanImageEndTest, LineZeroIsNeverExamined) {
-    const ImageBuffer image({":10800000000102030405060708090A0B0C0D0E0F78"});
-    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0);
+TEST(ScanImageEndTest, LineZeroCounts) {
+    const ImageBuffer image({":10800000000102030405060708090A0B0C0D0E0F78", ":00000001FF"});
+    EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 0x8010);
 }
 
 TEST(ScanImageEndTest, CapsAtFFFFAndTakesType20) {

@@ -183,6 +183,25 @@ TEST_F(ImportTest, ProductionFileLocksTheStepsAndSkipsTheChooser) {
     EXPECT_EQ(chooserShown, 0);
 }
 
+TEST_F(ImportTest, AByteOrderMarkChangesNoReport) {
+    const std::vector<std::string> dataOnLineZero = {DataRecord(0, Counting(16)), ":00000001FF"};
+    for (const auto& file : {dataOnLineZero, Production()}) {
+        std::vector<std::vector<Report>> downloads;
+        for (const char* mark : {"", "\xEF\xBB\xBF"}) {
+            std::vector<std::string> lines = file;
+            lines[0] = mark + lines[0];
+            const std::size_t before = Written().size();
+            Import(WriteTempFile("marked.hex", lines));
+            Handshake();
+            const auto written = Written();
+            downloads.emplace_back(written.begin() + static_cast<std::ptrdiff_t>(before),
+                                   written.end());
+        }
+        EXPECT_EQ(downloads[0], downloads[1]) << file[0];
+    }
+    EXPECT_TRUE(ui.messages.empty());
+}
+
 TEST_F(ImportTest, FirmwareReplacementAcknowledgementsDoNotReachTheLoader) {
     Import(WriteTempFile("plain.hex", kPlain));
     Reply(MakeReply(RPL_DOWNLOAD_READY));
