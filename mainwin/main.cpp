@@ -13,6 +13,7 @@
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
+#include "common/hex.h"
 #include "config/Qrv_mcu_confige.h"
 #include "link/hidapi_backend.h"
 #include "link/udev_monitor.h"
@@ -52,8 +53,10 @@ void OnPlugSignal(int signal) {
 
 void Usage(FILE* out) {
     std::fprintf(out,
-                 "Usage: qrv-writer [--simulate[=OPTIONS]]\n"
+                 "Usage: qrv-writer [--simulate[=OPTIONS]] [--trace]\n"
                  "The QRV Writer desktop front-end of the QRV USB programmer.\n\n%s"
+                 "  --trace               write every report to stderr: '> ' sent, '< '\n"
+                 "                        received, 130 hex digits\n"
                  "\nWith --simulate, SIGUSR1 unplugs the simulated programmer and SIGUSR2\n"
                  "plugs it in again.\n",
                  qrv::sim::SimOptionsHelp());
@@ -63,12 +66,15 @@ void Usage(FILE* out) {
 
 int main(int argc, char** argv) {
     bool simulate = false;
+    bool trace = false;
     qrv::sim::SimOptions simOptions;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
+        } else if (arg == "--trace") {
+            trace = true;
         } else if (arg == "--simulate") {
             simulate = true;
         } else if (arg.rfind("--simulate=", 0) == 0) {
@@ -102,6 +108,12 @@ int main(int argc, char** argv) {
         qrv::GuiInteraction interaction;
         qrv::SleepingClock clock;
         qrv::MainSession session(*seam, interaction, clock);
+        if (trace) {
+            session.Trace = [](const uint8_t* report, bool sent) {
+                std::fprintf(stderr, "%s%s\n", sent ? "> " : "< ",
+                             qrv::HexBytes(report, qrv::kReportSize).c_str());
+            };
+        }
 
         // The windows are created once, in this order, and live until the end.
         qrv::TForm1 form1(session);
@@ -111,6 +123,7 @@ int main(int argc, char** argv) {
         qrv::TForm5 form5(&form1);
         form1.SetConfigWindow(&form2);
         form1.SetOptionChooser(&form3);
+        form1.SetCalibrationDialog(&form5);
 
         session.Channel().SetPoster([&form1] { form1.PostReply(); });
         std::unique_ptr<qrv::UdevMonitor> udev;
