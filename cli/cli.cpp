@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "common/hex.h"
 #include "link/hidapi_backend.h"
@@ -87,108 +89,165 @@ bool ParseOptionWord(const std::string& text, uint32_t* out) {
 
 }  // namespace
 
-void Usage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: %s [OPTIONS] COMMAND...\n"
-                 "Runs the commands in order on one connection to the QRV programmer.\n\n"
-                 "Options:\n"
-                 "  --device PATH         use the programmer at PATH (see 'list')\n"
-                 "  --timeout SECONDS     give up when the programmer does not answer for\n"
-                 "                        that long (default 30)\n"
-                 "  --steps LIST          the steps of 'auto': a comma-separated list of\n"
-                 "                        blank, erase, program, verify (default: erase,\n"
-                 "                        program, verify and the steps the programmer\n"
-                 "                        selects; a production file's steps are its own)\n"
-                 "  --trace               write every report to stderr: '> ' sent, '< '\n"
-                 "                        received, 130 hex digits\n"
-                 "  --option-word 0xNNNNNNNN\n"
-                 "                        after 'download' of a file without configuration,\n"
-                 "                        send this user option word (CMD_SET_OPTION)\n"
-                 "%s\n"
-                 "Commands:\n",
-                 kTool, sim::SimOptionsHelp());
-    for (const Command& c : Commands()) {
-        std::string head = c.name;
-        if (c.argument) head += std::string(" ") + c.argument;
-        std::fprintf(out, "  %-18s %s\n", head.c_str(), c.help);
-    }
-    std::fprintf(out,
-                 "\nExit status: 0 success, 1 the programmer reported a failure, 2 bad usage\n"
-                 "or input, 3 no programmer or no answer.\n");
+namespace {
+
+// A refused value; its text is the whole message.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The options that apply to the whole call, as given (checked after the parse).
+struct GlobalValues {
+    std::optional<std::string> simulate, timeout, device, optionWord, steps;
+    bool trace = false;
+};
+
+// What each option says when its value is missing or refused.
+constexpr std::pair<const char*, const char*> kValueMessages[] = {
+    {"--timeout", "--timeout needs a number of seconds above 0"},
+    {"--option-word", "--option-word needs a 32-bit number such as 0x2B200"},
+    {"--device", "--device needs the path of a programmer"},
+    {"--steps", "--steps needs a comma-separated list of blank, erase, program, verify"},
+};
+
+const char* ValueMessage(const std::string& option) {
+    for (const auto& [name, message] : kValueMessages)
+        if (option == name) return message;
+    return nullptr;
 }
 
-std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE* err) {
-    Options options;
-    auto value = [&](std::size_t& i, const std::string& arg, const std::string& name,
-                     std::string* out) {
-        if (arg.rfind(name + "=", 0) == 0) {
-            *out = arg.substr(name.size() + 1);
-            return true;
-        }
-        if (i + 1 >= args.size()) return false;
-        *out = args[++i];
-        return true;
-    };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string v;
-        if (arg == "--simulate") {
-            options.simulate = true;
-        } else if (arg.rfind("--simulate=", 0) == 0) {
-            options.simulate = true;
-            std::string error;
-            if (!sim::ParseSimOptions(arg.substr(11), &options.simOptions, &error)) {
-                std::fprintf(err, "%s: %s\n", kTool, error.c_str());
-                return std::nullopt;
-            }
-        } else if (arg == "--trace") {
-            options.trace = true;
-        } else if (arg == "--timeout" || arg.rfind("--timeout=", 0) == 0) {
-            if (!value(i, arg, "--timeout", &v) || !ParseSeconds(v, &options.timeout)) {
-                std::fprintf(err, "%s: --timeout needs a number of seconds above 0\n", kTool);
-                return std::nullopt;
-            }
-        } else if (arg == "--option-word" || arg.rfind("--option-word=", 0) == 0) {
-            uint32_t word = 0;
-            if (!value(i, arg, "--option-word", &v) || !ParseOptionWord(v, &word)) {
-                std::fprintf(err, "%s: --option-word needs a 32-bit number such as 0x2B200\n",
-                             kTool);
-                return std::nullopt;
-            }
-            options.optionWord = word;
-        } else if (arg == "--device" || arg.rfind("--device=", 0) == 0) {
-            if (!value(i, arg, "--device", &v) || v.empty()) {
-                std::fprintf(err, "%s: --device needs the path of a programmer\n", kTool);
-                return std::nullopt;
-            }
-            options.device = v;
-        } else if (arg == "--steps" || arg.rfind("--steps=", 0) == 0) {
-            uint8_t steps = 0;
-            if (!value(i, arg, "--steps", &v) || !ParseSteps(v, &steps)) {
-                std::fprintf(err,
-                             "%s: --steps needs a comma-separated list of blank, erase, program, "
-                             "verify\n",
-                             kTool);
-                return std::nullopt;
-            }
-            options.steps = steps;
-        } else if (const Command* c = FindCommand(arg)) {
-            std::string argument;
-            if (c->argument) {
-                if (i + 1 >= args.size()) {
-                    std::fprintf(err, "%s: '%s' needs %s\n", kTool, c->name, c->argument);
-                    return std::nullopt;
-                }
-                argument = args[++i];
-            }
-            options.commands.emplace_back(c->name, argument);
-        } else {
-            std::fprintf(err, "%s: unknown argument '%s' (see --help)\n", kTool, arg.c_str());
-            return std::nullopt;
-        }
+void Check(bool ok, const char* option) {
+    if (!ok) throw UsageError(ValueMessage(option));
+}
+
+void ApplyGlobals(const GlobalValues& g, Options* o) {
+    if (g.simulate) {
+        o->simulate = true;
+        std::string error;
+        if (!sim::ParseSimOptions(*g.simulate, &o->simOptions, &error)) throw UsageError(error);
     }
-    if (options.commands.empty()) {
-        std::fprintf(err, "%s: no command given (see --help)\n", kTool);
+    o->trace = g.trace;
+    if (g.timeout) Check(ParseSeconds(*g.timeout, &o->timeout), "--timeout");
+    if (g.device) {
+        Check(!g.device->empty(), "--device");
+        o->device = *g.device;
+    }
+    if (g.optionWord) {
+        uint32_t word = 0;
+        Check(ParseOptionWord(*g.optionWord, &word), "--option-word");
+        o->optionWord = word;
+    }
+    if (g.steps) {
+        uint8_t steps = 0;
+        Check(ParseSteps(*g.steps, &steps), "--steps");
+        o->steps = steps;
+    }
+}
+
+// The help as the tool's users know it: "--simulate[=OPTIONS]". The braces of
+// "--simulate{}" give the flag its value when no "=OPTIONS" follows.
+class HelpFormatter : public CLI::Formatter {
+  public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        if (const auto at = name.find("{}"); at != std::string::npos)
+            name.replace(at, 2, "[=OPTIONS]");
+        return name;
+    }
+};
+
+// The sub-command of one command. Its callback runs each time the command has
+// been read, in command-line order, and only queues it: nothing reaches the
+// programmer before the whole line has parsed.
+void AddCommand(CLI::App& app, const Command& command, std::vector<Invocation>* queue) {
+    CLI::App* sub = app.add_subcommand(command.name, command.help);
+    sub->immediate_callback();
+    auto argument = std::make_shared<std::string>();
+    CLI::Option* positional = nullptr;
+    if (command.argument) positional = sub->add_option(command.argument, *argument)->type_name("");
+    Bind bind = command.options ? command.options(*sub) : Bind{};
+    if (!bind) {
+        auto run = command.run;
+        bind = [run](const std::string& arg) -> Run {
+            return [run, arg](Context& c) { return run(c, arg); };
+        };
+    }
+    sub->callback([&command, queue, argument, positional, bind] {
+        if (positional && positional->count() == 0)
+            throw UsageError(std::string("'") + command.name + "' needs " + command.argument);
+        queue->push_back({command.name, *argument, command.needsProgrammer, bind(*argument)});
+        argument->clear();
+    });
+}
+
+}  // namespace
+
+std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE* out, FILE* err,
+                                      int* exitCode) {
+    int ignored = 0;
+    if (!exitCode) exitCode = &ignored;
+    CLI::App app("Runs the commands in order on one connection to the QRV programmer.", kTool);
+    // Options of the whole call may also follow a command; an argument that is
+    // neither an option nor a command is kept and refused below.
+    app.fallthrough();
+    app.allow_extras();
+    app.formatter(std::make_shared<HelpFormatter>());
+
+    GlobalValues g;
+    app.add_option("--device", g.device, "use the programmer at PATH (see 'list')")
+        ->type_name("PATH");
+    app.add_option("--timeout", g.timeout,
+                   "give up when the programmer does not answer for that long (default 30)")
+        ->type_name("SECONDS");
+    app.add_option("--steps", g.steps,
+                   "the steps of 'auto': a comma-separated list of blank, erase, program, "
+                   "verify (default: erase, program, verify and the steps the programmer "
+                   "selects; a production file's steps are its own)")
+        ->type_name("LIST");
+    app.add_flag("--trace", g.trace,
+                 "write every report to stderr: '> ' sent, '< ' received, 130 hex digits");
+    app.add_option("--option-word", g.optionWord,
+                   "after 'download' of a file without configuration, send this user option "
+                   "word (CMD_SET_OPTION)")
+        ->type_name("0xNNNNNNNN");
+    app.add_flag("--simulate{}", g.simulate,
+                 "use the built-in simulated programmer; OPTIONS as below")
+        ->type_name("");
+
+    Options options;
+    for (const Command& command : Commands()) AddCommand(app, command, &options.commands);
+    app.footer(std::string(sim::SimOptionsHelp()) +
+               "\nExit status: 0 success, 1 the programmer reported a failure, 2 bad usage\n"
+               "or input, 3 no programmer or no answer.");
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+        const std::vector<std::string> extras = app.remaining(true);
+        if (!extras.empty())
+            throw UsageError("unknown argument '" + extras.front() + "' (see --help)");
+        ApplyGlobals(g, &options);
+        if (options.commands.empty()) throw UsageError("no command given (see --help)");
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), out);
+        *exitCode = kExitOk;
+        return std::nullopt;
+    } catch (const CLI::ArgumentMismatch& e) {
+        // A value that is missing: the option's own message.
+        const std::string what = e.what();
+        const char* message = nullptr;
+        for (const auto& [name, text] : kValueMessages)
+            if (what.rfind(std::string(name) + ":", 0) == 0) message = text;
+        std::fprintf(err, "%s: %s\n", kTool, message ? message : what.c_str());
+        *exitCode = kExitUsage;
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(err, "%s: %s (see --help)\n", kTool, e.what());
+        *exitCode = kExitUsage;
+        return std::nullopt;
+    } catch (const UsageError& e) {
+        std::fprintf(err, "%s: %s\n", kTool, e.what());
+        *exitCode = kExitUsage;
         return std::nullopt;
     }
     return options;
@@ -216,6 +275,8 @@ int Context::Connect() {
     }
     session_->FormCreate();
     if (!session_->Connected()) {
+        if (!session_->Link().AccessProblem().empty())
+            return kExitNoProgrammer;  // the session has said why
         if (options.device)
             std::fprintf(err, "%s: no programmer at %s\n", kTool, options.device->c_str());
         else
@@ -224,12 +285,38 @@ int Context::Connect() {
     }
     // The status fills the working values the commands use (end address,
     // selected steps). A corrupted status is asked for again.
-    const int rc = Await([this](const Report& r) -> std::optional<int> {
-        if (r[3] == RPL_STATUS && !session_->StatusRetried()) return kExitOk;
-        return std::nullopt;
-    });
+    const int rc = AwaitStatus();
     connected_ = statusFresh = rc == kExitOk;
-    if (rc != kExitOk) return rc;
+    return rc;
+}
+
+int Context::AwaitStatus() {
+    return Await([this](const Report& r) -> std::optional<int> {
+        if (r[3] != RPL_STATUS) return std::nullopt;
+        if (session_->StatusUnreadable()) {
+            std::fprintf(err,
+                         "%s: the programmer's status cannot be read: it stayed corrupted "
+                         "after %d requests\n",
+                         kTool, kMaxStatusRetries + 1);
+            return kExitNoProgrammer;
+        }
+        if (session_->StatusRetried()) return std::nullopt;
+        return kExitOk;
+    });
+}
+
+int Context::RefreshStatus() {
+    session_->SendCommand(CMD_STATUS, 0);
+    const int rc = AwaitStatus();
+    if (rc == kExitOk) statusStale = false;
+    return rc;
+}
+
+int Context::PrepareSteps() {
+    if (statusStale) {
+        const int rc = RefreshStatus();
+        if (rc != kExitOk) return rc;
+    }
     return ChooseSteps();
 }
 
@@ -259,15 +346,30 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
     bool chipProblem = false;
     for (;;) {
         std::optional<int> result;
-        const bool answered = session_->Channel().WaitAndDispatch(
-            chipProblem ? kSettle : options.timeout, [&](const Report& r) {
-                session_->OnReply(r);
-                if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
-                result = onReply(r);
-            });
+        const auto handle = [&](const Report& r) {
+            session_->OnReply(r);
+            if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
+            result = onReply(r);
+        };
+        bool answered = true;
+        if (held_) {
+            const Report r = *held_;
+            held_.reset();
+            handle(r);
+        } else {
+            answered = session_->Channel().WaitAndDispatch(chipProblem ? kSettle : options.timeout,
+                                                           handle);
+        }
         if (!answered) {
             ClearProgress();
             if (chipProblem) return kExitFailure;
+            if (session_->Channel().ReadFailing()) {
+                // Unplugged: a download in progress says that it was cut short.
+                const bool transfer = session_->TransferActive();
+                session_->OnLinkLost();
+                if (!transfer) std::fprintf(err, "%s: the programmer was unplugged\n", kTool);
+                return kExitNoProgrammer;
+            }
             std::fprintf(err, "%s: the programmer did not answer for %.3g s\n", kTool,
                          static_cast<double>(options.timeout.count()) / 1000.0);
             return kExitNoProgrammer;
@@ -276,6 +378,21 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
             ClearProgress();
             return chipProblem ? std::max(*result, kExitFailure) : *result;
         }
+    }
+}
+
+void Context::Linger(const std::function<bool(const Report&)>& onReply) {
+    bool over = false;
+    while (!over && session_->Channel().WaitAndDispatch(kSettle, [&](const Report& r) {
+        if (r[3] != RPL_OPTION_RESULT && r[3] != RPL_PROTECT_RESULT) {
+            // Not part of the run: it belongs to the next command.
+            held_ = r;
+            over = true;
+            return;
+        }
+        session_->OnReply(r);
+        over = onReply(r);
+    })) {
     }
 }
 
@@ -302,14 +419,9 @@ void Context::ClearProgress() {
 }
 
 int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* seam) {
-    for (const std::string& a : args) {
-        if (a == "--help" || a == "-h") {
-            Usage(out);
-            return kExitOk;
-        }
-    }
-    std::optional<Options> options = ParseArguments(args, err);
-    if (!options) return kExitUsage;
+    int parseExit = kExitUsage;
+    std::optional<Options> options = ParseArguments(args, out, err, &parseExit);
+    if (!options) return parseExit;
 
     std::unique_ptr<HidSeam> owned;
     if (!seam) {
@@ -326,15 +438,14 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
     }
 
     Context context(*options, *seam, out, err);
-    for (const auto& [name, argument] : options->commands) {
-        const Command* command = FindCommand(name);
-        if (command->needsProgrammer && !context.IsConnected()) {
+    for (const Invocation& command : options->commands) {
+        if (command.needsProgrammer && !context.IsConnected()) {
             const int rc = context.Connect();
             if (rc != kExitOk) return rc;
         }
-        const int rc = command->run(context, argument);
+        const int rc = command.run(context);
         std::fflush(out);
-        if (command->needsProgrammer) context.statusFresh = false;
+        if (command.needsProgrammer) context.statusFresh = false;
         if (rc != kExitOk) return rc;
     }
     return kExitOk;

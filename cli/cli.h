@@ -15,6 +15,10 @@
 #include "mainwin/session.h"
 #include "sim/programmer.h"
 
+namespace CLI {
+class App;
+}
+
 namespace qrv::cli {
 
 // Exit codes of the tool.
@@ -24,6 +28,21 @@ inline constexpr int kExitUsage = 2;         // bad usage or bad input
 inline constexpr int kExitNoProgrammer = 3;  // no programmer, or no answer in time
 
 inline constexpr std::chrono::milliseconds kDefaultTimeout{30000};
+
+class Context;
+
+// What one occurrence of a command does.
+using Run = std::function<int(Context&)>;
+// Turns the values given with one occurrence of a command into its run.
+using Bind = std::function<Run(const std::string& argument)>;
+
+// One occurrence of a command on the command line, ready to run.
+struct Invocation {
+    std::string name;
+    std::string argument;  // its positional argument (empty when it takes none)
+    bool needsProgrammer = false;
+    Run run;
+};
 
 struct Options {
     bool simulate = false;
@@ -36,11 +55,9 @@ struct Options {
     std::optional<uint32_t> optionWord;
     // The steps of the automatic run (StepFlags bits), chosen with --steps.
     std::optional<uint8_t> steps;
-    // The commands in order, each with its argument (empty when it takes none).
-    std::vector<std::pair<std::string, std::string>> commands;
+    // The commands in the order given, each with the values given with it.
+    std::vector<Invocation> commands;
 };
-
-class Context;
 
 // One command of the tool. Commands that need no programmer (the file tools,
 // `list`) run without connecting; the others share one connection, made before
@@ -51,6 +68,11 @@ struct Command {
     bool needsProgrammer;
     const char* help;
     std::function<int(Context&, const std::string& argument)> run;
+    // A command with options of its own adds them to its sub-command here and
+    // returns what turns the values of one occurrence into that occurrence's
+    // run. It must leave the values at their defaults for the next occurrence
+    // of the same command. Commands without options leave it empty.
+    std::function<Bind(CLI::App& command)> options = {};
 };
 
 // `download FILE` (download.cpp).
@@ -60,10 +82,11 @@ int Download(Context& c, const std::string& file);
 const std::vector<Command>& Commands();
 const Command* FindCommand(const std::string& name);
 
-// Parses the arguments (without the program name). Returns nullopt after
-// writing the reason to err.
-std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE* err);
-void Usage(FILE* out);
+// Parses the whole command line (without the program name) before anything
+// runs. Returns nullopt after writing the help to out (*exitCode 0) or the
+// reason to err (*exitCode kExitUsage).
+std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE* out, FILE* err,
+                                      int* exitCode = nullptr);
 
 // What a command works with: the output streams, the HID seam and, once
 // connected, the session.
@@ -90,13 +113,26 @@ class Context {
     // still belong to it while they come, then ends with kExitFailure.
     int Await(const std::function<std::optional<int>(const Report&)>& onReply);
 
-    // Ticks the step boxes as the operator would: the --steps choice, or else
-    // erase and verify beside the steps the status selected. A production
-    // file's steps are the programmer's: its boxes stay as they are.
-    int ChooseSteps();
+    // Reads the programmer's status again (CMD_STATUS) and waits for it.
+    int RefreshStatus();
+
+    // Before a step or the automatic run: the steps that command would send if
+    // it ran alone. After a command that changed what the programmer stores (a
+    // download unticks the step boxes, as in the window), the status is read
+    // again first; then the boxes are ticked as the operator would: the --steps
+    // choice, or else erase and verify beside the steps the status selected. A
+    // production file's steps are the programmer's: its boxes stay as they are.
+    int PrepareSteps();
 
     // Whether the status in the session is the one the connection just read.
     bool statusFresh = false;
+    // Whether the stored image changed since the status was last read.
+    bool statusStale = false;
+
+    // Waits up to the settle time for option and protection results that may
+    // still follow a run's result, handing each to onReply until it says the
+    // wait is over. Another reply ends the wait and is kept for the next Await.
+    void Linger(const std::function<bool(const Report&)>& onReply);
 
     // A progress line on err, drawn only when err is a terminal and no trace is
     // written.
@@ -104,6 +140,9 @@ class Context {
     void ClearProgress();
 
   private:
+    int AwaitStatus();
+    int ChooseSteps();
+
     HidSeam& seam_;
     std::unique_ptr<Interaction> interaction_;
     std::unique_ptr<Clock> clock_;
@@ -113,6 +152,7 @@ class Context {
     std::string progressWhat_;
     int progressPercent_ = -1;
     bool progressAllowed_ = false;
+    std::optional<Report> held_;
 };
 
 // Runs the tool. `seam`, when given, replaces the USB and simulated programmers

@@ -1,5 +1,6 @@
 // The commands of qrv-writer-cli. Each runs the session as the main window's
 // controls do and waits for the replies that finish it.
+#include <algorithm>
 #include <cstring>
 
 #include "cli/cli.h"
@@ -15,29 +16,40 @@ int List(Context& c, const std::string&) {
         std::fprintf(c.err, "qrv-writer-cli: the list of HID interfaces is unavailable\n");
         return kExitNoProgrammer;
     }
+    // Every programmer, with the reason when it cannot be used: a node the
+    // user may not open is the usual trouble on a new machine.
     int index = 0;
+    int usable = 0;
+    HidSeam& seam = c.Seam();
     for (const std::string& path : *paths) {
-        auto handle = c.Seam().Open(path, HidAccess::Write);
         uint16_t vendor = 0, product = 0;
-        if (!handle || !handle->Attributes(&vendor, &product)) continue;
+        std::string problem;
+        auto handle = seam.Open(path, HidAccess::Write);
+        if (!handle) {
+            if (!seam.ListedIds(path, &vendor, &product)) continue;
+            problem = "cannot be opened for writing: " + seam.OpenError();
+        } else if (!handle->Attributes(&vendor, &product)) {
+            continue;
+        }
         if (vendor != kProgrammerVendorId || product != kProgrammerProductId) continue;
-        std::fprintf(c.out, "%d %s %04x:%04x\n", index++, path.c_str(), vendor, product);
+        if (problem.empty() && !seam.Open(path, HidAccess::Read))
+            problem = "cannot be opened for reading: " + seam.OpenError();
+        std::fprintf(c.out, "%d %s %04x:%04x%s%s\n", index++, path.c_str(), vendor, product,
+                     problem.empty() ? "" : " ", problem.c_str());
+        if (problem.empty()) ++usable;
     }
-    if (index == 0) {
-        std::fprintf(c.err, "qrv-writer-cli: no programmer attached\n");
-        return kExitNoProgrammer;
-    }
-    return kExitOk;
+    if (index == 0) std::fprintf(c.err, "qrv-writer-cli: no programmer attached\n");
+    if (index > usable)
+        std::fprintf(c.err,
+                     "qrv-writer-cli: install the udev rule packaging/60-qrv-writer.rules as "
+                     "the README says, then plug the programmer in again\n");
+    return usable > 0 ? kExitOk : kExitNoProgrammer;
 }
 
 int Status(Context& c, const std::string&) {
     MainSession& s = c.Session();
     if (!c.statusFresh) {
-        s.SendCommand(CMD_STATUS, 0);
-        const int rc = c.Await([&s](const Report& r) -> std::optional<int> {
-            if (r[3] == RPL_STATUS && !s.StatusRetried()) return kExitOk;
-            return std::nullopt;
-        });
+        const int rc = c.RefreshStatus();
         if (rc != kExitOk) return rc;
     }
     const MainWindowModel& f = s.form;
@@ -67,6 +79,7 @@ const StepRow* StepOutcome(Context& c, const Report& r) {
 
 int SingleStep(Context& c, int index) {
     MainSession& s = c.Session();
+    if (const int rc = c.PrepareSteps(); rc != kExitOk) return rc;
     s.RunSingleStep(index);
     const StepRow& step = kStepRows[index];
     return c.Await([&](const Report& r) -> std::optional<int> {
@@ -76,18 +89,52 @@ int SingleStep(Context& c, int index) {
     });
 }
 
+// The option and protection results of a run: printed as the result panel
+// shows them. Returns false for a failed one; true for a passed one, another
+// reply, or a status that changes nothing.
+bool OptionResult(Context& c, const Report& r, bool* seen) {
+    const char* name = r[3] == RPL_OPTION_RESULT    ? "option"
+                       : r[3] == RPL_PROTECT_RESULT ? "protect"
+                                                    : nullptr;
+    if (!name || (r[6] != 1 && r[6] != 2)) return true;
+    *seen = true;
+    c.ClearProgress();
+    std::fprintf(c.out, "%s: %s\n", name, c.Session().form.Panel1.caption.c_str());
+    std::fflush(c.out);
+    return r[6] == 1;
+}
+
 int Auto(Context& c, const std::string&) {
     MainSession& s = c.Session();
+    if (const int rc = c.PrepareSteps(); rc != kExitOk) return rc;
     s.Button2Click();
-    return c.Await([&](const Report& r) -> std::optional<int> {
+    bool optionFailed = false;
+    bool optionSeen = false;
+    bool protectSeen = false;
+    const auto option = [&](const Report& r) {
+        bool* seen = r[3] == RPL_PROTECT_RESULT ? &protectSeen : &optionSeen;
+        if (!OptionResult(c, r, seen)) optionFailed = true;
+    };
+    int rc = c.Await([&](const Report& r) -> std::optional<int> {
         StepOutcome(c, r);
+        option(r);
         if (r[3] != RPL_AUTO_RESULT) return std::nullopt;
         const bool failed = r[6] == 1;
-        std::fprintf(c.out, "result: %s (%s: %s)\n", s.form.Panel1.caption.c_str(),
+        std::fprintf(c.out, "result: %s (%s: %s)\n", failed ? kRunFailed : kRunPassed,
                      failed ? "failed" : "passed",
                      failed ? s.form.Edit5.text.c_str() : s.form.Edit4.text.c_str());
-        return s.form.Panel1.caption == kRunPassed ? kExitOk : kExitFailure;
+        std::fflush(c.out);
+        return failed ? kExitFailure : kExitOk;
     });
+    // The option and protection results may also follow the run's result.
+    if (rc == kExitOk || rc == kExitFailure) {
+        c.Linger([&](const Report& r) {
+            option(r);
+            return optionSeen && protectSeen;
+        });
+    }
+    if (optionFailed) rc = std::max(rc, kExitFailure);
+    return rc;
 }
 
 int Checksum(Context& c, const std::string&) {
@@ -106,6 +153,7 @@ int EraseStorage(Context& c, const std::string&) {
     return c.Await([&](const Report& r) -> std::optional<int> {
         if (r[3] != RPL_STORAGE_ERASED) return std::nullopt;
         std::fprintf(c.out, "erase-storage: %s\n", s.form.Edit1.text.c_str());
+        c.statusStale = true;
         return kExitOk;
     });
 }

@@ -5,7 +5,11 @@ namespace qrv::cli {
 
 int Download(Context& c, const std::string& file) {
     MainSession& s = c.Session();
-    switch (s.ImportFile(file)) {
+    const ImportResult imported = s.ImportFile(file);
+    // The import unticks the step boxes, and the programmer may now hold
+    // another kind of file: later steps read its status again.
+    if (imported == ImportResult::Requested) c.statusStale = true;
+    switch (imported) {
         case ImportResult::Requested:
             break;
         case ImportResult::NotConnected:

@@ -46,6 +46,16 @@ class HidSeam {
     virtual std::optional<std::vector<std::string>> Enumerate() = 0;
     // Opens an interface; nullptr when it cannot be opened.
     virtual std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess access) = 0;
+    // The vendor and product ID the interface list gives for a path, without
+    // opening it; false when the list does not say. Lets the link name a
+    // programmer that is present but cannot be opened.
+    virtual bool ListedIds(const std::string& /*path*/, uint16_t* /*vendorId*/,
+                           uint16_t* /*productId*/) {
+        return false;
+    }
+    // Why the last Open failed (for example "Permission denied"); empty when
+    // unknown.
+    virtual std::string OpenError() const { return {}; }
 };
 
 }  // namespace qrv

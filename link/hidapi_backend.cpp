@@ -3,6 +3,8 @@
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -78,9 +80,12 @@ HidapiSeam::~HidapiSeam() {
 std::optional<std::vector<std::string>> HidapiSeam::Enumerate() {
     if (hid_init() != 0) return std::nullopt;
     std::vector<std::string> paths;
+    listed_.clear();
     hid_device_info* list = hid_enumerate(0, 0);
     for (hid_device_info* d = list; d; d = d->next) {
-        if (d->path) paths.emplace_back(d->path);
+        if (!d->path) continue;
+        paths.emplace_back(d->path);
+        listed_[d->path] = {d->vendor_id, d->product_id};
     }
     hid_free_enumeration(list);
     // A stable order: hidraw nodes by number.
@@ -92,9 +97,21 @@ std::optional<std::vector<std::string>> HidapiSeam::Enumerate() {
 }
 
 std::unique_ptr<HidHandle> HidapiSeam::Open(const std::string& path, HidAccess) {
+    errno = 0;
     hid_device* dev = hid_open_path(path.c_str());
-    if (!dev) return nullptr;
+    if (!dev) {
+        openError_ = errno != 0 ? std::strerror(errno) : "it cannot be opened";
+        return nullptr;
+    }
     return std::make_unique<HidapiHandle>(dev, path);
+}
+
+bool HidapiSeam::ListedIds(const std::string& path, uint16_t* vendorId, uint16_t* productId) {
+    const auto it = listed_.find(path);
+    if (it == listed_.end()) return false;
+    *vendorId = it->second.first;
+    *productId = it->second.second;
+    return true;
 }
 
 }  // namespace qrv

@@ -3,6 +3,9 @@
 // the same interface.
 #pragma once
 
+#include <map>
+#include <utility>
+
 #include "link/hid_seam.h"
 
 namespace qrv {
@@ -13,6 +16,12 @@ class HidapiSeam : public HidSeam {
     ~HidapiSeam() override;
     std::optional<std::vector<std::string>> Enumerate() override;
     std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess access) override;
+    bool ListedIds(const std::string& path, uint16_t* vendorId, uint16_t* productId) override;
+    std::string OpenError() const override { return openError_; }
+
+  private:
+    std::map<std::string, std::pair<uint16_t, uint16_t>> listed_;  // from the last Enumerate
+    std::string openError_;
 };
 
 }  // namespace qrv

@@ -10,24 +10,49 @@ ProgrammerLink::~ProgrammerLink() {
     writeHandle_.reset();
 }
 
+namespace {
+
+// What the operator reads when the programmer is there but cannot be used.
+std::string NoAccessText(const std::string& path, const char* side, const std::string& cause) {
+    return "The programmer at " + path + " cannot be opened for " + side + " (" +
+           (cause.empty() ? std::string("no reason given") : cause) +
+           "). Install the udev rule packaging/60-qrv-writer.rules as the README says, then "
+           "plug the programmer in again.";
+}
+
+}  // namespace
+
 int ProgrammerLink::FindProgrammer() {
+    accessProblem_.clear();
     auto paths = seam_.Enumerate();
     if (!paths) return kListUnavailable;
     const std::size_t count = std::min<std::size_t>(paths->size(), kMaxInterfaces);
     for (std::size_t index = 0; index < count; ++index) {
         const std::string& path = (*paths)[index];
-        auto handle = seam_.Open(path, HidAccess::Write);
-        if (!handle) continue;
         uint16_t vid = 0, pid = 0;
+        auto handle = seam_.Open(path, HidAccess::Write);
+        if (!handle) {
+            if (accessProblem_.empty() && seam_.ListedIds(path, &vid, &pid) &&
+                vid == kProgrammerVendorId && pid == kProgrammerProductId)
+                accessProblem_ = NoAccessText(path, "writing", seam_.OpenError());
+            continue;
+        }
         if (!handle->Attributes(&vid, &pid)) continue;  // closes the handle
         if (vid != kProgrammerVendorId || pid != kProgrammerProductId) continue;
+        std::shared_ptr<HidHandle> read(seam_.Open(path, HidAccess::Read));
+        if (!read) {
+            if (accessProblem_.empty())
+                accessProblem_ = NoAccessText(path, "reading", seam_.OpenError());
+            continue;
+        }
         writeHandle_ = std::move(handle);
-        readHandle_ = std::shared_ptr<HidHandle>(seam_.Open(path, HidAccess::Read));
+        readHandle_ = std::move(read);
+        accessProblem_.clear();
         uint16_t length = 0;
         if (writeHandle_->InputReportLength(&length)) inputReportLength_ = length;
         return kFound;
     }
-    return kNotFound;
+    return accessProblem_.empty() ? kNotFound : kNoAccess;
 }
 
 void ProgrammerLink::CloseWriteLink() {
@@ -50,6 +75,7 @@ void ProgrammerLink::StartReader() {
         reader_->Stop();
         reader_.reset();
     }
+    channel_.SetReadFailing(false);
     reader_ = std::make_unique<THidthread>(readHandle_, inputReportLength_, channel_);
 }
 

@@ -21,15 +21,22 @@ class ProgrammerLink {
     static constexpr int kNotFound = 1;
     static constexpr int kFound = 3;
     static constexpr int kListUnavailable = 4;
+    // A programmer is attached but cannot be opened for writing and reading
+    // (on Linux, usually a hidraw node without permission): not connected.
+    static constexpr int kNoAccess = 5;
     static constexpr int kMaxInterfaces = 20;
 
     ProgrammerLink(HidSeam& seam, ReplyChannel& channel);
     ~ProgrammerLink();
 
-    // Examines interfaces 0..19 in enumeration order; the first programmer wins.
-    // Opens the write handle, then the read handle (which may fail: the link still
-    // counts as connected), and reads the input report length.
+    // Examines interfaces 0..19 in enumeration order; the first programmer that
+    // opens for writing and for reading wins, and its input report length is
+    // read. A programmer that can be written but not read would take commands
+    // whose replies never arrive: it does not count as connected.
     int FindProgrammer();
+    // Why the last FindProgrammer gave kNoAccess, naming the programmer's path
+    // and the cause; empty otherwise.
+    const std::string& AccessProblem() const { return accessProblem_; }
     // Closes the write handle.
     void CloseWriteLink();
     // Stops and joins the reader and closes the read handle.
@@ -55,6 +62,7 @@ class ProgrammerLink {
     std::unique_ptr<THidthread> reader_;
     uint16_t inputReportLength_ = 0;
     bool registered_ = false;
+    std::string accessProblem_;
 };
 
 }  // namespace qrv

@@ -9,6 +9,9 @@ namespace qrv {
 namespace {
 constexpr int kReadTimeoutMs = 20;  // short, so that a stop is noticed quickly
 constexpr auto kPassPause = std::chrono::milliseconds(1);
+// Reads that fail this many times in a row mean the device is gone (a single
+// failed read may be a passing fault).
+constexpr int kFailuresMeaningGone = 20;
 }  // namespace
 
 THidthread::THidthread(std::shared_ptr<HidHandle> readHandle, uint16_t inputReportLength,
@@ -32,8 +35,11 @@ void THidthread::Execute() {
     // into a buffer of its length, but hand over only the 65 bytes of a report.
     std::vector<uint8_t> buf(std::max(readLength_, kReportSize), 0);
     Report report{};
+    int failures = 0;
     while (!stop_.load()) {
         int n = readHandle_ ? readHandle_->Read(buf.data(), readLength_, kReadTimeoutMs) : -1;
+        failures = n < 0 ? std::min(failures + 1, kFailuresMeaningGone) : 0;
+        channel_.SetReadFailing(failures == kFailuresMeaningGone);
         if (n > 0) {
             std::fill(buf.begin() + std::min<std::size_t>(static_cast<std::size_t>(n), buf.size()),
                       buf.end(), uint8_t{0});

@@ -69,12 +69,26 @@ bool ReplyChannel::WaitAndDispatch(std::chrono::milliseconds timeout, const Hand
     uint64_t seq = 0;
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!cv_.wait_for(lock, timeout, [&] { return pending_.has_value(); })) return false;
-        TakeLocked(lock, &report, &seq);
+        cv_.wait_for(lock, timeout, [&] { return pending_.has_value() || readFailing_; });
+        if (!TakeLocked(lock, &report, &seq)) return false;
     }
     handler(report);
     Finish(seq);
     return true;
+}
+
+void ReplyChannel::SetReadFailing(bool failing) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (readFailing_ == failing) return;
+        readFailing_ = failing;
+    }
+    cv_.notify_all();
+}
+
+bool ReplyChannel::ReadFailing() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readFailing_;
 }
 
 }  // namespace qrv

@@ -33,19 +33,26 @@ class ReplyChannel {
     // the reader. Returns whether a report was handled.
     bool DispatchPending(const Handler& handler);
 
-    // CLI thread: waits up to timeout for a report and handles it.
+    // CLI thread: waits up to timeout for a report and handles it. Returns false
+    // at once, without a report, while the reader's reads fail.
     bool WaitAndDispatch(std::chrono::milliseconds timeout, const Handler& handler);
+
+    // Reader thread: whether its reads keep failing (the device is gone). Each
+    // new reader starts with false.
+    void SetReadFailing(bool failing);
+    bool ReadFailing() const;
 
   private:
     bool TakeLocked(std::unique_lock<std::mutex>& lock, Report* out, uint64_t* seq);
     void Finish(uint64_t seq);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable cv_;
     Poster poster_;
     std::optional<Report> pending_;
     uint64_t offered_ = 0;  // sequence number of the last offer
     uint64_t handled_ = 0;  // sequence number of the last report handled
+    bool readFailing_ = false;
 };
 
 }  // namespace qrv

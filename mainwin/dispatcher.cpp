@@ -118,7 +118,7 @@ void MainSession::HandleDeviceReply() {
                 ShowMessage(kNoChip);
                 break;
             case RPL_RESEND:
-                WriteHostReport();
+                ResendLastReport();
                 break;
             case RPL_DOWNLOAD_READY:
                 HandleDownloadReady();
@@ -247,9 +247,18 @@ void MainSession::HandleStatus() {
             form.Button16.visible = false;
             uint8_t x = 0;
             for (std::size_t k = 3; k < kReportSize; ++k) x ^= b.Device(k);
-            if (x != b.Device(2)) {
+            if (x == b.Device(2)) {
+                statusRetries_ = 0;
+            } else if (statusRetries_ < kMaxStatusRetries) {
+                ++statusRetries_;
                 statusRetried_ = true;
                 SendCommand(CMD_STATUS, 0);
+            } else {
+                // Asking on for ever would keep the operator waiting and the
+                // caption growing: the status cannot be read.
+                statusUnreadable_ = true;
+                form.RichEdit1.lines = {kStatusUnreadable};
+                form.RichEdit1.fontColor = colors::clRed;
             }
         }
     }
@@ -286,6 +295,7 @@ void MainSession::HandleDownloadReady() {
 }
 
 void MainSession::HandleDownloadDone() {
+    transferActive_ = false;
     form.Edit3.text = H4(buffer.Device16(7)) + "H";
     form.Edit1.visible = true;
     form.ProgressBar5.visible = false;
@@ -302,6 +312,7 @@ void MainSession::HandleDownloadDone() {
 
 void MainSession::HandleDownloadError() {
     if (buffer.Device(6) != 1) return;
+    transferActive_ = false;
     form.RichEdit1.lines = {kDownloadFailed};
     SendCommand(CMD_DOWNLOAD_ABORT, 0);
 }

@@ -74,6 +74,7 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     // Reset before the dialog, so that a cancelled import leaves no part of the
     // previous download behind.
     loader.ResetForImport();
+    transferActive_ = false;
     NotifyChanged();
     const std::optional<std::string> path = choose();
     if (!path) return done(ImportResult::Cancelled);
@@ -103,6 +104,7 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     loader.Load(std::move(image));
     if (hooks.DisableOptionGroup) hooks.DisableOptionGroup();
     loader.SendDownloadRequest();
+    transferActive_ = true;
     return done(ImportResult::Requested);
 }
 

@@ -91,8 +91,12 @@ void MainSession::ConnectProgrammer() {
     // Only one reader may run: the previous one is stopped and joined, and its
     // read handle closed, before the next connection starts another.
     link_.CloseReadSide();
+    statusRetries_ = 0;
+    statusUnreadable_ = false;
+    wroteSinceConnect_ = false;
     const int r = link_.FindProgrammer();
     if (r == ProgrammerLink::kFound) {
+        accessProblemShown_.clear();
         link_.StartReader();
         ShowConnected();
         SendCommand(CMD_STATUS, 0);
@@ -100,6 +104,27 @@ void MainSession::ConnectProgrammer() {
         ShowUnconnected();
     }
     NotifyChanged();
+    EndInterruptedTransfer();
+    if (r == ProgrammerLink::kNoAccess && link_.AccessProblem() != accessProblemShown_) {
+        accessProblemShown_ = link_.AccessProblem();
+        ShowMessage(accessProblemShown_.c_str());
+    }
+}
+
+void MainSession::EndInterruptedTransfer() {
+    if (!TransferActive()) return;
+    transferActive_ = false;
+    form.ProgressBar5.visible = false;
+    form.Edit1.visible = true;
+    ShowMessage(kDownloadInterrupted);
+}
+
+void MainSession::OnLinkLost() {
+    link_.CloseWriteLink();
+    link_.CloseReadSide();
+    ShowUnconnected();
+    NotifyChanged();
+    EndInterruptedTransfer();
 }
 
 void MainSession::Button7Click() {
@@ -128,6 +153,7 @@ void MainSession::OnDeviceChange(const DeviceChange& change) {
             case DeviceChangeAction::CloseWriteLink:
                 link_.CloseWriteLink();
                 NotifyChanged();
+                EndInterruptedTransfer();
                 break;
         }
     }
@@ -140,8 +166,18 @@ void MainSession::SendCommand(uint8_t code, uint32_t argument) {
 }
 
 void MainSession::WriteHostReport() {
+    std::copy_n(buffer.HostReport(), kReportSize, lastWritten_.begin());
+    wroteSinceConnect_ = true;
     if (Trace) Trace(buffer.HostReport(), true);
     link_.Write(buffer.HostReport());
+}
+
+void MainSession::ResendLastReport() {
+    // Senders that clear the HostReport after writing it (the download
+    // handshake, for one) would otherwise answer with 65 zero bytes.
+    if (!wroteSinceConnect_) return;
+    if (Trace) Trace(lastWritten_.data(), true);
+    link_.Write(lastWritten_.data());
 }
 
 void MainSession::OnReply(const Report& report) {

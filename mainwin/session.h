@@ -41,6 +41,11 @@ inline constexpr const char* kDownloadFailed = "下载文件出错，请重新�
 inline constexpr const char* kStorageErased = "擦除整片FLASH成功!";
 inline constexpr const char* kModelMismatch = "芯片与烧录型号不同";
 inline constexpr const char* kNoChip = "没有检测到芯片，请放入芯片!";
+// A transfer that the link's loss or a reconnection cut short.
+inline constexpr const char* kDownloadInterrupted = "下载中断，请重新下载文件!";
+// A programmer whose status replies stay corrupted after every retry.
+inline constexpr const char* kStatusUnreadable = "烧录器状态无法读取，请重新连接!";
+inline constexpr int kMaxStatusRetries = 3;
 inline constexpr const char* kFirmwareUpdateOffer =
     "The firmware can update now,if you want to update,please click update button.";
 
@@ -230,6 +235,16 @@ class MainSession {
     // Whether the last RPL_STATUS asked the programmer for its status again
     // (a corrupted status of a programmer that is not of kind 'A').
     bool StatusRetried() const { return statusRetried_; }
+    // Whether the status stayed corrupted after kMaxStatusRetries retries; the
+    // status line says so, and nothing more is asked until the next connection.
+    bool StatusUnreadable() const { return statusUnreadable_; }
+
+    // The reader's reads fail: the programmer is gone. Closes the link and ends
+    // a transfer in progress, as a completed removal does.
+    void OnLinkLost();
+    // Whether a download is under way: requested, and neither stored, refused
+    // nor abandoned yet.
+    bool TransferActive() const { return transferActive_ && !loader.Abandoned(); }
 
     MainWindowModel form;
     ReportBuffer buffer;
@@ -264,6 +279,11 @@ class MainSession {
     }
     void ShowUnconnected();
     void ShowConnected();
+    // A transfer whose link was closed cannot go on: its bar gives way to the
+    // file box, and the operator is told to download again.
+    void EndInterruptedTransfer();
+    // RPL_RESEND: the last report written, again.
+    void ResendLastReport();
     void InstallStepRules();
 
     // Reply families (dispatcher.cpp).
@@ -289,6 +309,16 @@ class MainSession {
     ReplyChannel channel_;
     ProgrammerLink link_;
     bool statusRetried_ = false;
+    bool statusUnreadable_ = false;
+    bool transferActive_ = false;
+    int statusRetries_ = 0;
+    // The last report written, for RPL_RESEND: the HostReport may have been
+    // cleared since.
+    Report lastWritten_{};
+    bool wroteSinceConnect_ = false;
+    // The access problem last shown in a message box, so that device changes
+    // do not repeat it.
+    std::string accessProblemShown_;
     SessionLoaderHost loaderHost_{*this};
 };
 

@@ -11,6 +11,7 @@ packages=(
   fonts-noto-cjk
   xvfb xauth imagemagick
   clang-format
+  libcli11-dev qt6-translations-l10n
 )
 
 missing=()

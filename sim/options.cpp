@@ -45,11 +45,13 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
         const bool hasValue = eq != std::string::npos;
         const std::string value = hasValue ? item.substr(eq + 1) : std::string();
 
-        bool* flag = key == "no-chip"        ? &options->noChip
-                     : key == "wrong-model"  ? &options->wrongModel
-                     : key == "bad-status"   ? &options->badStatus
-                     : key == "old-firmware" ? &options->oldFirmware
-                                             : nullptr;
+        bool* flag = key == "no-chip"                ? &options->noChip
+                     : key == "wrong-model"          ? &options->wrongModel
+                     : key == "bad-status"           ? &options->badStatus
+                     : key == "old-firmware"         ? &options->oldFirmware
+                     : key == "corrupt-status"       ? &options->corruptStatus
+                     : key == "option-results-first" ? &options->optionResultsFirst
+                                                     : nullptr;
         if (flag) {
             if (hasValue) {
                 *error = "simulator option '" + key + "' takes no value: '" + item + "'";
@@ -99,6 +101,10 @@ const char* SimOptionsHelp() {
            "                                               download\n"
            "                          bad-status           a non-'A' programmer whose every\n"
            "                                               other status reply is corrupted\n"
+           "                          corrupt-status       a non-'A' programmer whose every\n"
+           "                                               status reply is corrupted\n"
+           "                          option-results-first the option and protection results\n"
+           "                                               come before the run's result\n"
            "                          old-firmware         report firmware 3.5 (update offered)\n"
            "                          latency-us=N         delay per reply in microseconds\n"
            "                                               (default 1000)\n"

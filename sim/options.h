@@ -8,7 +8,8 @@ namespace qrv::sim {
 
 // Parses the OPTIONS of --simulate[=OPTIONS]: a comma-separated list of
 //   no-chip, wrong-model, fail=blank|erase|program|verify, resend-every=N,
-//   download-error-at=N, bad-status, old-firmware, latency-us=N, speed=N.
+//   download-error-at=N, bad-status, corrupt-status, option-results-first,
+//   old-firmware, latency-us=N, speed=N.
 // Each option found is set in *options; the others keep their value. Returns
 // false with a message naming the bad option.
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error);

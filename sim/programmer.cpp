@@ -134,11 +134,13 @@ std::vector<TimedReply> SimProgrammer::HandleTimed(const Report& command) {
     received_.push_back(command);
 
     if (resendPending_) {
-        // The report asked for again. A host that had cleared its report after
-        // sending writes 65 zero bytes; the device then works with what it got
-        // the first time.
+        // The report asked for again. An all-zero report is no report at all
+        // (a host that sent its cleared buffer): it is an error and is not acted
+        // on, so the exchange stalls as it would on a careful device.
         resendPending_ = false;
-        if (command == resendOriginal_ || IsAllZero(command)) {
+        if (IsAllZero(command)) {
+            Error(command[3], "an all-zero report answered RPL_RESEND");
+        } else if (command == resendOriginal_) {
             Dispatch(resendOriginal_, out);
         } else {
             Error(command[3], "is not the report that RPL_RESEND asked for again");
@@ -720,19 +722,20 @@ void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
             break;
         }
     }
+    std::vector<Report> optionResults;
     if (passed && config_ && (config_->AutoSteps() & kAutoStepsUserOption) != 0) {
         chip_.optionWord = static_cast<uint32_t>(config_->OptionBits()) |
                            static_cast<uint32_t>(config_->HardLockSize()) << 8 |
                            static_cast<uint32_t>(config_->DataFlashSize()) << 16;
         Report option = NewReply(RPL_OPTION_RESULT);
         option[6] = 1;
-        out.Add(option);
+        optionResults.push_back(option);
         const uint8_t protection = config_->OptionBits() & kProtectionBits;
         if (protection != 0) {
             chip_.protection = protection;
             Report protect = NewReply(RPL_PROTECT_RESULT);
             protect[6] = 1;
-            out.Add(protect);
+            optionResults.push_back(protect);
         }
     }
     const uint32_t count = passed ? ++successCount_ : ++failureCount_;
@@ -743,7 +746,9 @@ void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
     result[9] = static_cast<uint8_t>(count >> 16);
     result[7] = static_cast<uint8_t>(count >> 8);
     result[8] = static_cast<uint8_t>(count);
-    out.Add(result);
+    if (!options_.optionResultsFirst) out.Add(result);
+    for (const Report& r : optionResults) out.Add(r);
+    if (options_.optionResultsFirst) out.Add(result);
 }
 
 uint16_t SimProgrammer::ChipChecksum() const {
@@ -799,7 +804,7 @@ Report SimProgrammer::StatusReply() {
         const std::string model = config_->DeviceCode();
         std::copy(model.begin(), model.end(), r.begin() + 50);
     }
-    r[61] = options_.badStatus ? 'B' : 'A';
+    r[61] = options_.badStatus || options_.corruptStatus ? 'B' : 'A';
     r[63] = '3';
     r[64] = options_.oldFirmware && !firmwareUpdated_ ? '5' : '6';
     uint8_t x = 0;
@@ -807,7 +812,7 @@ Report SimProgrammer::StatusReply() {
     r[2] = x;
     // A programmer of another kind whose every other status reply arrives
     // damaged: the checksum field no longer matches the integrity byte.
-    if (options_.badStatus && statusReplies_ % 2 == 1) r[10] ^= 0xFF;
+    if (options_.corruptStatus || (options_.badStatus && statusReplies_ % 2 == 1)) r[10] ^= 0xFF;
     return r;
 }
 

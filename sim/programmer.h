@@ -47,8 +47,12 @@ struct SimOptions {
     bool wrongModel = false;             // the chip is not the model of the stored configuration
     ChipStep failStep = ChipStep::None;  // this step fails, half-way through the image
     int resendEvery = 0;                 // RPL_RESEND for every N-th report received (0: never)
-    int downloadErrorAt = 0;   // RPL_DOWNLOAD_ERROR at the N-th CMD_WRITE_BLOCK (0: never)
-    bool badStatus = false;    // a non-'A' programmer; every other status is corrupted
+    int downloadErrorAt = 0;     // RPL_DOWNLOAD_ERROR at the N-th CMD_WRITE_BLOCK (0: never)
+    bool badStatus = false;      // a non-'A' programmer; every other status is corrupted
+    bool corruptStatus = false;  // a non-'A' programmer; every status is corrupted
+    // The option and protection results of an automatic run come before its
+    // RPL_AUTO_RESULT instead of after it.
+    bool optionResultsFirst = false;
     bool oldFirmware = false;  // firmware 3.5 until a firmware replacement
     int bytesPerSecond = 0;    // programming speed of the steps; 0: no extra time
 };

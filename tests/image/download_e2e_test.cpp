@@ -271,5 +271,45 @@ TEST(CliDownload, TraceShowsEveryReport) {
     EXPECT_NE(r.err.find("< 003B0026"), std::string::npos);
 }
 
+TEST(CliDownload, ProgrammingAfterADownloadInOneCallProgramsTheImage) {
+    // Each command sends the steps it would send alone, though the import
+    // unticked the step boxes; resend requests repeat the cleared reports.
+    const auto lines = Contiguous(16, 0, 0x800);
+    const std::string file = WriteTempFile("cli-download-program.hex", lines);
+    const Memory expected = ExpectedMemory(lines);
+    const std::vector<std::vector<std::string>> calls = {
+        {"download", file, "auto"},
+        {"--steps", "erase,program", "download", file, "auto"},
+        {"download", file, "erase", "program", "verify"},
+    };
+    for (const auto& call : calls) {
+        sim::SimSeam seam(Quick(3));
+        const ToolRun r = RunTool(call, seam);
+        EXPECT_EQ(r.rc, 0) << r.err;
+        const sim::SimProgrammer device = Snapshot(seam);
+        for (std::size_t a = 0; a < 0x800; ++a)
+            ASSERT_EQ(device.Chip().flash[a], expected.bytes[a]) << call.back() << " at " << a;
+        EXPECT_GT(device.ResendRequests(), 0);
+        EXPECT_TRUE(device.ProtocolErrors().empty())
+            << ::testing::PrintToString(device.ProtocolErrors());
+    }
+}
+
+TEST(CliDownload, UnpluggingDuringADownloadEndsItWithExitThree) {
+    sim::SimOptions options = Quick();
+    options.latencyUs = 2000;
+    sim::SimSeam seam(options);
+    std::thread unplug([&seam] {
+        Eventually(seam, [](const sim::SimProgrammer& d) { return d.DownloadInProgress(); });
+        seam.Unplug();
+    });
+    const ToolRun r =
+        RunTool({"download", WriteTempFile("cli-unplug.hex", Contiguous(16, 0, 0x4000))}, seam);
+    unplug.join();
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_NE(r.err.find(kDownloadInterrupted), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(seam).CompletedDownloads(), 0);
+}
+
 }  // namespace
 }  // namespace qrv::test

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "mainwin/session.h"
 #include "sim/sim_seam.h"
+#include "tests/image/loader_fixture.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/scripted.h"
 
@@ -74,6 +77,45 @@ TEST_F(Connection, ASendWhileNotConnectedWritesNothing) {
     s.FormCreate();
     s.SendCommand(CMD_STATUS, 0);
     EXPECT_EQ(s.buffer.Host(1), 0);  // no frame was even built
+}
+
+TEST_F(Connection, AProgrammerThatCannotBeReadShowsUnconnectedAndSaysWhyOnce) {
+    test::FakeSeam seam;
+    test::FakeInterface p{"/dev/hidraw3"};
+    p.readOpenFails = true;
+    seam.Add(p);
+    MainSession s(seam, ui, clock);
+    s.FormCreate();
+    s.ConnectProgrammer();
+    EXPECT_FALSE(s.Connected());
+    EXPECT_EQ(s.form.RichEdit1.lines, std::vector<std::string>{"   QRV Writer unconnected"});
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("/dev/hidraw3"), std::string::npos);
+}
+
+TEST_F(Connection, UnpluggingDuringADownloadEndsTheTransfer) {
+    sim::SimSeam seam(sim::SimOptions{0});
+    MainSession s(seam, ui, clock);
+    seam.SetChangeListener([&](const DeviceChange& c) { s.OnDeviceChange(c); });
+    s.FormCreate();
+    test::Pump(s);
+    const std::string path = ::testing::TempDir() + "unplug.hex";
+    {
+        std::ofstream out(path, std::ios::binary);
+        for (int a = 0; a < 0x400; a += 16)
+            out << test::DataRecord(a, std::vector<uint8_t>(16, 0x5A)) << "\r\n";
+        out << ":00000001FF\r\n";
+    }
+    ASSERT_EQ(s.ImportFile(path), ImportResult::Requested);
+    while (!s.form.ProgressBar5.visible)
+        ASSERT_TRUE(s.Channel().WaitAndDispatch(std::chrono::seconds(5),
+                                                [&](const Report& r) { s.OnReply(r); }));
+    seam.Unplug();
+    EXPECT_FALSE(s.form.ProgressBar5.visible);
+    EXPECT_TRUE(s.form.Edit1.visible);
+    EXPECT_FALSE(s.TransferActive());
+    EXPECT_EQ(ui.messages, std::vector<std::string>{kDownloadInterrupted});
+    seam.SetChangeListener({});
 }
 
 }  // namespace

@@ -66,17 +66,21 @@ TEST_F(Discovery, FailedWriteOpenOrAttributeQueryIsSkipped) {
     EXPECT_EQ(noAttrDev.openHandles, 0);  // the skipped handle was closed
 }
 
-TEST_F(Discovery, FailedReadOpenStillCountsAsConnected) {
-    FakeInterface p = Programmer("p");
+TEST_F(Discovery, AProgrammerThatCannotBeReadIsNotConnectedAndSaysWhy) {
+    FakeInterface p = Programmer("/dev/hidraw4");
     p.readOpenFails = true;
     test::FakeDevice& dev = seam.Add(p);
     ProgrammerLink link(seam, channel);
+    EXPECT_EQ(link.FindProgrammer(), ProgrammerLink::kNoAccess);
+    EXPECT_FALSE(link.Connected());
+    EXPECT_EQ(dev.openHandles, 0);
+    EXPECT_NE(link.AccessProblem().find("/dev/hidraw4"), std::string::npos);
+    EXPECT_NE(link.AccessProblem().find("60-qrv-writer.rules"), std::string::npos);
+    // A readable programmer further on wins, and the problem is forgotten.
+    seam.Add(Programmer("/dev/hidraw5"));
     EXPECT_EQ(link.FindProgrammer(), ProgrammerLink::kFound);
-    EXPECT_TRUE(link.Connected());
-    Report r{};
-    r[1] = ':';
-    link.Write(r.data());
-    EXPECT_EQ(dev.Written().size(), 1u);
+    EXPECT_EQ(link.WritePath(), "/dev/hidraw5");
+    EXPECT_TRUE(link.AccessProblem().empty());
 }
 
 TEST_F(Discovery, ListUnavailableAndNoMatch) {

@@ -79,13 +79,13 @@ TEST(CliArguments, HelpListsEveryCommand) {
 
 TEST(CliArguments, OptionsTakeTheirValueEitherWay) {
     auto o = cli::ParseArguments({"--timeout=2.5", "--device", "/dev/hidraw3", "auto", "status"},
-                                 stderr);
+                                 stdout, stderr);
     ASSERT_TRUE(o);
     EXPECT_EQ(o->timeout.count(), 2500);
     EXPECT_EQ(*o->device, "/dev/hidraw3");
     ASSERT_EQ(o->commands.size(), 2u);
-    EXPECT_EQ(o->commands[0].first, "auto");
-    EXPECT_EQ(o->commands[1].first, "status");
+    EXPECT_EQ(o->commands[0].name, "auto");
+    EXPECT_EQ(o->commands[1].name, "status");
 }
 
 TEST(CliSimulated, TraceShowsTheStatusFrameAndTheStatusLines) {
@@ -150,8 +150,28 @@ TEST(CliSimulated, ASingleFailingStepExitsOne) {
     EXPECT_EQ(r.out, "erase: failed\n");
 }
 
+TEST(CliArguments, CommandsKeepTheirOrderRepeatsAndArguments) {
+    auto o = cli::ParseArguments(
+        {"download", "a.hex", "status", "download", "b.hex", "status", "--trace"}, stdout, stderr);
+    ASSERT_TRUE(o);
+    std::vector<std::string> seen;
+    for (const cli::Invocation& c : o->commands) seen.push_back(c.name + ":" + c.argument);
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"download:a.hex", "status:", "download:b.hex", "status:"}));
+    EXPECT_TRUE(o->trace);  // an option of the whole call after the commands
+}
+
+TEST_F(Scripted, ABadArgumentAtTheEndSendsNothing) {
+    Script({CurrentStatus()});
+    ToolRun r = RunTool({"auto", "program", "--steps", "flash"}, &seam);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_TRUE(dev.Written().empty());
+    EXPECT_EQ(RunTool({"auto", "download"}, &seam).rc, 2);
+    EXPECT_TRUE(dev.Written().empty());
+}
+
 TEST(CliArguments, StepsTakeTheStepNames) {
-    auto o = cli::ParseArguments({"--steps=verify,erase", "auto"}, stderr);
+    auto o = cli::ParseArguments({"--steps=verify,erase", "auto"}, stdout, stderr);
     ASSERT_TRUE(o);
     EXPECT_EQ(*o->steps, kStepFlagVerify | kStepFlagErase);
     for (auto bad : {"", "verify,", "Verify", "program,flash"})
@@ -288,6 +308,58 @@ TEST_F(Scripted, ACorruptedStatusIsWaitedOutUntilAGoodOne) {
     EXPECT_EQ(r.rc, 0);
     EXPECT_NE(r.out.find("passed: 99\n"), std::string::npos);
     EXPECT_EQ(SentCodes(), (std::vector<uint8_t>{CMD_STATUS, CMD_STATUS}));
+}
+
+TEST_F(Scripted, OptionAndProtectionResultsArePrintedInEitherOrder) {
+    const Report passed = MakeReply(RPL_AUTO_RESULT, {{6, 0}, {8, 1}});
+    const Report optionOk = MakeReply(RPL_OPTION_RESULT, {{6, 1}});
+    const Report optionBad = MakeReply(RPL_OPTION_RESULT, {{6, 2}});
+    const Report protectBad = MakeReply(RPL_PROTECT_RESULT, {{6, 2}});
+    const Report protectOk = MakeReply(RPL_PROTECT_RESULT, {{6, 1}});
+    struct Case {
+        std::vector<Report> replies;
+        int rc;
+        std::string out;
+    };
+    const std::string result = "result: 编程成功 (passed: 1)\n";
+    const std::vector<Case> cases = {
+        {{passed, optionOk, protectOk},
+         0,
+         result + "option: User option编程成功\nprotect: 程序/数据保护成功!\n"},
+        {{passed, optionBad}, 1, result + "option: User option编程失败\n"},
+        {{protectBad, passed}, 1, "protect: 程序/数据保护失败!\n" + result},
+    };
+    for (const Case& c : cases) {
+        test::FakeSeam fresh;
+        test::FakeDevice& d = fresh.Add(test::FakeInterface{"/dev/hidraw7"});
+        d.Push(Bytes(CurrentStatus()));
+        for (const Report& r : c.replies) d.Push(Bytes(r));
+        const ToolRun r = RunTool({"auto"}, &fresh);
+        EXPECT_EQ(r.rc, c.rc) << c.out;
+        EXPECT_EQ(r.out, c.out);
+    }
+}
+
+TEST(CliSimulated, AStatusThatStaysCorruptedExitsThree) {
+    ToolRun r = RunTool({"--simulate=corrupt-status,latency-us=0", "--timeout", "5", "status"});
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_NE(r.err.find("status cannot be read"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+}
+
+TEST(CliNoProgrammer, AProgrammerThatCannotBeOpenedIsListedWithTheReason) {
+    test::FakeSeam seam;
+    test::FakeInterface p{"/dev/hidraw3"};
+    p.readOpenFails = true;
+    seam.Add(p);
+    ToolRun list = RunTool({"list"}, &seam);
+    EXPECT_EQ(list.rc, 3);
+    EXPECT_EQ(list.out,
+              "0 /dev/hidraw3 0483:5750 cannot be opened for reading: Permission denied\n");
+    EXPECT_NE(list.err.find("60-qrv-writer.rules"), std::string::npos);
+    ToolRun status = RunTool({"status"}, &seam);
+    EXPECT_EQ(status.rc, 3);
+    EXPECT_NE(status.err.find("/dev/hidraw3 cannot be opened for reading"), std::string::npos);
 }
 
 }  // namespace

@@ -206,5 +206,18 @@ TEST_F(Status, TheIntegrityOfAnAProgrammerIsNotChecked) {
     EXPECT_TRUE(Written().empty());
 }
 
+TEST_F(Status, AStatusThatStaysCorruptedIsAskedForABoundedNumberOfTimes) {
+    s.form.caption = "c";
+    for (int i = 0; i < kMaxStatusRetries + 3; ++i)
+        Reply(StatusReply{}.Set(61, 'B').Integrity(false).r);
+    EXPECT_EQ(Written().size(), static_cast<std::size_t>(kMaxStatusRetries));
+    EXPECT_TRUE(s.StatusUnreadable());
+    EXPECT_EQ(s.form.RichEdit1.lines, std::vector<std::string>{kStatusUnreadable});
+    EXPECT_EQ(s.form.caption.size(), 1 + 2 * static_cast<std::size_t>(kMaxStatusRetries + 3));
+    // A reconnection asks afresh.
+    s.ConnectProgrammer();
+    EXPECT_FALSE(s.StatusUnreadable());
+}
+
 }  // namespace
 }  // namespace qrv

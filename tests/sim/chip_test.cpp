@@ -223,12 +223,17 @@ TEST_F(Chip, ProductionRunProgramsOptionsAndProtection) {
     const auto config = test::ConfigBlock("QRV32K-S001", 0x21, 0x13, 0x02, 0x04, 0x02);
     host.DownloadProduction(config, {{0, {1, 2, 3}}}, 2);
     const auto replies = host.Send(Short(CMD_AUTO_PROGRAM, 0x10));
-    EXPECT_EQ(Codes(replies), (std::vector<uint8_t>{RPL_PROGRAM, RPL_PROGRAM, RPL_OPTION_RESULT,
-                                                    RPL_PROTECT_RESULT, RPL_AUTO_RESULT}));
-    EXPECT_EQ(replies[2][6], 1);
+    // By default the results follow the run's result, so the panel ends on them.
+    EXPECT_EQ(Codes(replies), (std::vector<uint8_t>{RPL_PROGRAM, RPL_PROGRAM, RPL_AUTO_RESULT,
+                                                    RPL_OPTION_RESULT, RPL_PROTECT_RESULT}));
     EXPECT_EQ(replies[3][6], 1);
+    EXPECT_EQ(replies[4][6], 1);
     EXPECT_EQ(dev.Chip().optionWord, 0x020413u);
     EXPECT_EQ(dev.Chip().protection, 0x03);
+    dev.MutableOptions().optionResultsFirst = true;
+    EXPECT_EQ(Codes(host.Send(Short(CMD_AUTO_PROGRAM, 0x10))),
+              (std::vector<uint8_t>{RPL_PROGRAM, RPL_PROGRAM, RPL_OPTION_RESULT, RPL_PROTECT_RESULT,
+                                    RPL_AUTO_RESULT}));
 }
 
 TEST_F(Chip, OptionProgrammingWithoutProtectionSendsOnlyTheOptionResult) {
@@ -236,7 +241,7 @@ TEST_F(Chip, OptionProgrammingWithoutProtectionSendsOnlyTheOptionResult) {
     const auto replies = host.Send(Short(CMD_AUTO_PROGRAM, 0x11));
     EXPECT_EQ(Codes(replies),
               (std::vector<uint8_t>{RPL_BLANK_CHECK, RPL_BLANK_CHECK, RPL_PROGRAM, RPL_PROGRAM,
-                                    RPL_OPTION_RESULT, RPL_AUTO_RESULT}));
+                                    RPL_AUTO_RESULT, RPL_OPTION_RESULT}));
 }
 
 TEST_F(Chip, NoOptionProgrammingAfterAFailedStep) {

@@ -245,18 +245,16 @@ TEST(SimResend, EveryNthReportIsAskedForAgainAndTheRepeatIsActedOn) {
     EXPECT_TRUE(dev.ProtocolErrors().empty());
 }
 
-TEST(SimResend, ZeroRepeatOfAClearedReportIsTakenAsTheOriginal) {
-    // The host clears its report after CMD_DOWNLOAD_BEGIN, so its repeat is
-    // 65 zero bytes: the device acts on what it received first.
+TEST(SimResend, AnAllZeroRepeatIsAnErrorAndIsNotActedOn) {
     SimOptions o{0};
     o.resendEvery = 2;
     SimProgrammer dev(o);
     test::Host host{dev};
     host.One(test::FileRequest(), RPL_DOWNLOAD_READY);
     host.One(test::Begin(), RPL_RESEND);
-    const Report ack = host.One(Report{}, RPL_BLOCK_ACK);
-    EXPECT_EQ(Be16(ack, 5), 0u);
-    EXPECT_TRUE(dev.ProtocolErrors().empty());
+    EXPECT_TRUE(dev.Handle(Report{}).empty());
+    ASSERT_EQ(dev.ProtocolErrors().size(), 1u);
+    EXPECT_NE(dev.ProtocolErrors()[0].find("all-zero"), std::string::npos);
 }
 
 TEST(SimResend, DifferentRepeatIsAnError) {

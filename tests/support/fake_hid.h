@@ -123,12 +123,24 @@ class FakeSeam : public HidSeam {
         for (std::size_t k = 0; k < interfaces.size(); ++k) {
             const FakeInterface& i = interfaces[k];
             if (i.path != path) continue;
-            if (access == HidAccess::Write && i.writeOpenFails) return nullptr;
-            if (access == HidAccess::Read && i.readOpenFails) return nullptr;
+            if ((access == HidAccess::Write && i.writeOpenFails) ||
+                (access == HidAccess::Read && i.readOpenFails))
+                return nullptr;
             return std::make_unique<FakeHandle>(i, devices[k]);
         }
         return nullptr;
     }
+    // The interface list names every interface's IDs, as hidapi's does.
+    bool ListedIds(const std::string& path, uint16_t* vendorId, uint16_t* productId) override {
+        for (const auto& i : interfaces) {
+            if (i.path != path) continue;
+            *vendorId = i.vendorId;
+            *productId = i.productId;
+            return true;
+        }
+        return false;
+    }
+    std::string OpenError() const override { return "Permission denied"; }
 };
 
 // A reply report with the marker ';' and the given code.
