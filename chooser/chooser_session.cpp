@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 
 #include "mainwin/protocol.h"
 
@@ -286,6 +287,71 @@ void ChooserSession::ShowWord() {
                                 : -1;
     f.ComboBox1.text.clear();
     f.ComboBox2.itemIndex = static_cast<int>((w & kChooserDataFlashSize) >> 8);
+}
+
+namespace {
+
+// The item of a size list that a short size name stands for, or -1.
+int SizeItem(const ComboBox& list, const std::string& size) {
+    std::string item = size;
+    if (size == "none") item = list.items.size() == 4 ? "No Data Flash" : "No Hard Lock";
+    if (size == "all") item = "All Hard Lock";
+    const auto at = std::find(list.items.begin(), list.items.end(), item);
+    return at == list.items.end() ? -1 : static_cast<int>(at - list.items.begin());
+}
+
+}  // namespace
+
+std::optional<uint32_t> ChooseOptionWord(const ChooserChoices& choices, std::string* error) {
+    auto refuse = [error](const std::string& why) -> std::optional<uint32_t> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    const auto models = ChooserModels();
+    const auto model = std::find_if(models.begin(), models.end(), [&](const ChooserRow& row) {
+        return row.name == choices.model;
+    });
+    if (model == models.end()) return refuse("unknown model '" + choices.model + "'");
+    if (choices.pinNotIo && choices.pcNotIo)
+        return refuse("only one of the two pins can be taken from IO");
+
+    ChooserSession s;
+    s.FormCreate();
+    s.ComboBox3Click(static_cast<int>(model - models.begin()));
+    ChooserWindowModel& f = s.form;
+    const std::string offer = " is not offered for " + choices.model;
+    // A box set as a click sets it; the model may hide it.
+    auto set = [&](Toggle& box, bool ticked) {
+        if (box.Checked() != ticked && box.visible) s.Click(box);
+        return box.Checked() == ticked;
+    };
+    auto size = [&](Toggle& box, ComboBox& list, const std::optional<std::string>& name,
+                    void (ChooserSession::*rule)(int)) {
+        if (!name) return true;
+        const int item = SizeItem(list, *name);
+        if (item < 0 || !set(box, true)) return false;
+        (s.*rule)(item);
+        return true;
+    };
+    if (!size(f.CheckBox3, f.ComboBox1, choices.hardLockSize, &ChooserSession::ComboBox1Click))
+        return refuse("hard-lock size '" + *choices.hardLockSize + "'" + offer);
+    if (!size(f.CheckBox4, f.ComboBox2, choices.dataFlashSize, &ChooserSession::ComboBox2Click))
+        return refuse("data-flash size '" + *choices.dataFlashSize + "'" + offer);
+    // Only what was asked for is clicked: an unasked box stays as the chooser
+    // shows it (a WDT box that "All Hard Lock" ticked stays ticked).
+    const std::tuple<bool, Toggle*, bool, const char*> boxes[] = {
+        {choices.readProtect, &f.CheckBox1, true, "read protection"},
+        {choices.debugProtect, &f.CheckBox2, true, "debug protection"},
+        {choices.vdd5V, &f.CheckBox11, true, "5 V"},
+        {choices.swdAlternative, &f.CheckBox8, true, "the SWD (HSOSC) choice"},
+        {choices.subOsc500k, &f.CheckBox9, true, "the 500K sub-oscillator"},
+        {choices.wdtOff, &f.CheckBox5, true, "disabling the WDT"},
+        {choices.pinNotIo, &f.CheckBox6, false, "the IO pin choice"},
+        {choices.pcNotIo, &f.CheckBox12, false, "the PC0.1 choice"},
+    };
+    for (const auto& [asked, box, ticked, what] : boxes)
+        if (asked && !set(*box, ticked)) return refuse(what + offer);
+    return s.ChooserOptionWord;
 }
 
 }  // namespace qrv

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,5 +92,23 @@ class ChooserSession {
     // The word each item of the hard-lock list stands for, in list order.
     std::vector<uint32_t> hardLockValues_;
 };
+
+// What a user chooses in a fresh chooser: the model first, then the options.
+// The sizes are "none", "1K", "2K", "4K" and, for the hard lock, "all".
+struct ChooserChoices {
+    std::string model;  // a name of the model list, "QM-084"
+    bool readProtect = false, debugProtect = false, wdtOff = false, vdd5V = false;
+    bool swdAlternative = false;  // "SWD为PA0.1/2" (or its HSOSC caption) instead of the default
+    bool subOsc500k = false;      // "副晶振500K" instead of "副晶振3M"
+    bool pinNotIo = false;        // "PA0.0用作IO" (the model's pin) unticked
+    bool pcNotIo = false;         // "PC0.1用作IO" unticked
+    std::optional<std::string> hardLockSize;   // ticks "HardLock" and picks the size
+    std::optional<std::string> dataFlashSize;  // ticks "DataFlash" and picks the size
+};
+
+// The word the chooser sends when it is closed after these choices, made as
+// clicks in its rows from top to bottom. nullopt, with the reason, for a
+// choice the model does not offer.
+std::optional<uint32_t> ChooseOptionWord(const ChooserChoices& choices, std::string* error);
 
 }  // namespace qrv

@@ -91,11 +91,6 @@ bool ParseOptionWord(const std::string& text, uint32_t* out) {
 
 namespace {
 
-// A refused value; its text is the whole message.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 // The options that apply to the whole call, as given (checked after the parse).
 struct GlobalValues {
     std::optional<std::string> simulate, timeout, device, optionWord, steps;
