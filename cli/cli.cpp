@@ -121,11 +121,6 @@ void PrintJsonError(FILE* out, const std::string& command, const std::string& me
     PrintJson(out, o);
 }
 
-// A refused value; its text is the whole message.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 // The options that apply to the whole call, as given (checked after the parse).
 struct GlobalValues {
     std::optional<std::string> simulate, timeout, device, optionWord, steps, log;

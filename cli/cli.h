@@ -9,6 +9,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ inline constexpr int kExitNoProgrammer = 3;  // no programmer, or no answer in t
 inline constexpr std::chrono::milliseconds kDefaultTimeout{30000};
 
 class Context;
+
+// A refused value, thrown while the command line is parsed (also by a Bind):
+// the tool exits 2 with its text as the whole message, before anything runs.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // What one occurrence of a command does.
 using Run = std::function<int(Context&)>;

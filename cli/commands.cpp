@@ -1,9 +1,13 @@
 // The commands of qrv-writer-cli. Each runs the session as the main window's
 // controls do and waits for the replies that finish it.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <memory>
 
+#include "calibration/calibration.h"
+#include "chooser/chooser_session.h"
 #include "cli/cli.h"
 #include "cli/file_tools.h"
 
@@ -196,6 +200,76 @@ int Info(Context& c, const std::string& path) {
     return kExitOk;
 }
 
+// `calibrate 8M|20M|cancel|KHZ`: the calibration list's requests, or the
+// custom-frequency report of the calibration dialog. The programmer answers
+// nothing; the request is checked before anything is sent.
+Bind CalibrateOptions(CLI::App&) {
+    return [](const std::string& target) -> Run {
+        const char* names[] = {"8M", "20M", nullptr, "cancel"};
+        for (int item = 0; item < 4; ++item) {
+            if (!names[item] || target != names[item]) continue;
+            return [item](Context& c) {
+                c.Session().ComboBox2Click(item);
+                c.Emit({{"calibrate", kCalibrationItems[item].text}},
+                       std::string("calibrate: ") + kCalibrationItems[item].text + "\n");
+                return kExitOk;
+            };
+        }
+        const std::optional<uint16_t> frequency = ParseFrequency(target);
+        if (!frequency)
+            throw UsageError(std::string(kFrequencyError) +
+                             " calibrate takes 8M, 20M, cancel or a frequency of 14000 to 20000 "
+                             "(kHz): '" +
+                             target + "'");
+        return [f = *frequency](Context& c) {
+            c.Session().SendCustomCalibration(f);
+            c.Emit({{"calibrate", "custom"}, {"kHz", f}},
+                   "calibrate: " + std::to_string(f) + " kHz\n");
+            return kExitOk;
+        };
+    };
+}
+
+// `chooser-word --model NAME [choices]`: the word the user option chooser
+// sends for those choices, to pass to --option-word.
+Bind ChooserWordOptions(CLI::App& command) {
+    auto choices = std::make_shared<ChooserChoices>();
+    ChooserChoices& v = *choices;
+    command.add_option("--model", v.model, "the device model, as the chooser lists it (QM-001)")
+        ->type_name("NAME");
+    command
+        .add_option("--hard-lock", v.hardLockSize,
+                    "tick HardLock and choose the size: none, 1K, 2K, 4K or all")
+        ->type_name("SIZE");
+    command
+        .add_option("--data-flash", v.dataFlashSize,
+                    "tick DataFlash and choose the size: none, 1K, 2K or 4K")
+        ->type_name("SIZE");
+    command.add_flag("--read-protect", v.readProtect, "tick 读保护");
+    command.add_flag("--debug-protect", v.debugProtect, "tick Debug保护");
+    command.add_flag("--vdd-5v", v.vdd5V, "tick VDD=5V");
+    command.add_flag("--swd-alternative", v.swdAlternative,
+                     "tick SWD为PA0.1/2 (HSOSC=48M for its models) instead of the default");
+    command.add_flag("--sub-osc-500k", v.subOsc500k, "tick 副晶振500K instead of 副晶振3M");
+    command.add_flag("--wdt-off", v.wdtOff, "tick 禁止WDT");
+    command.add_flag("--pin-not-io", v.pinNotIo, "untick the model's pin box (PA0.0用作IO)");
+    command.add_flag("--pc-not-io", v.pcNotIo, "untick PC0.1用作IO");
+    return [choices](const std::string&) -> Run {
+        const ChooserChoices given = *choices;
+        *choices = ChooserChoices{};
+        if (given.model.empty()) throw UsageError("'chooser-word' needs --model NAME");
+        std::string error;
+        const std::optional<uint32_t> word = ChooseOptionWord(given, &error);
+        if (!word) throw UsageError("chooser-word: " + error);
+        return [w = *word](Context& c) {
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(w));
+            c.Emit({{"option-word", text}}, std::string(text) + "\n");
+            return kExitOk;
+        };
+    };
+}
+
 }  // namespace
 
 const std::vector<Command>& Commands() {
@@ -222,6 +296,14 @@ const std::vector<Command>& Commands() {
         // Commands that take a file name go here, with their argument name
         // ("FILE"); file tools that need no programmer set needsProgrammer false.
         {"info", "FILE", false, "show a HEX file's end address, checksum and option word", Info},
+        {"calibrate", "8M|20M|cancel|KHZ", true,
+         "calibrate the chip's internal oscillator to 8 MHz, 20 MHz or a frequency in kHz "
+         "(14000 to 20000), or cancel the calibration",
+         nullptr, CalibrateOptions},
+        {"chooser-word", nullptr, false,
+         "print the option word the user option chooser sends for --model NAME and the options "
+         "given (see chooser-word --help), for --option-word",
+         nullptr, ChooserWordOptions},
     };
     return commands;
 }

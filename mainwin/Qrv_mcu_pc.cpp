@@ -1,9 +1,11 @@
 #include "mainwin/Qrv_mcu_pc.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -18,6 +20,9 @@
 #include <algorithm>
 #include <memory>
 #include <vector>
+
+#include "calibration/Qrv_mcu_oscadj.h"
+#include "chooser/Qrv_mcu_option.h"
 
 namespace qrv {
 
@@ -131,6 +136,9 @@ TForm1::TForm1(MainSession& session, QWidget* parent) : QWidget(parent), session
     BuildControls();
     ConnectControls();
     session_.Changed = [this] { Render(); };
+    // The space bar reaches whichever control holds the focus; the window
+    // takes it first (SpaceBar).
+    qApp->installEventFilter(this);
 }
 
 TForm1::~TForm1() {
@@ -139,6 +147,12 @@ TForm1::~TForm1() {
     session_.hooks.ShowConfigWindow = nullptr;
     session_.hooks.ShowOptionChooser = nullptr;
     session_.hooks.ShowOptionChooserAfterDownload = nullptr;
+    session_.hooks.PresetOptionWord = nullptr;
+    session_.hooks.DisableOptionGroup = nullptr;
+    session_.hooks.ShowCalibrationDialog = nullptr;
+    if (form3_) form3_->Session().SendCommand = nullptr;
+    if (form5_) form5_->Session().SendCustom = nullptr;
+    qApp->removeEventFilter(this);
     if (form2_) form2_->removeEventFilter(this);
 }
 
@@ -287,6 +301,8 @@ void TForm1::BuildControls() {
                          "QRV", "QRV_ISP_Updata"});
     ComboBox1->setCurrentIndex(-1);
     ComboBox2 = combo("ComboBox2", 8, 530, 120, "內振校正");
+    for (const CalibrationItem& item : kCalibrationItems) ComboBox2->addItem(Q(item.text));
+    ComboBox2->setCurrentIndex(-1);
     Button14 = button("Button14", 140, 474, 92, 25, "读EEPROM");
     Button15 = button("Button15", 140, 590, 92, 25, "写EEPROM");
     ComboBox3 = combo("ComboBox3", 8, 590, 60, "EEP地址");
@@ -337,6 +353,10 @@ void TForm1::ConnectControls() {
     // text; a later render keeps it.
     connect(Edit1, &QLineEdit::textEdited, this,
             [&s](const QString& text) { s.form.Edit1.text = text.toStdString(); });
+    connect(Edit1, &QLineEdit::returnPressed, this,
+            [this, &s] { UserAction([&] { s.Edit1KeyPress(kKeyEnter); }); });
+    connect(ComboBox2, &QComboBox::activated, this,
+            [this, &s](int index) { UserAction([&] { s.ComboBox2Click(index); }); });
     QCheckBox* boxes[5] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
     Toggle* toggles[5] = {&s.form.CheckBox1, &s.form.CheckBox2, &s.form.CheckBox3,
                           &s.form.CheckBox4, &s.form.CheckBox5};
@@ -362,8 +382,24 @@ void TForm1::SetConfigWindow(QDialog* form2) {
     };
 }
 
-void TForm1::SetOptionChooser(QDialog* form3) {
+void TForm1::SetOptionChooser(TForm3* form3) {
     form3_ = form3;
+    ChooserSession& chooser = form3->Session();
+    chooser.SendCommand = [this](uint8_t code, uint32_t argument) {
+        session_.SendCommand(code, argument);
+    };
+    session_.hooks.PresetOptionWord = [this](uint32_t word) {
+        if (!form3_) return;
+        form3_->Session().PresetFromFile(
+            static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+            static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word));
+        form3_->Render();
+    };
+    session_.hooks.DisableOptionGroup = [this] {
+        if (!form3_) return;
+        form3_->Session().DisableOptionGroup();
+        form3_->Render();
+    };
     session_.hooks.ShowOptionChooserAfterDownload = [this] {
         if (!form3_) return;
         const QRect main = frameGeometry();
@@ -379,7 +415,41 @@ void TForm1::SetOptionChooser(QDialog* form3) {
     };
 }
 
+void TForm1::SetCalibrationDialog(TForm5* form5) {
+    form5_ = form5;
+    form5->Session().SendCustom = [this](uint16_t frequencyKHz) {
+        session_.SendCustomCalibration(frequencyKHz);
+    };
+    // One dialog, shown again where it is asked for.
+    session_.hooks.ShowCalibrationDialog = [this] {
+        if (!form5_) return;
+        const QRect main = frameGeometry();
+        form5_->move(main.x() + main.width() / 2, form5_->y());
+        if (form5_->isVisible()) {
+            form5_->raise();
+            form5_->activateWindow();
+        } else {
+            form5_->show();
+        }
+    };
+}
+
+bool TForm1::SpaceBar(QObject* watched, QKeyEvent* event) {
+    // Space starts the automatic run wherever the focus is in this window -
+    // also on a button or a box, which would otherwise take it as a click -
+    // except in the file box, where it is typed.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this || widget == Edit1) return false;
+    if (event->key() != Qt::Key_Space) return false;
+    if (event->type() == QEvent::KeyPress)
+        UserAction([&] { session_.FormKeyDown(kKeySpace, event->isAutoRepeat()); });
+    return true;
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        if (SpaceBar(watched, static_cast<QKeyEvent*>(event))) return true;
+    }
     // However the configuration window goes away (Button1, its close box, Esc),
     // the next press of Button1 shows it again.
     if (event->type() == QEvent::Hide && !event->spontaneous() && watched == form2Object_) {

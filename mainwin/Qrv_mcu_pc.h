@@ -12,6 +12,7 @@
 #include "mainwin/session.h"
 
 class QCheckBox;
+class QKeyEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -21,6 +22,9 @@ class QPushButton;
 class QTextEdit;
 
 namespace qrv {
+
+class TForm3;
+class TForm5;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -37,9 +41,12 @@ class TForm1 : public QWidget {
     void PostDeviceChange(const DeviceChange& change);
 
     // The configuration window, docked 8 px to the right and toggled by
-    // Button1; and the user option chooser.
+    // Button1; the user option chooser, which gets the option word of each
+    // imported image and sends its own word through the session when it is
+    // closed; and the calibration dialog, which sends through the session.
     void SetConfigWindow(QDialog* form2);
-    void SetOptionChooser(QDialog* form3);
+    void SetOptionChooser(TForm3* form3);
+    void SetCalibrationDialog(TForm5* form5);
 
     // The pictures: the logo, the pass mark (a green tick, 33 × 18) and the
     // fail mark (a red cross, 16 × 16).
@@ -94,6 +101,8 @@ class TForm1 : public QWidget {
     void BuildControls();
     void ConnectControls();
     void DockConfigWindow();
+    // The space bar anywhere in the window but the file box: FormKeyDown.
+    bool SpaceBar(QObject* watched, QKeyEvent* event);
     // Runs a user's action on the session and shows the result.
     template <typename F>
     void UserAction(F&& action);
@@ -102,7 +111,8 @@ class TForm1 : public QWidget {
     // The dialogs may go before the main window.
     QPointer<QDialog> form2_;
     const QObject* form2Object_ = nullptr;  // only compared, never used
-    QPointer<QDialog> form3_;
+    QPointer<TForm3> form3_;
+    QPointer<TForm5> form5_;
     // Colours last applied, so that style sheets are set only on a change.
     uint32_t panelColor_ = 0xFFFFFFFF, edit4Color_ = 0xFFFFFFFF, edit5Color_ = 0xFFFFFFFF,
              statusColor_ = 0xFFFFFFFF, formColor_ = 0xFFFFFFFF;

@@ -15,6 +15,7 @@
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
+#include "common/hex.h"
 #include "common/version.h"
 #include "config/Qrv_mcu_confige.h"
 #include "link/hidapi_backend.h"
@@ -58,6 +59,7 @@ struct Arguments {
     std::optional<std::string> simulate;  // the simulator's OPTIONS, when simulated
     qrv::sim::SimOptions simOptions;
     std::optional<std::string> log;
+    bool trace = false;
 };
 
 // Parses the program's own options; Qt's (-platform, -style and their values)
@@ -70,6 +72,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
                  "use the built-in simulated programmer instead of USB; OPTIONS as below");
     app.add_option("--log", a->log, "append one CSV line per automatic run and single step to FILE")
         ->type_name("FILE");
+    app.add_flag("--trace", a->trace,
+                 "write every report to stderr: '> ' sent, '< ' received, 130 hex digits");
     app.set_version_flag("--version", qrv::VersionText("qrv-writer"), "print the version and exit");
     app.footer(std::string(qrv::sim::SimOptionsHelp()) +
                "\nWith --simulate, SIGUSR1 unplugs the simulated programmer and SIGUSR2\n"
@@ -135,6 +139,12 @@ int main(int argc, char** argv) {
         qrv::SleepingClock clock;
         qrv::MainSession session(*seam, interaction, clock);
         if (arguments.log) session.SetProductionLog(qrv::ProductionLog(*arguments.log));
+        if (arguments.trace) {
+            session.Trace = [](const uint8_t* report, bool sent) {
+                std::fprintf(stderr, "%s%s\n", sent ? "> " : "< ",
+                             qrv::HexBytes(report, qrv::kReportSize).c_str());
+            };
+        }
 
         // The windows are created once, in this order, and live until the end.
         qrv::TForm1 form1(session);
@@ -144,6 +154,7 @@ int main(int argc, char** argv) {
         qrv::TForm5 form5(&form1);
         form1.SetConfigWindow(&form2);
         form1.SetOptionChooser(&form3);
+        form1.SetCalibrationDialog(&form5);
 
         session.Channel().SetPoster([&form1] { form1.PostReply(); });
         std::unique_ptr<qrv::UdevMonitor> udev;

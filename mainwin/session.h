@@ -57,6 +57,11 @@ inline constexpr uint32_t kSuccessCounterColor = 0x17A773;
 inline constexpr uint32_t kFailureCounterColor = 0x3042C9;
 inline constexpr uint32_t kResultPanelColor = 0x17A773;
 
+// The keys the main window acts on: the space bar (virtual key) and Enter
+// (character code) in the file box.
+inline constexpr int kKeySpace = 32;
+inline constexpr char kKeyEnter = 13;
+
 // The steps of the automatic sequence (StepFlags bits).
 inline constexpr uint8_t kStepFlagBlankCheck = 0x01;
 inline constexpr uint8_t kStepFlagErase = 0x02;
@@ -148,6 +153,9 @@ struct MainSessionHooks {
     std::function<void(uint32_t word)> PresetOptionWord;
     // A file import starts: disable the user option chooser's option group.
     std::function<void()> DisableOptionGroup;
+    // "自定义校正": place the calibration dialog at the main window's left + half
+    // its width and show it, not modal.
+    std::function<void()> ShowCalibrationDialog;
 };
 
 class MainSession {
@@ -205,6 +213,18 @@ class MainSession {
     // The step boxes, buttons, marks, bars, result panel and counters as an
     // import leaves them.
     void ResetOperationDisplay();
+
+    // The calibration list "內振校正": items 0, 1 and 3 send their short
+    // command, item 2 shows the calibration dialog.
+    void ComboBox2Click(int index);
+    // Writes the custom-frequency calibration report for F kHz (14000..20000).
+    void SendCustomCalibration(uint16_t frequencyKHz);
+
+    // Keyboard entries: a key pressed in the main window (the space bar starts
+    // the automatic run), and a character typed into the file box (Enter
+    // checks for a service word).
+    void FormKeyDown(int key, bool autoRepeat = false);
+    void Edit1KeyPress(char key);
 
     // The transfer steps that RPL_BLOCK_ACK runs (see MainSessionHooks).
     void SendNextBlock();
