@@ -132,6 +132,13 @@ void ConfigSession::FormClose() {
                         &form.CheckBox4, &form.CheckBox11, &form.CheckBox13, &form.CheckBox16,
                         &form.CheckBox12, &form.CheckBox14, &form.CheckBox15, &form.CheckBox17})
         box->SetChecked(false);
+    // A pin box that was unticked already ran no rule, yet the bit was cleared
+    // above: the pin bit follows the unticked boxes all the same.
+    SetPinBitFromBoxes();
+    // On a model of the reduced set the DataFlash rule returns at once, so the
+    // size list is disabled here: a model that shows DataFlash again shows the
+    // list as the unticked box leaves it.
+    form.ComboBox2.enabled = form.CheckBox4.Checked();
 
     // The sizes were reset above: both lists show their "no size" item, so the
     // next export writes what they show. Selecting from code runs no rule.

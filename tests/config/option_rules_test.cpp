@@ -612,7 +612,44 @@ TEST(FormClose, PairWithNeitherBoxTickedStaysSo) {
     t.session.FormClose();
     EXPECT_FALSE(t.session.form.CheckBox13.Checked());
     EXPECT_FALSE(t.session.form.CheckBox14.Checked());
-    EXPECT_EQ(t.session.settings.optionBits, 0);
+    // The unticked pin boxes are shown as "not IO", and the pin bit says so.
+    EXPECT_EQ(t.session.settings.optionBits, kPinNotIo);
+}
+
+// Pin boxes unticked before the window closes run no rule when closing unticks
+// them again; the pin bit, cleared with the other option bits, still follows them.
+TEST(FormClose, PinBitFollowsPinBoxesThatWereUntickedAlready) {
+    for (int model : {QM001, QM024}) {
+        Fixture t;
+        auto& f = t.session.form;
+        t.session.ComboBox4Click(model);
+        f.CheckBox12.Click();
+        if (f.CheckBox17.visible) f.CheckBox17.Click();
+        ASSERT_FALSE(f.CheckBox12.Checked()) << model;
+        ASSERT_NE(t.session.settings.optionBits & kPinNotIo, 0) << model;
+        t.session.FormClose();
+        EXPECT_FALSE(f.CheckBox12.Checked()) << model;
+        EXPECT_EQ(t.session.settings.optionBits, kPinNotIo) << model;
+        ExpectBoxesShowBytes(t.session);
+    }
+}
+
+// Closing on a model of the reduced set unticks the hidden DataFlash box
+// without its rule; a model that shows the box again shows its size list
+// disabled with it.
+TEST(FormClose, DataFlashListFollowsTheBoxAfterAReducedModel) {
+    Fixture t;
+    auto& f = t.session.form;
+    t.session.ComboBox4Click(QM001);
+    f.CheckBox4.Click();
+    ASSERT_TRUE(f.ComboBox2.enabled);
+    t.session.ComboBox4Click(QM024);
+    t.session.FormClose();
+    t.session.ComboBox4Click(QM001);
+    EXPECT_FALSE(f.CheckBox4.Checked());
+    EXPECT_FALSE(f.ComboBox2.enabled);
+    EXPECT_EQ(t.session.settings.optionBits & kDataFlash, 0);
+    ExpectBoxesShowBytes(t.session);
 }
 
 TEST(FormClose, ReducedModelKeepsItsOptionSetMarker) {
