@@ -161,19 +161,12 @@ void ConfigSession::ApplyOptionWord(uint32_t word) {
     if (settings.romClassKiB == 32) ApplyRomTable(size);
 
     const unsigned pins = (word >> 4) & 0xF;
-    if (pins == 0x5) {
-        f.CheckBox12.SetChecked(false);
-        f.CheckBox17.SetChecked(true);
-        SetBits(bits, kPinNotIo, true);
-    } else if (pins == 0xA) {
-        f.CheckBox12.SetChecked(true);
-        f.CheckBox17.SetChecked(false);
-        SetBits(bits, kPinNotIo, true);
-    } else {
-        f.CheckBox12.SetChecked(true);
-        f.CheckBox17.SetChecked(true);
-        SetBits(bits, kPinNotIo, false);
-    }
+    f.CheckBox12.SetChecked(pins != 0x5);
+    f.CheckBox17.SetChecked(pins != 0xA);
+    // The bit follows the boxes the model shows: on a model of the reduced set,
+    // which has no PC0.1 control, a word whose PC0.1 is not IO leaves the shown
+    // pin as IO and the bit clear.
+    SetPinBitFromBoxes();
 
     const bool swdOnPa01 = ((word >> 2) & 0x3) == 0;
     f.CheckBox14.SetChecked(swdOnPa01);

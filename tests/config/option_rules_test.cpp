@@ -541,6 +541,25 @@ INSTANTIATE_TEST_SUITE_P(
         // WDT needs both upper bytes at 0x55
         WordCase{0x55000000, false, 0, "36K", "8FFF", true, true, false, true, false}));
 
+// A model of the reduced set has no PC0.1 control: the pin bit follows the
+// pin box it shows, whatever the word says of PC0.1.
+TEST(OptionWordClass, ReducedModelPinBitFollowsItsPinBox) {
+    struct PinCase {
+        uint32_t word;
+        bool pin12;
+        bool pinBit;
+    };
+    for (const PinCase& c : {PinCase{0x00000050, false, true}, PinCase{0x000000A0, true, false},
+                             PinCase{0x00000010, true, false}}) {
+        Fixture t;
+        t.session.ComboBox4Click(QM024);
+        t.session.ApplyOptionWord(c.word);
+        EXPECT_EQ(t.session.form.CheckBox12.Checked(), c.pin12) << std::hex << c.word;
+        EXPECT_EQ(t.session.settings.optionBits & kPinNotIo, c.pinBit ? kPinNotIo : 0)
+            << std::hex << c.word;
+    }
+}
+
 TEST(OptionWordClass, OtherClassesKeepTheirRom) {
     for (int model : {QM010, QM002}) {
         Fixture t;
