@@ -126,6 +126,7 @@ struct GlobalValues {
     std::optional<std::string> simulate, timeout, device, optionWord, steps, log;
     bool trace = false;
     bool json = false;
+    bool ignoreChecksums = false;
 };
 
 // What each option says when its value is missing or refused.
@@ -155,6 +156,7 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
     }
     o->trace = g.trace;
     o->json = g.json;
+    o->ignoreChecksums = g.ignoreChecksums;
     if (g.log) {
         Check(!g.log->empty(), "--log");
         o->log = *g.log;
@@ -249,6 +251,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                    "append one CSV line per automatic run and single step to FILE (time, "
                    "programmer, model, checksum, steps, outcome, failed step, message, counters)")
         ->type_name("FILE");
+    app.add_flag("--ignore-checksums", g.ignoreChecksums,
+                 "download a file whose only fault is wrong record checksums (the window asks)");
     app.set_version_flag("--version", VersionText(kTool), "print the version and exit");
     app.add_flag("--simulate{}", g.simulate,
                  "use the built-in simulated programmer; OPTIONS as below")
@@ -357,6 +361,7 @@ int Context::Connect() {
         };
     }
     if (options.log) session_->SetProductionLog(ProductionLog(*options.log));
+    session_->IgnoreChecksums = options.ignoreChecksums;
     session_->FormCreate();
     if (!session_->Connected()) {
         if (!session_->Link().AccessProblem().empty())

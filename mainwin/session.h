@@ -200,6 +200,10 @@ class MainSession {
     // The single step of row 0..3 (Button3Click .. Button6Click).
     void RunSingleStep(int row);
 
+    // Downloads files whose only fault is their record checksums without
+    // asking (the command line's --ignore-checksums).
+    bool IgnoreChecksums = false;
+
     // The configuration window.
     void Button1Click();
     // The configuration window was closed, by Button1 or by its own close box.
