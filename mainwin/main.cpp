@@ -15,6 +15,7 @@
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
+#include "common/help_formatter.h"
 #include "common/version.h"
 #include "config/Qrv_mcu_confige.h"
 #include "link/hidapi_backend.h"
@@ -66,8 +67,10 @@ struct Arguments {
 std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
     CLI::App app("The QRV Writer desktop front-end of the QRV USB programmer.", "qrv-writer");
     app.allow_extras();
+    app.formatter(std::make_shared<qrv::HelpFormatter>());
     app.add_flag("--simulate{}", a->simulate,
-                 "use the built-in simulated programmer instead of USB; OPTIONS as below");
+                 "use the built-in simulated programmer instead of USB; OPTIONS as below")
+        ->type_name("");
     app.add_option("--log", a->log, "append one CSV line per automatic run and single step to FILE")
         ->type_name("FILE");
     app.set_version_flag("--version", qrv::VersionText("qrv-writer"), "print the version and exit");
