@@ -121,6 +121,8 @@ int main(int argc, char** argv) {
 
     QrvApplication app(argc, argv);
     QApplication::setApplicationName("QRV Writer");
+    // Desktops match the window with the menu entry (and its icon) by this name.
+    QGuiApplication::setDesktopFileName("qrv-writer");
     // The windows are Chinese, so Qt's own dialogs are too, whatever the locale.
     if (!qrv::InstallQtChineseTranslation(app))
         std::fprintf(stderr, "qrv-writer: Qt's Chinese translation (qtbase_zh_CN) not found\n");
