@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "common/help_formatter.h"
 #include "common/hex.h"
 #include "common/version.h"
 #include "link/hidapi_backend.h"
@@ -177,18 +178,6 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
         o->steps = steps;
     }
 }
-
-// The help as the tool's users know it: "--simulate[=OPTIONS]". The braces of
-// "--simulate{}" give the flag its value when no "=OPTIONS" follows.
-class HelpFormatter : public CLI::Formatter {
-  public:
-    std::string make_option_name(const CLI::Option* option, bool positional) const override {
-        std::string name = CLI::Formatter::make_option_name(option, positional);
-        if (const auto at = name.find("{}"); at != std::string::npos)
-            name.replace(at, 2, "[=OPTIONS]");
-        return name;
-    }
-};
 
 // The sub-command of one command. Its callback runs each time the command has
 // been read, in command-line order, and only queues it: nothing reaches the
