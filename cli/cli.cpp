@@ -346,7 +346,7 @@ int Context::Connect() {
     if (options.trace) {
         FILE* e = err;
         session_->Trace = [e](const uint8_t* report, bool sent) {
-            std::fprintf(e, "%s%s\n", sent ? "> " : "< ", HexBytes(report, kReportSize).c_str());
+            std::fprintf(e, "%s\n", TraceLine(report, sent).c_str());
         };
     }
     if (options.log) session_->SetProductionLog(ProductionLog(*options.log));

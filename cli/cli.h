@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "link/hid_seam.h"
-#include "mainwin/session.h"
+#include "session/session.h"
 #include "sim/programmer.h"
 
 namespace CLI {

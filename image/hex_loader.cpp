@@ -4,7 +4,7 @@
 
 #include "common/hex.h"
 #include "common/hex_check.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 
 namespace qrv {
 

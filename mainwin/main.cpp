@@ -15,8 +15,8 @@
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
-#include "common/hex.h"
 #include "common/help_formatter.h"
+#include "common/hex.h"
 #include "common/version.h"
 #include "config/Qrv_mcu_confige.h"
 #include "link/hidapi_backend.h"
@@ -146,8 +146,7 @@ int main(int argc, char** argv) {
         if (arguments.log) session.SetProductionLog(qrv::ProductionLog(*arguments.log));
         if (arguments.trace) {
             session.Trace = [](const uint8_t* report, bool sent) {
-                std::fprintf(stderr, "%s%s\n", sent ? "> " : "< ",
-                             qrv::HexBytes(report, qrv::kReportSize).c_str());
+                std::fprintf(stderr, "%s\n", qrv::TraceLine(report, sent).c_str());
             };
         }
 

@@ -20,8 +20,8 @@
 #include "link/programmer_link.h"
 #include "link/reply_channel.h"
 #include "link/report_buffer.h"
-#include "mainwin/file_import.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
+#include "session/file_import.h"
 
 namespace qrv {
 

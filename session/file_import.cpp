@@ -1,8 +1,8 @@
-#include "mainwin/file_import.h"
+#include "session/file_import.h"
 
 #include "common/atomic_file.h"
 #include "common/hex_check.h"
-#include "mainwin/session.h"
+#include "session/session.h"
 
 namespace qrv {
 
