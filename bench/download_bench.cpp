@@ -27,8 +27,8 @@
 
 #include "common/hex.h"
 #include "image/hex_loader.h"
-#include "mainwin/protocol.h"
-#include "mainwin/session.h"
+#include "protocol/protocol.h"
+#include "session/session.h"
 #include "sim/sim_seam.h"
 
 namespace {

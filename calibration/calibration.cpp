@@ -1,6 +1,6 @@
 #include "calibration/calibration.h"
 
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 
 namespace qrv {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <tuple>
 
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 
 namespace qrv {
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "common/help_formatter.h"
 #include "common/hex.h"
 #include "common/version.h"
 #include "link/hidapi_backend.h"
@@ -126,6 +127,7 @@ struct GlobalValues {
     std::optional<std::string> simulate, timeout, device, optionWord, steps, log;
     bool trace = false;
     bool json = false;
+    bool ignoreChecksums = false;
 };
 
 // What each option says when its value is missing or refused.
@@ -155,6 +157,7 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
     }
     o->trace = g.trace;
     o->json = g.json;
+    o->ignoreChecksums = g.ignoreChecksums;
     if (g.log) {
         Check(!g.log->empty(), "--log");
         o->log = *g.log;
@@ -175,18 +178,6 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
         o->steps = steps;
     }
 }
-
-// The help as the tool's users know it: "--simulate[=OPTIONS]". The braces of
-// "--simulate{}" give the flag its value when no "=OPTIONS" follows.
-class HelpFormatter : public CLI::Formatter {
-  public:
-    std::string make_option_name(const CLI::Option* option, bool positional) const override {
-        std::string name = CLI::Formatter::make_option_name(option, positional);
-        if (const auto at = name.find("{}"); at != std::string::npos)
-            name.replace(at, 2, "[=OPTIONS]");
-        return name;
-    }
-};
 
 // The sub-command of one command. Its callback runs each time the command has
 // been read, in command-line order, and only queues it: nothing reaches the
@@ -249,6 +240,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                    "append one CSV line per automatic run and single step to FILE (time, "
                    "programmer, model, checksum, steps, outcome, failed step, message, counters)")
         ->type_name("FILE");
+    app.add_flag("--ignore-checksums", g.ignoreChecksums,
+                 "download a file whose only fault is wrong record checksums (the window asks)");
     app.set_version_flag("--version", VersionText(kTool), "print the version and exit");
     app.add_flag("--simulate{}", g.simulate,
                  "use the built-in simulated programmer; OPTIONS as below")
@@ -353,10 +346,11 @@ int Context::Connect() {
     if (options.trace) {
         FILE* e = err;
         session_->Trace = [e](const uint8_t* report, bool sent) {
-            std::fprintf(e, "%s%s\n", sent ? "> " : "< ", HexBytes(report, kReportSize).c_str());
+            std::fprintf(e, "%s\n", TraceLine(report, sent).c_str());
         };
     }
     if (options.log) session_->SetProductionLog(ProductionLog(*options.log));
+    session_->IgnoreChecksums = options.ignoreChecksums;
     session_->FormCreate();
     if (!session_->Connected()) {
         if (!session_->Link().AccessProblem().empty())

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "link/hid_seam.h"
-#include "mainwin/session.h"
+#include "session/session.h"
 #include "sim/programmer.h"
 
 namespace CLI {
@@ -65,6 +65,8 @@ struct Options {
     std::optional<uint8_t> steps;
     // --json: each result as one JSON object per line on out.
     bool json = false;
+    // --ignore-checksums: download files whose only fault is their checksums.
+    bool ignoreChecksums = false;
     // --log FILE: the production log.
     std::optional<std::string> log;
     // The commands in the order given, each with the values given with it.

@@ -14,6 +14,8 @@ int Download(Context& c, const std::string& file) {
             break;
         case ImportResult::NotConnected:
             return kExitNoProgrammer;
+        case ImportResult::Refused:
+            return kExitFailure;  // the session has said why
         case ImportResult::Cancelled:
         case ImportResult::Unreadable:
             return kExitUsage;

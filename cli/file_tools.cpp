@@ -2,11 +2,21 @@
 
 #include <cinttypes>
 
+#include "common/atomic_file.h"
+#include "common/hex_check.h"
 #include "config/config_session.h"
 
 namespace qrv {
 
 std::optional<FileInfo> ReadFileInfo(const std::string& path, FILE* err, std::string* error) {
+    // The first problem the programmer's import would refuse the file for.
+    std::string content;
+    if (!ReadWholeFile(path, &content, error)) return std::nullopt;
+    if (const auto problem = CheckHexLines(SplitLines(content))) {
+        *error = path + ": " + problem->Text();
+        return std::nullopt;
+    }
+    content = std::string();
     // The file view asks nothing; its notices go to err.
     StreamInteraction interaction(err);
     ConfigSession session(interaction);

@@ -4,11 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string_view>
 
 namespace qrv {
@@ -19,42 +18,85 @@ std::string Describe(const std::string& what, const std::string& path) {
 }
 }  // namespace
 
+namespace {
+
+// The file a write to `path` replaces: the target of a symlink (followed
+// through chains of links), else path itself.
+std::string ResolveTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) return target;
+        link.resize(static_cast<std::size_t>(n));
+        if (!link.empty() && link[0] != '/') {
+            const auto slash = target.rfind('/');
+            if (slash != std::string::npos) link = target.substr(0, slash + 1) + link;
+        }
+        target = link;
+    }
+    return target;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
-    std::string tmp = path + ".tmpXXXXXX";
+    const std::string target = ResolveTarget(path);
+    mode_t mode = 0644;
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            if (error) *error = "cannot replace " + path + ": it is not a regular file";
+            return false;
+        }
+        mode = existing.st_mode & 07777;
+    }
+    std::string tmp = target + ".tmpXXXXXX";
     int fd = mkstemp(tmp.data());
     if (fd < 0) {
         if (error) *error = Describe("cannot create a temporary file beside", path);
         return false;
     }
+    const auto fail = [&](const char* what) {
+        if (error) *error = Describe(what, path);
+        if (fd >= 0) ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
+    };
     const char* p = content.data();
     std::size_t left = content.size();
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (error) *error = Describe("cannot write", path);
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return fail("cannot write");
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::fchmod(fd, 0644) != 0) {
-        if (error) *error = Describe("cannot write", path);
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    if (::close(fd) != 0) {
-        if (error) *error = Describe("cannot write", path);
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        if (error) *error = Describe("cannot replace", path);
-        ::unlink(tmp.c_str());
-        return false;
+    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) return fail("cannot write");
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) return fail("cannot write");
+    if (std::rename(tmp.c_str(), target.c_str()) != 0) return fail("cannot replace");
+    // The rename itself lasts only once the directory is on disk.
+    const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        const int synced = ::fsync(dir);
+        ::close(dir);
+        if (synced != 0) {
+            if (error) *error = Describe("cannot write the directory of", path);
+            return false;
+        }
     }
     return true;
 }
@@ -71,19 +113,49 @@ std::string JoinCrLf(const std::vector<std::string>& lines) {
     return out;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+bool ReadWholeFile(const std::string& path, std::string* content, std::string* error,
+                   std::size_t maxSize) {
+    // Non-blocking, so that opening a FIFO never waits for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         if (error) *error = Describe("cannot open", path);
         return false;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        if (error) *error = Describe("cannot read", path);
+    const auto refuse = [&](const std::string& why) {
+        if (error) *error = "cannot read " + path + ": " + why;
+        ::close(fd);
+        return false;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return refuse(std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) return refuse("it is a directory");
+    if (!S_ISREG(st.st_mode)) return refuse("it is not a regular file");
+    if (static_cast<unsigned long long>(st.st_size) > maxSize)
+        return refuse("it is larger than " + std::to_string(maxSize >> 20) +
+                      " MiB, more than any image of this programmer needs");
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::string text;
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    for (;;) {
+        if (done == text.size()) {
+            // The file may have grown since: read on, up to the limit.
+            if (text.size() > maxSize) return refuse("it is larger than allowed");
+            text.resize(std::min(maxSize + 1, text.size() + 65536));
+        }
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return refuse(std::strerror(errno));
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (done > maxSize) {
+        if (error) *error = "cannot read " + path + ": it is larger than allowed";
         return false;
     }
-    *content = ss.str();
+    text.resize(done);
+    *content = std::move(text);
     return true;
 }
 
@@ -93,13 +165,15 @@ std::vector<std::string> SplitLines(const std::string& text) {
     static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     std::size_t start = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
     while (start < text.size()) {
-        std::size_t nl = text.find('\n', start);
-        std::size_t end = nl == std::string::npos ? text.size() : nl;
-        std::size_t stop = end;
-        if (stop > start && text[stop - 1] == '\r') --stop;
+        // A line ends at LF, at CR LF, or at a CR alone.
+        const std::size_t stop = text.find_first_of("\r\n", start);
+        if (stop == std::string::npos) {
+            lines.emplace_back(text, start);
+            break;
+        }
         lines.emplace_back(text, start, stop - start);
-        if (nl == std::string::npos) break;
-        start = nl + 1;
+        start = stop + 1;
+        if (text[stop] == '\r' && start < text.size() && text[start] == '\n') ++start;
     }
     return lines;
 }

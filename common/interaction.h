@@ -21,6 +21,9 @@ class Interaction {
     // The save-file dialog with a proposed name; nullopt when cancelled.
     virtual std::optional<std::string> SaveFile(const std::string& filter,
                                                 const std::string& proposedName) = 0;
+    // A modal question with Yes and No; true for Yes. Front-ends that cannot
+    // ask answer No.
+    virtual bool Question(const std::string& /*text*/) { return false; }
 };
 
 // A headless interaction: message boxes become lines on a stream (or nothing

@@ -298,11 +298,6 @@ void ConfigSession::BitBtn1Click() {
 }
 
 bool ConfigSession::OpenSourceFile(const std::string& path, std::string* error) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        if (error) *error = path + ": is a directory";
-        return false;
-    }
     std::string content;
     if (!ReadWholeFile(path, &content, error)) return false;
     std::vector<std::string> lines = SplitLines(content);

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "common/hex.h"
-#include "mainwin/protocol.h"
+#include "common/hex_check.h"
+#include "protocol/protocol.h"
 
 namespace qrv {
 
@@ -105,6 +106,11 @@ void HexLoader::PackNextReport() {
         }
 
         const RecordLine line(image_.Line(CurrentLine));
+        if (IsBlankLine(std::string(line.Text()))) {
+            // A blank line is skipped wherever it falls, also inside a step.
+            ++CurrentLine;
+            continue;
+        }
         if (!line.IsRecord() || !line.HasFields()) {
             FormatError();
             return;
@@ -113,6 +119,11 @@ void HexLoader::PackNextReport() {
         const int address = line.Address();
         const int type = line.Type();
         const bool data = line.IsData();
+        if (data && length == 0) {
+            // A data record without data writes nothing and moves no address.
+            ++CurrentLine;
+            continue;
+        }
         // A data record shorter than its LL says cannot be downloaded.
         if (data && !line.Holds(RecordLine::kDataColumn, length)) {
             FormatError();

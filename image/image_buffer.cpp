@@ -28,7 +28,8 @@ int ScanImageEnd(const ImageBuffer& image, int n) {
     // like any other: a file whose only data record stands there has an end too.
     for (int k = n; k >= 0; --k) {
         const RecordLine line(image.Line(k));
-        if (!line.IsRecord() || !line.HasFields() || !line.IsData()) continue;
+        // A record without data writes nothing and moves no end.
+        if (!line.IsRecord() || !line.HasFields() || !line.IsData() || line.Length() == 0) continue;
         const int address = line.Address();
         if (address < end) break;
         end = address + line.Length();

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "image/hex_loader.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 
 namespace qrv {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mainwin/session.h"
+#include "session/session.h"
 
 class QCheckBox;
 class QKeyEvent;

@@ -27,6 +27,12 @@ void GuiInteraction::Warning(const std::string& text) {
     QMessageBox::warning(parent_, QApplication::applicationName(), Q(text));
 }
 
+bool GuiInteraction::Question(const std::string& text) {
+    return QMessageBox::question(parent_, QApplication::applicationName(), Q(text),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 std::optional<std::string> GuiInteraction::OpenFile(const std::string& filter) {
     QString name = QFileDialog::getOpenFileName(parent_, QString(), QString(), Filter(filter));
     if (name.isEmpty()) return std::nullopt;

@@ -15,6 +15,7 @@
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
+#include "common/help_formatter.h"
 #include "common/hex.h"
 #include "common/version.h"
 #include "config/Qrv_mcu_confige.h"
@@ -68,8 +69,10 @@ struct Arguments {
 std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
     CLI::App app("The QRV Writer desktop front-end of the QRV USB programmer.", "qrv-writer");
     app.allow_extras();
+    app.formatter(std::make_shared<qrv::HelpFormatter>());
     app.add_flag("--simulate{}", a->simulate,
-                 "use the built-in simulated programmer instead of USB; OPTIONS as below");
+                 "use the built-in simulated programmer instead of USB; OPTIONS as below")
+        ->type_name("");
     app.add_option("--log", a->log, "append one CSV line per automatic run and single step to FILE")
         ->type_name("FILE");
     app.add_flag("--trace", a->trace,
@@ -122,6 +125,8 @@ int main(int argc, char** argv) {
 
     QrvApplication app(argc, argv);
     QApplication::setApplicationName("QRV Writer");
+    // Desktops match the window with the menu entry (and its icon) by this name.
+    QGuiApplication::setDesktopFileName("qrv-writer");
     // The windows are Chinese, so Qt's own dialogs are too, whatever the locale.
     if (!qrv::InstallQtChineseTranslation(app))
         std::fprintf(stderr, "qrv-writer: Qt's Chinese translation (qtbase_zh_CN) not found\n");
@@ -141,8 +146,7 @@ int main(int argc, char** argv) {
         if (arguments.log) session.SetProductionLog(qrv::ProductionLog(*arguments.log));
         if (arguments.trace) {
             session.Trace = [](const uint8_t* report, bool sent) {
-                std::fprintf(stderr, "%s%s\n", sent ? "> " : "< ",
-                             qrv::HexBytes(report, qrv::kReportSize).c_str());
+                std::fprintf(stderr, "%s\n", qrv::TraceLine(report, sent).c_str());
             };
         }
 

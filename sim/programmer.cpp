@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "common/hex.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 
 namespace qrv::sim {
 

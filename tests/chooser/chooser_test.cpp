@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "chooser/chooser_session.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 
 namespace qrv {
 namespace {

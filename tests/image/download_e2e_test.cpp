@@ -1,6 +1,7 @@
 // Downloads end to end: the session with its reader thread against the
 // simulated programmer, and `qrv-writer-cli download FILE`.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "cli/cli.h"
+#include "common/atomic_file.h"
 #include "sim/sim_seam.h"
 #include "tests/image/loader_fixture.h"
 #include "tests/support/cli_run.h"
@@ -240,15 +242,87 @@ TEST(CliDownload, RefusedOrMalformedFileExitsOne) {
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("文件错误！无法下载！"), std::string::npos);
 
+    EXPECT_TRUE(Eventually(seam, [](const sim::SimProgrammer& d) {
+        return !d.DownloadInProgress() && AbortsReceived(d) == 1;
+    }));
+
+    // A malformed file is refused before the download request: the programmer
+    // hears nothing of it.
     auto cut = Contiguous(16, 0, 0x400);
     cut[10].resize(15);
+    const std::size_t heard = Snapshot(seam).Received().size();
     r = RunTool({"download", WriteTempFile("cli-cut.hex", cut)}, seam);
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("文件格式出错!"), std::string::npos);
-    EXPECT_TRUE(Eventually(seam, [](const sim::SimProgrammer& d) {
-        return !d.DownloadInProgress() && AbortsReceived(d) == 2;
-    }));
-    EXPECT_TRUE(Snapshot(seam).ProtocolErrors().empty());
+    EXPECT_NE(r.err.find("line 11: "), std::string::npos) << r.err;
+    const sim::SimProgrammer device = Snapshot(seam);
+    EXPECT_EQ(device.Received().size(), heard + 1);  // the connection's status request
+    EXPECT_TRUE(device.ProtocolErrors().empty());
+}
+
+TEST(CliDownload, HostileFilesAreRefusedAndChangeNothing) {
+    const std::string dir = ::testing::TempDir();
+    const std::string fifo = dir + "hostile.fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string big = dir + "hostile-big.hex";
+    {
+        std::ofstream out(big, std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(kMaxInputFileSize));
+        out.put('\n');
+    }
+    auto badSum = Contiguous(16, 0, 0x100);
+    badSum[3].back() = badSum[3].back() == '0' ? '1' : '0';
+    struct Case {
+        std::string name;
+        std::string path;
+        int rc;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"device", "/dev/zero", 2, "not a regular file"},
+        {"fifo", fifo, 2, "not a regular file"},
+        {"directory", dir, 2, "directory"},
+        {"larger than 16 MiB", big, 2, "larger than 16 MiB"},
+        {"no data", WriteTempFile("hostile-nodata.hex", {":020000040000FA", ":00000001FF"}), 1,
+         "no data record"},
+        {"past 64 KiB", WriteTempFile("hostile-past.hex", {DataRecord(0xFFF8, Counting(16))}), 1,
+         "line 1: data up to FFF8H"},
+        {"extended address",
+         WriteTempFile("hostile-ext.hex", {":020000040001F9", DataRecord(0, Counting(16))}), 1,
+         "line 1: extended linear address 0001H"},
+        {"not a record", WriteTempFile("hostile-text.hex", {DataRecord(0, Counting(16)), "hello"}),
+         1, "line 2: not a record"},
+        {"bad checksum", WriteTempFile("hostile-sum.hex", badSum), 1, "line 4: record checksum"},
+    };
+    for (const Case& c : cases) {
+        sim::SimSeam seam(Quick());
+        const ToolRun r = RunTool({"--timeout", "2", "download", c.path}, seam);
+        EXPECT_EQ(r.rc, c.rc) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << ": " << r.err;
+        const sim::SimProgrammer device = Snapshot(seam);
+        EXPECT_EQ(device.Received().size(), 1u) << c.name;  // the status request alone
+    }
+    // With --ignore-checksums a file whose only fault is its checksums downloads.
+    sim::SimSeam seam(Quick());
+    const ToolRun r = RunTool({"--ignore-checksums", "download", cases.back().path}, seam);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Snapshot(seam).CompletedDownloads(), 1);
+    std::remove(fifo.c_str());
+    std::remove(big.c_str());
+}
+
+TEST(CliDownload, LinesEndedByCrAloneAreLines) {
+    const auto lines = Contiguous(16, 0, 0x100);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r";
+    const std::string path = ::testing::TempDir() + "cr-only.hex";
+    std::ofstream(path, std::ios::binary) << text;
+    sim::SimSeam seam(Quick());
+    EXPECT_EQ(RunTool({"download", path}, seam).rc, 0);
+    const Memory expected = ExpectedMemory(lines);
+    const sim::SimProgrammer device = Snapshot(seam);
+    for (std::size_t a = 0; a < 0x100; ++a) ASSERT_EQ(device.Storage()[a], expected.bytes[a]) << a;
 }
 
 TEST(CliDownload, ProgrammerErrorExitsOne) {

@@ -14,7 +14,7 @@
 
 #include "common/hex.h"
 #include "image/hex_loader.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 
 namespace qrv::test {
 

@@ -265,11 +265,14 @@ TEST_F(LoaderTest, RecordWithoutDataNeverGivesAnEmptyBlock) {
     EXPECT_EQ(blocks[0][2], 4);
 }
 
-TEST_F(LoaderTest, RecordWithoutDataAfterAShortGapCarriesTheFill) {
-    const auto blocks = Blocks(Download({kExtended, DataRecord(0x04, {}), kEof}));
+TEST_F(LoaderTest, ARecordWithoutDataWritesNothingAndMovesNoEnd) {
+    const auto reports =
+        Download({kExtended, DataRecord(0, Counting(16)), DataRecord(0x2200, {}), kEof});
+    const auto blocks = Blocks(reports);
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(blocks[0][2], 4);
-    EXPECT_EQ(Payload(blocks[0]), std::vector<uint8_t>(4, 0xFF));
+    EXPECT_EQ(Payload(blocks[0]), Counting(16));
+    EXPECT_EQ(End(reports.back()), 0x000F);
+    EXPECT_EQ(host.ImageLength, 0x10);
 }
 
 TEST_F(LoaderTest, RecordCrossingFFFFEndsAtFFFF) {
@@ -296,11 +299,12 @@ class LoaderFaultTest : public LoaderTest {
     }
 };
 
-TEST_F(LoaderFaultTest, EmptyLineReadInsideAStepIsAFormatError) {
-    const auto reports =
-        Download({kExtended, DataRecord(0, Counting(16)), "", DataRecord(16, Counting(16)), kEof});
-    ExpectAbandoned(reports);
-    EXPECT_TRUE(Blocks(reports).empty());
+TEST_F(LoaderTest, ABlankLineInsideAStepIsSkipped) {
+    const auto with = Download(
+        {kExtended, DataRecord(0, Counting(16)), " \t", "", DataRecord(16, Counting(16)), kEof});
+    EXPECT_TRUE(host.interaction.messages.empty());
+    EXPECT_EQ(with, Download({kExtended, DataRecord(0, Counting(16)), DataRecord(16, Counting(16)),
+                              kEof}));
 }
 
 TEST_F(LoaderFaultTest, LineShorterThanItsLengthIsAFormatError) {

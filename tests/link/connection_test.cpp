@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "mainwin/session.h"
+#include "session/session.h"
 #include "sim/sim_seam.h"
 #include "tests/image/loader_fixture.h"
 #include "tests/support/fake_hid.h"

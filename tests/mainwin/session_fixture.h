@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "mainwin/session.h"
+#include "session/session.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/scripted.h"
 

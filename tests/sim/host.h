@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "link/report_buffer.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
 #include "sim/programmer.h"
 
 namespace qrv::sim::test {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/interaction.h"
-#include "mainwin/session.h"
+#include "session/session.h"
 
 namespace qrv::test {
 

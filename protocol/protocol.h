@@ -1,7 +1,12 @@
-// Command and reply codes of the programmer protocol, and the short command frame.
+// Command and reply codes of the programmer protocol, the short command frame,
+// and the trace text of a report.
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "common/hex.h"
+#include "link/report_buffer.h"
 
 namespace qrv {
 
@@ -75,6 +80,12 @@ inline void BuildShortCommand(uint8_t* report, uint8_t code, uint32_t argument,
     unsigned sum = 0;
     for (int k = 2; k <= 8; ++k) sum += report[k];
     report[12] = static_cast<uint8_t>(sum);
+}
+
+// One report as --trace writes it: "> " for a report sent, "< " for one
+// received, then its 65 bytes as 130 upper-case hex digits.
+inline std::string TraceLine(const uint8_t* report, bool sent) {
+    return (sent ? "> " : "< ") + HexBytes(report, kReportSize);
 }
 
 }  // namespace qrv

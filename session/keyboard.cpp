@@ -1,6 +1,6 @@
 // The main window's keyboard entries: the space bar's automatic run and the
 // service words typed into the file box, which reveal the service controls.
-#include "mainwin/session.h"
+#include "session/session.h"
 
 namespace qrv {
 

@@ -11,6 +11,9 @@ class MainSession;
 
 // The warning of an import while no programmer is connected.
 inline constexpr const char* kNoProgrammerWarning = "没有连接烧录器! \n\n请连接烧录器!";
+// The question before a file whose only fault is its record checksums.
+inline constexpr const char* kBadChecksumQuestion =
+    "\n\n仍要下载这个文件吗? (Download it all the same?)";
 
 // How an import ended before the download handshake took over.
 enum class ImportResult {
@@ -18,6 +21,7 @@ enum class ImportResult {
     NotConnected,  // no programmer: the warning was shown
     Cancelled,     // the open-file dialog was cancelled
     Unreadable,    // the chosen file could not be read: a message was shown
+    Refused,       // the file failed its check: nothing was sent, a message was shown
 };
 
 // The loader's host: the session's report buffer, working values and controls.

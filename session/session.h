@@ -20,8 +20,8 @@
 #include "link/programmer_link.h"
 #include "link/reply_channel.h"
 #include "link/report_buffer.h"
-#include "mainwin/file_import.h"
-#include "mainwin/protocol.h"
+#include "protocol/protocol.h"
+#include "session/file_import.h"
 
 namespace qrv {
 
@@ -199,6 +199,10 @@ class MainSession {
     void ResetStepDisplay();
     // The single step of row 0..3 (Button3Click .. Button6Click).
     void RunSingleStep(int row);
+
+    // Downloads files whose only fault is their record checksums without
+    // asking (the command line's --ignore-checksums).
+    bool IgnoreChecksums = false;
 
     // The configuration window.
     void Button1Click();

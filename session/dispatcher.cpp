@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "common/hex.h"
-#include "mainwin/session.h"
+#include "session/session.h"
 
 namespace qrv {
 

@@ -1,6 +1,6 @@
 // The calibration list of the main window and the custom-frequency report.
 #include "calibration/calibration.h"
-#include "mainwin/session.h"
+#include "session/session.h"
 
 namespace qrv {
 

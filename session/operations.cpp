@@ -1,7 +1,7 @@
 // The programming operations of the main window: the four step rows with their
 // selection boxes, the single steps, the automatic run, reading the chip
 // checksum and erasing the stored image; and the configuration window toggle.
-#include "mainwin/session.h"
+#include "session/session.h"
 
 namespace qrv {
 

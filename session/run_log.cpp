@@ -2,7 +2,7 @@
 // is under way, where it failed and what the programmer said, and the line it
 // leaves in the log when its result (or the lack of one) is known.
 #include "common/hex.h"
-#include "mainwin/session.h"
+#include "session/session.h"
 
 namespace qrv {
 

@@ -1,10 +1,8 @@
-#include "mainwin/file_import.h"
-
-#include <filesystem>
-#include <system_error>
+#include "session/file_import.h"
 
 #include "common/atomic_file.h"
-#include "mainwin/session.h"
+#include "common/hex_check.h"
+#include "session/session.h"
 
 namespace qrv {
 
@@ -81,21 +79,26 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
 
     std::string text;
     std::string error;
-    std::error_code ec;
-    const bool readable =
-        !std::filesystem::is_directory(*path, ec) && ReadWholeFile(*path, &text, &error);
-    if (!readable) {
-        if (error.empty()) {
-            error = "cannot read ";
-            error += *path;
-            error += ": it is a directory";
-        }
+    if (!ReadWholeFile(*path, &text, &error)) {
         interaction_.ShowMessage(error);
         return done(ImportResult::Unreadable);
     }
+    // The whole file is checked before anything is sent, so that a bad file
+    // never leaves the programmer holding half an image.
+    ImageBuffer image = ImageBuffer::FromText(text);
+    text = std::string();
+    std::optional<HexProblem> problem = CheckHexLines(image.Lines(), {IgnoreChecksums});
+    if (problem && problem->checksumOnly &&
+        interaction_.Question(std::string(kFormatErrorText) + "\n" + problem->Text() +
+                              kBadChecksumQuestion))
+        problem = CheckHexLines(image.Lines(), {true});
+    if (problem) {
+        interaction_.ShowMessage(std::string(kFormatErrorText) + "\n" + *path + ", " +
+                                 problem->Text());
+        return done(ImportResult::Refused);
+    }
 
     ResetOperationDisplay();
-    ImageBuffer image = ImageBuffer::FromText(text);
     form.Memo1.lines = image.Lines();
     form.Memo2.lines = image.Lines();
     form.Edit1.text = *path;

@@ -1,4 +1,4 @@
-#include "mainwin/session.h"
+#include "session/session.h"
 
 #include <algorithm>
 

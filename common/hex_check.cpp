@@ -1,0 +1,104 @@
+#include "common/hex_check.h"
+
+#include "common/hex.h"
+
+namespace qrv {
+
+namespace {
+
+constexpr int kTypeData = 0x00;
+constexpr int kTypeEnd = 0x01;
+constexpr int kTypeSegment = 0x02;
+constexpr int kTypeLinear = 0x04;
+constexpr int kTypeData20 = 0x20;
+constexpr int kTypeHeader = 0x22;
+constexpr long kImageEnd = 0x10000;
+
+// The record's characters without trailing blanks (editors leave them).
+std::string_view Trimmed(const std::string& line) {
+    std::string_view v(line);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r'))
+        v.remove_suffix(1);
+    return v;
+}
+
+int ByteAt(std::string_view digits, std::size_t i) {
+    return HexDigitValue(digits[2 * i]) * 16 + HexDigitValue(digits[2 * i + 1]);
+}
+
+std::string Hex2(int value) {
+    return H2(static_cast<unsigned>(value));
+}
+
+}  // namespace
+
+std::string HexProblem::Text() const {
+    return line > 0 ? "line " + std::to_string(line) + ": " + reason : reason;
+}
+
+bool IsBlankLine(const std::string& line) {
+    return Trimmed(line).empty();
+}
+
+std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
+                                        const HexCheckOptions& options) {
+    bool anyData = false;
+    std::optional<HexProblem> badChecksum;  // kept until a worse problem shows
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const int number = static_cast<int>(n) + 1;
+        const std::string_view text = Trimmed(lines[n]);
+        if (text.empty()) continue;
+        const auto refuse = [number](std::string reason) {
+            return HexProblem{number, std::move(reason), false};
+        };
+        if (text[0] != ':') return refuse("not a record: it does not start with ':'");
+        const std::string_view digits = text.substr(1);
+        for (char c : digits)
+            if (HexDigitValue(c) < 0)
+                return refuse(std::string("not a record: '") + c + "' is no hex digit");
+        if (digits.size() < 8) return refuse("not a record: too short for its fields");
+        const int type = ByteAt(digits, 3);
+        // The production file's header records follow rules of their own (the
+        // marker record ends in a decimal number of any length).
+        if (type == kTypeHeader) continue;
+        if (digits.size() % 2 != 0) return refuse("not a record: an odd number of hex digits");
+        const int length = ByteAt(digits, 0);
+        const long address = ByteAt(digits, 1) * 256L + ByteAt(digits, 2);
+
+        const std::size_t bytes = digits.size() / 2;
+        if (bytes != static_cast<std::size_t>(length) + 5)
+            return refuse("the record holds " + std::to_string(bytes > 5 ? bytes - 5 : 0) +
+                          " data bytes, its length byte says " + std::to_string(length));
+        int sum = 0;
+        for (std::size_t i = 0; i < bytes; ++i) sum += ByteAt(digits, i);
+        if ((sum & 0xFF) != 0 && !options.ignoreChecksums && !badChecksum) {
+            const int given = ByteAt(digits, bytes - 1);
+            badChecksum = HexProblem{number,
+                                     "record checksum " + Hex2(given) + ", the record needs " +
+                                         Hex2((given - sum) & 0xFF),
+                                     true};
+        }
+        if (type == kTypeData || type == kTypeData20) {
+            if (address + length > kImageEnd)
+                return refuse("data up to " + H4(static_cast<unsigned>(address)) + "H + " +
+                              std::to_string(length) +
+                              " bytes runs past FFFFH, beyond any image of this programmer");
+            if (length > 0) anyData = true;
+        } else if (type == kTypeSegment || type == kTypeLinear) {
+            const int value = length == 2 ? ByteAt(digits, 4) * 256 + ByteAt(digits, 5) : -1;
+            if (value != 0)
+                return refuse(
+                    std::string(type == kTypeSegment ? "extended segment" : "extended linear") +
+                    " address " +
+                    (value < 0 ? "of a wrong length" : H4(static_cast<unsigned>(value)) + "H") +
+                    ": its data lies above 64 KiB, beyond any image of this programmer");
+        } else if (type == kTypeEnd) {
+            // The end of the file's records; blank lines may follow.
+        }
+    }
+    if (badChecksum) return badChecksum;
+    if (!anyData) return HexProblem{0, "the file holds no data record", false};
+    return std::nullopt;
+}
+
+}  // namespace qrv

@@ -1,0 +1,43 @@
+// The whole-file check of an Intel HEX file or production file, made before
+// anything of it reaches the programmer (the import), the merged image (the
+// merge) or the file view: a bad file is refused whole, with the line and the
+// reason, instead of leaving the programmer holding half an image.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qrv {
+
+// The first problem found in a file.
+struct HexProblem {
+    int line = 0;  // 1-based line number; 0 for the file as a whole
+    std::string reason;
+    // Only record checksums are wrong: an operator may download such a file on
+    // purpose.
+    bool checksumOnly = false;
+
+    // "line 12: <reason>", or the reason alone for the whole file.
+    std::string Text() const;
+};
+
+struct HexCheckOptions {
+    bool ignoreChecksums = false;
+};
+
+// Checks every line: blank lines are skipped wherever they fall; any other line
+// must be a record (':' and pairs of hex digits, as many as its length byte
+// says, ending in a checksum that makes the record's bytes sum to zero), whose
+// data stays below 0x10000, and whose extended address (types 02 and 04) is 0.
+// Production-file header records (type 0x22) have no checksum and a length byte
+// that need not describe them: they only need their fields. The file must hold
+// at least one data record. Returns the first problem, or nullopt.
+std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
+                                        const HexCheckOptions& options = {});
+
+// Whether a line is blank: empty, or only spaces and tabs (and a stray CR).
+bool IsBlankLine(const std::string& line);
+
+}  // namespace qrv
