@@ -30,6 +30,43 @@ std::string Hex2(int value) {
     return H2(static_cast<unsigned>(value));
 }
 
+// The header records that go to the programmer: user code and configuration.
+// Their form is the programmer's: the length byte counts the data after the
+// tag and the line ends with them; a user code record holds its flags byte,
+// its count of ASCII characters and those characters, in at most 61 bytes; a
+// configuration record holds the 21-byte configuration block. The programmer
+// takes them before any image data, and one user code record only.
+std::optional<std::string> CheckSentHeader(std::string_view digits, bool afterData,
+                                           bool& userCodeSeen) {
+    if (digits.size() < 14) return std::nullopt;  // too short for a tag: never sent
+    const auto tagIs = [digits](const char* tag) {
+        return ByteAt(digits, 4) == tag[0] && ByteAt(digits, 5) == tag[1] &&
+               ByteAt(digits, 6) == tag[2];
+    };
+    const bool userCode = tagIs("ASD");
+    if (!userCode && !tagIs("QRV")) return std::nullopt;
+    const char* name = userCode ? "user code record" : "configuration record";
+    const int length = ByteAt(digits, 0);
+    if (digits.size() != 14 + 2 * static_cast<std::size_t>(length))
+        return std::string(name) + ": it holds " + std::to_string((digits.size() - 14) / 2) +
+               " bytes after its tag, its length byte says " + std::to_string(length);
+    if (afterData) return std::string(name) + " after image data";
+    if (!userCode) {
+        if (length != 21)
+            return "configuration record of " + std::to_string(length) + " bytes, not 21";
+        return std::nullopt;
+    }
+    if (userCodeSeen) return std::string("a second user code record");
+    userCodeSeen = true;
+    if (length < 2 || length > 61)
+        return "user code record of " + std::to_string(length) + " bytes, not 2 to 61";
+    const int ascii = ByteAt(digits, 8);
+    if (2 + ascii > length)
+        return "user code record: " + std::to_string(ascii) + " ASCII characters do not fit its " +
+               std::to_string(length) + " bytes";
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string HexProblem::Text() const {
@@ -43,6 +80,7 @@ bool IsBlankLine(const std::string& line) {
 std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
                                         const HexCheckOptions& options) {
     bool anyData = false;
+    bool userCodeSeen = false;
     std::optional<HexProblem> badChecksum;  // kept until a worse problem shows
     for (std::size_t n = 0; n < lines.size(); ++n) {
         const int number = static_cast<int>(n) + 1;
@@ -59,8 +97,13 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
         if (digits.size() < 8) return refuse("not a record: too short for its fields");
         const int type = ByteAt(digits, 3);
         // The production file's header records follow rules of their own (the
-        // marker record ends in a decimal number of any length).
-        if (type == kTypeHeader) continue;
+        // marker record ends in a decimal number of any length); those that go
+        // to the programmer must be records it takes.
+        if (type == kTypeHeader) {
+            if (auto reason = CheckSentHeader(digits, anyData, userCodeSeen))
+                return refuse(std::move(*reason));
+            continue;
+        }
         if (digits.size() % 2 != 0) return refuse("not a record: an odd number of hex digits");
         const int length = ByteAt(digits, 0);
         const long address = ByteAt(digits, 1) * 256L + ByteAt(digits, 2);

@@ -32,8 +32,12 @@ struct HexCheckOptions {
 // says, ending in a checksum that makes the record's bytes sum to zero), whose
 // data stays below 0x10000, and whose extended address (types 02 and 04) is 0.
 // Production-file header records (type 0x22) have no checksum and a length byte
-// that need not describe them: they only need their fields. The file must hold
-// at least one data record. Returns the first problem, or nullopt.
+// that need not describe them: they only need their fields. The user code and
+// configuration records, which go to the programmer, must be records it takes:
+// their length byte right, the user code's ASCII characters within its 2 to 61
+// bytes, the configuration block of 21 bytes, both before any image data and
+// one user code record only. The file must hold at least one data record.
+// Returns the first problem, or nullopt.
 std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
                                         const HexCheckOptions& options = {});
 

@@ -7,6 +7,8 @@ namespace qrv {
 namespace {
 
 const std::string kData = ":10000000000102030405060708090A0B0C0D0E0F78";
+const std::string kUserCode = ":05000022415344330241420C";
+const std::string kConfig = ":1500002251525600007FFF0551525633324B2D53303031420001000D";
 
 TEST(CheckHexLines, NamesTheFirstProblemWithItsLine) {
     struct Case {
@@ -26,6 +28,23 @@ TEST(CheckHexLines, NamesTheFirstProblemWithItsLine) {
         {{":020000040000FA", ":00000001FF"}, 0, "the file holds no data record"},
         {{":00220000DE"}, 0, "the file holds no data record"},
         {{kData.substr(0, kData.size() - 2) + "79"}, 1, "record checksum 79, the record needs 78"},
+        // The header records that go to the programmer must be records it takes.
+        {{":0300002241534433054142", kData},
+         1,
+         "user code record: it holds 4 bytes after its tag, its length byte says 3"},
+        {{":03000022415344330541", kData},
+         1,
+         "user code record: 5 ASCII characters do not fit its 3 bytes"},
+        {{":0100002241534433", kData}, 1, "user code record of 1 bytes, not 2 to 61"},
+        {{kUserCode, kUserCode, kConfig, kData}, 2, "a second user code record"},
+        {{kConfig.substr(0, kConfig.size() - 2), kData},
+         1,
+         "configuration record: it holds 20 bytes after its tag"},
+        {{":16000022515256" + kConfig.substr(15) + "00", kData},
+         1,
+         "configuration record of 22 bytes, not 21"},
+        {{kData, kConfig}, 2, "configuration record after image data"},
+        {{":0000000000", kData, kUserCode}, 3, "user code record after image data"},
     };
     for (const Case& c : cases) {
         const auto problem = CheckHexLines(c.lines);
@@ -42,6 +61,14 @@ TEST(CheckHexLines, AcceptsWhatDownloadsToday) {
         CheckHexLines({":10000022414D4354321", ":05000022415344330241420C", "", ":020000040000FA",
                        kData + "  ", " \t", ":10001000000102030405060708090a0b0c0d0e0f68",
                        ":0400000500000000F7", ":00000001FF", ""}));
+}
+
+TEST(CheckHexLines, AcceptsAProductionFileAsTheWindowWritesIt) {
+    EXPECT_FALSE(CheckHexLines({":10000022414D4312345", kUserCode, kConfig, kData, ":00000001FF"}));
+    // An empty data record writes nothing: the header records still come first.
+    EXPECT_FALSE(CheckHexLines({":10000022414D43", ":0000000000", kConfig, kData}));
+    // Header records of other tags are not sent; they need only their fields.
+    EXPECT_FALSE(CheckHexLines({kData, ":0100002258595A", ":10000022414D43"}));
 }
 
 TEST(CheckHexLines, ABadChecksumAloneMayBeIgnored) {
