@@ -11,6 +11,7 @@ packages=(
   fonts-noto-cjk
   xvfb xauth imagemagick
   clang-format
+  clang libclang-rt-dev
   libcli11-dev qt6-translations-l10n nlohmann-json3-dev
   dpkg-dev file help2man lintian desktop-file-utils
 )

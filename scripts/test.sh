@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the plain build, the whole suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded tests under
-# ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, and each fuzz target for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -24,3 +24,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== TSan (threaded tests)"
 scripts/build.sh tsan
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+
+echo "== fuzz"
+# Every libFuzzer target for about 20 s on a copy of its seeds; any crash,
+# sanitizer report or broken invariant fails the run.
+scripts/fuzz.sh --all 20
