@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "calibration/Qrv_mcu_oscadj.h"
@@ -52,11 +53,14 @@ void OnPlugSignal(int signal) {
 
 void Usage(FILE* out) {
     std::fprintf(out,
-                 "Usage: qrv-writer [--simulate[=OPTIONS]]\n"
-                 "The QRV Writer desktop front-end of the QRV USB programmer.\n\n%s"
+                 "Usage: qrv-writer [--simulate[=OPTIONS]] [--firmware FILE]\n"
+                 "The QRV Writer desktop front-end of the QRV USB programmer.\n\n"
+                 "  --firmware FILE       the programmer firmware that \"Update\" sends (57304\n"
+                 "                        bytes; default %s,\n"
+                 "                        or the simulator's test image with --simulate)\n%s"
                  "\nWith --simulate, SIGUSR1 unplugs the simulated programmer and SIGUSR2\n"
                  "plugs it in again.\n",
-                 qrv::sim::SimOptionsHelp());
+                 qrv::DefaultFirmwarePath().c_str(), qrv::sim::SimOptionsHelp());
 }
 
 }  // namespace
@@ -64,6 +68,7 @@ void Usage(FILE* out) {
 int main(int argc, char** argv) {
     bool simulate = false;
     qrv::sim::SimOptions simOptions;
+    std::optional<std::string> firmware;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -78,6 +83,10 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "qrv-writer: %s\n", error.c_str());
                 return 2;
             }
+        } else if (arg == "--firmware" && i + 1 < argc) {
+            firmware = argv[++i];
+        } else if (arg.rfind("--firmware=", 0) == 0 && arg.size() > 11) {
+            firmware = arg.substr(11);
         } else if (arg.rfind("-platform", 0) == 0 || arg.rfind("-style", 0) == 0) {
             ++i;  // Qt's own options
         } else {
@@ -102,6 +111,12 @@ int main(int argc, char** argv) {
         qrv::GuiInteraction interaction;
         qrv::SleepingClock clock;
         qrv::MainSession session(*seam, interaction, clock);
+        // The simulated programmer takes only its own test image; a real one
+        // gets the file the user provides.
+        if (firmware)
+            session.SetFirmwareFile(*firmware);
+        else if (simulate)
+            session.SetFirmwareImage(qrv::sim::TestFirmwareImage());
 
         // The windows are created once, in this order, and live until the end.
         qrv::TForm1 form1(session);
