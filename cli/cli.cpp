@@ -98,7 +98,7 @@ struct UsageError : std::runtime_error {
 
 // The options that apply to the whole call, as given (checked after the parse).
 struct GlobalValues {
-    std::optional<std::string> simulate, timeout, device, optionWord, steps;
+    std::optional<std::string> simulate, timeout, device, optionWord, steps, firmware;
     bool trace = false;
 };
 
@@ -108,6 +108,7 @@ constexpr std::pair<const char*, const char*> kValueMessages[] = {
     {"--option-word", "--option-word needs a 32-bit number such as 0x2B200"},
     {"--device", "--device needs the path of a programmer"},
     {"--steps", "--steps needs a comma-separated list of blank, erase, program, verify"},
+    {"--firmware", "--firmware needs the path of the programmer's firmware file"},
 };
 
 const char* ValueMessage(const std::string& option) {
@@ -141,6 +142,10 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
         uint8_t steps = 0;
         Check(ParseSteps(*g.steps, &steps), "--steps");
         o->steps = steps;
+    }
+    if (g.firmware) {
+        Check(!g.firmware->empty(), "--firmware");
+        o->firmware = *g.firmware;
     }
 }
 
@@ -210,6 +215,10 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                    "after 'download' of a file without configuration, send this user option "
                    "word (CMD_SET_OPTION)")
         ->type_name("0xNNNNNNNN");
+    app.add_option("--firmware", g.firmware,
+                   "the programmer firmware that 'update-firmware' sends (57304 bytes; default " +
+                       DefaultFirmwarePath() + ", or the simulator's test image with --simulate)")
+        ->type_name("FILE");
     app.add_flag("--simulate{}", g.simulate,
                  "use the built-in simulated programmer; OPTIONS as below")
         ->type_name("");
@@ -343,22 +352,30 @@ int Context::ChooseSteps() {
 }
 
 int Context::Await(const std::function<std::optional<int>(const Report&)>& onReply) {
+    return Await(onReply, std::chrono::milliseconds::zero(), {});
+}
+
+int Context::Await(const std::function<std::optional<int>(const Report&)>& onReply,
+                   std::chrono::milliseconds quiet, const std::function<int()>& onQuiet) {
     bool chipProblem = false;
+    bool replied = false;
     for (;;) {
         std::optional<int> result;
         const auto handle = [&](const Report& r) {
             session_->OnReply(r);
             if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
+            replied = true;
             result = onReply(r);
         };
+        const bool quietEnds = onQuiet && replied;
         bool answered = true;
         if (held_) {
             const Report r = *held_;
             held_.reset();
             handle(r);
         } else {
-            answered = session_->Channel().WaitAndDispatch(chipProblem ? kSettle : options.timeout,
-                                                           handle);
+            answered = session_->Channel().WaitAndDispatch(
+                chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
         }
         if (!answered) {
             ClearProgress();
@@ -370,6 +387,7 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
                 if (!transfer) std::fprintf(err, "%s: the programmer was unplugged\n", kTool);
                 return kExitNoProgrammer;
             }
+            if (quietEnds) return onQuiet();
             std::fprintf(err, "%s: the programmer did not answer for %.3g s\n", kTool,
                          static_cast<double>(options.timeout.count()) / 1000.0);
             return kExitNoProgrammer;
