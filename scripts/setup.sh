@@ -13,6 +13,7 @@ packages=(
   clang-format
   libcli11-dev qt6-translations-l10n nlohmann-json3-dev
   dpkg-dev file help2man lintian desktop-file-utils
+  srecord
 )
 
 missing=()
