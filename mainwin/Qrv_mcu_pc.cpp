@@ -24,10 +24,13 @@
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
+#include "qtview/qtview.h"
 
 namespace qrv {
 
 namespace {
+
+using view::Place;
 
 QColor ToQColor(uint32_t bgr) {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
@@ -40,14 +43,6 @@ QString Q(const char* s) {
 }
 QString CssColor(uint32_t bgr) {
     return ToQColor(bgr).name();
-}
-
-template <typename W>
-W* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* w = new W(parent);
-    w->setObjectName(name);
-    w->setGeometry(left, top, width, height);
-    return w;
 }
 
 // A label placed at its left and top, as wide as its caption.
