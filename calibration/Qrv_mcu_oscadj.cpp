@@ -6,13 +6,14 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include "qtview/qtview.h"
+
 namespace qrv {
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using view::Place;
+using view::Q;
 
 // The dialog's message boxes; it opens no files.
 class MessageInteraction : public Interaction {
@@ -32,14 +33,6 @@ class MessageInteraction : public Interaction {
   private:
     QWidget* parent_;
 };
-
-template <typename W>
-W* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* w = new W(parent);
-    w->setObjectName(name);
-    w->setGeometry(left, top, width, height);
-    return w;
-}
 
 }  // namespace
 

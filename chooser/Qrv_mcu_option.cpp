@@ -7,48 +7,16 @@
 #include <QSignalBlocker>
 #include <utility>
 
+#include "qtview/qtview.h"
+
 namespace qrv {
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-template <typename W>
-W* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* w = new W(parent);
-    w->setObjectName(name);
-    w->setGeometry(left, top, width, height);
-    return w;
-}
-
-void RenderBox(QCheckBox* box, const Toggle& t) {
-    const QSignalBlocker block(box);
-    box->setText(Q(t.caption));
-    box->setChecked(t.Checked());
-    box->setEnabled(t.enabled);
-    box->setVisible(t.visible);
-}
-
-void RenderCombo(QComboBox* combo, const ComboBox& c) {
-    const QSignalBlocker block(combo);
-    bool same = combo->count() == static_cast<int>(c.items.size());
-    for (int i = 0; same && i < combo->count(); ++i)
-        same = combo->itemText(i) == Q(c.items[static_cast<std::size_t>(i)]);
-    if (!same) {
-        combo->clear();
-        for (const auto& item : c.items) combo->addItem(Q(item));
-    }
-    combo->setCurrentIndex(c.itemIndex);
-    combo->setPlaceholderText(Q(c.text));
-    // The text shown without a selection reads like an item, not like a hint.
-    QPalette pal = combo->palette();
-    pal.setColor(QPalette::PlaceholderText, pal.color(QPalette::Text));
-    combo->setPalette(pal);
-    combo->setEnabled(c.enabled);
-    combo->setVisible(c.visible);
-}
+using view::Place;
+using view::Q;
+using view::RenderBox;
+using view::RenderCombo;
 
 }  // namespace
 

@@ -124,7 +124,7 @@ void PrintJsonError(FILE* out, const std::string& command, const std::string& me
 
 // The options that apply to the whole call, as given (checked after the parse).
 struct GlobalValues {
-    std::optional<std::string> simulate, timeout, device, optionWord, steps, log;
+    std::optional<std::string> simulate, timeout, device, optionWord, steps, log, firmware;
     bool trace = false;
     bool json = false;
     bool ignoreChecksums = false;
@@ -137,6 +137,7 @@ constexpr std::pair<const char*, const char*> kValueMessages[] = {
     {"--device", "--device needs the path of a programmer"},
     {"--steps", "--steps needs a comma-separated list of blank, erase, program, verify"},
     {"--log", "--log needs the path of the production log"},
+    {"--firmware", "--firmware needs the path of the programmer's firmware file"},
 };
 
 const char* ValueMessage(const std::string& option) {
@@ -176,6 +177,10 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
         uint8_t steps = 0;
         Check(ParseSteps(*g.steps, &steps), "--steps");
         o->steps = steps;
+    }
+    if (g.firmware) {
+        Check(!g.firmware->empty(), "--firmware");
+        o->firmware = *g.firmware;
     }
 }
 
@@ -243,6 +248,10 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     app.add_flag("--ignore-checksums", g.ignoreChecksums,
                  "download a file whose only fault is wrong record checksums (the window asks)");
     app.set_version_flag("--version", VersionText(kTool), "print the version and exit");
+    app.add_option("--firmware", g.firmware,
+                   "the programmer firmware that 'update-firmware' sends (57304 bytes; default " +
+                       DefaultFirmwarePath() + ", or the simulator's test image with --simulate)")
+        ->type_name("FILE");
     app.add_flag("--simulate{}", g.simulate,
                  "use the built-in simulated programmer; OPTIONS as below")
         ->type_name("");
@@ -416,22 +425,30 @@ int Context::ChooseSteps() {
 }
 
 int Context::Await(const std::function<std::optional<int>(const Report&)>& onReply) {
+    return Await(onReply, std::chrono::milliseconds::zero(), {});
+}
+
+int Context::Await(const std::function<std::optional<int>(const Report&)>& onReply,
+                   std::chrono::milliseconds quiet, const std::function<int()>& onQuiet) {
     bool chipProblem = false;
+    bool replied = false;
     for (;;) {
         std::optional<int> result;
         const auto handle = [&](const Report& r) {
             session_->OnReply(r);
             if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
+            replied = true;
             result = onReply(r);
         };
+        const bool quietEnds = onQuiet && replied;
         bool answered = true;
         if (held_) {
             const Report r = *held_;
             held_.reset();
             handle(r);
         } else {
-            answered = session_->Channel().WaitAndDispatch(chipProblem ? kSettle : options.timeout,
-                                                           handle);
+            answered = session_->Channel().WaitAndDispatch(
+                chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
         }
         if (!answered) {
             ClearProgress();
@@ -450,6 +467,9 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
                 std::string("the programmer did not answer for ") + seconds + " s";
             session_->AbandonRun(silence);
             Error(silence);
+            if (quietEnds) return onQuiet();
+            std::fprintf(err, "%s: the programmer did not answer for %.3g s\n", kTool,
+                         static_cast<double>(options.timeout.count()) / 1000.0);
             return kExitNoProgrammer;
         }
         if (result) {

@@ -69,6 +69,8 @@ struct Options {
     bool ignoreChecksums = false;
     // --log FILE: the production log.
     std::optional<std::string> log;
+    // --firmware: the programmer firmware file of `update-firmware`.
+    std::optional<std::string> firmware;
     // The commands in the order given, each with the values given with it.
     std::vector<Invocation> commands;
 };
@@ -91,6 +93,16 @@ struct Command {
 
 // `download FILE` (download.cpp).
 int Download(Context& c, const std::string& file);
+
+// The service commands (service.cpp): `user-option`, and the option hooks of
+// `read-chip FILE` and `read-cache FILE` (--raw), `mode NAME`,
+// `eeprom-read ADDR TYPE`, `eeprom-write ADDR TYPE` and `update-firmware [FILE]`.
+int UserOption(Context& c, const std::string&);
+enum class ReadBack { Chip, Cache };
+std::function<Bind(CLI::App&)> ReadBackOptions(ReadBack source);
+std::function<Bind(CLI::App&)> ModeOptions();
+std::function<Bind(CLI::App&)> EepromOptions(bool write);
+std::function<Bind(CLI::App&)> UpdateFirmwareOptions();
 
 // The commands, in the order the help lists them.
 const std::vector<Command>& Commands();
@@ -137,6 +149,10 @@ class Context {
     // wrong model) the command has failed: the wait takes the replies that
     // still belong to it while they come, then ends with kExitFailure.
     int Await(const std::function<std::optional<int>(const Report&)>& onReply);
+    // The same, but once a reply has come, `quiet` without another ends the
+    // wait with onQuiet() (a read-back whose blocks stopped).
+    int Await(const std::function<std::optional<int>(const Report&)>& onReply,
+              std::chrono::milliseconds quiet, const std::function<int()>& onQuiet);
 
     // Reads the programmer's status again (CMD_STATUS) and waits for it.
     int RefreshStatus();

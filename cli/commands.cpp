@@ -293,6 +293,29 @@ const std::vector<Command>& Commands() {
          "download an Intel HEX or production file into the programmer and print the stored "
          "checksum",
          Download},
+        {"read-chip", "FILE", true,
+         "read the chip back into FILE as Intel HEX (--raw: the lines as the window saves them)",
+         nullptr, ReadBackOptions(ReadBack::Chip)},
+        {"read-cache", "FILE", true,
+         "read the image stored in the programmer back into FILE as Intel HEX (--raw: the "
+         "lines as the window saves them)",
+         nullptr, ReadBackOptions(ReadBack::Cache)},
+        {"mode", "NAME", true, "switch the programmer's working mode (S3_default, S3_4K, ...)",
+         nullptr, ModeOptions()},
+        {"user-option", nullptr, true, "send the user option command (CMD_USER_OPTION)",
+         UserOption},
+        {"eeprom-read", nullptr, true,
+         "ask the programmer to read the serial EEPROM at ADDR (0xA0..0xA7) of TYPE (24C02, "
+         "24C04)",
+         nullptr, EepromOptions(false)},
+        {"eeprom-write", nullptr, true,
+         "ask the programmer to write the serial EEPROM at ADDR (0xA0..0xA7) of TYPE (24C02, "
+         "24C04)",
+         nullptr, EepromOptions(true)},
+        {"update-firmware", nullptr, true,
+         "replace the programmer's own firmware with FILE (or --firmware) and print the "
+         "version it then reports",
+         nullptr, UpdateFirmwareOptions()},
         // Commands that take a file name go here, with their argument name
         // ("FILE"); file tools that need no programmer set needsProgrammer false.
         {"info", "FILE", false, "show a HEX file's end address, checksum and option word", Info},

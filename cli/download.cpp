@@ -44,7 +44,6 @@ int Download(Context& c, const std::string& file) {
             case RPL_DOWNLOAD_ERROR:
                 if (r[6] != 1) return std::nullopt;
                 c.ClearProgress();
-                std::fprintf(c.err, "%s\n", kDownloadFailed);
                 c.Error(kDownloadFailed);
                 return kExitFailure;
             default:

@@ -57,6 +57,25 @@ struct Panel : Widget {
     uint32_t color = 0;  // 0x00BBGGRR
 };
 
+// A list box: its items, the selected item (-1 none) and the text it shows
+// while nothing is selected.
+struct ComboBox : Widget {
+    std::vector<std::string> items;
+    int itemIndex = -1;
+    std::string text;
+    // What the box shows: the selected item, else its text.
+    std::string Shown() const {
+        if (itemIndex >= 0 && static_cast<std::size_t>(itemIndex) < items.size())
+            return items[static_cast<std::size_t>(itemIndex)];
+        return text;
+    }
+    void Clear() {
+        items.clear();
+        itemIndex = -1;
+        text.clear();
+    }
+};
+
 struct LineList : Widget {
     std::vector<std::string> lines;
     uint32_t fontColor = 0;

@@ -15,14 +15,17 @@
 #include <QTableView>
 
 #include "config/file_view_model.h"
+#include "qtview/qtview.h"
 
 namespace qrv {
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using view::Place;
+using view::Q;
+using view::RenderBox;
+using view::RenderCombo;
+
 QColor ToQColor(uint32_t bgr) {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
@@ -56,14 +59,6 @@ class DialogInteraction : public Interaction {
     QWidget* parent_;
 };
 
-template <typename W>
-W* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* w = new W(parent);
-    w->setObjectName(name);
-    w->setGeometry(left, top, width, height);
-    return w;
-}
-
 QLabel* Caption(QWidget* parent, const char* text, int left, int top, int width, int height = 24) {
     auto* l = Place<QLabel>(parent, "", left, top, width, height);
     l->setText(QString::fromUtf8(text));
@@ -86,35 +81,6 @@ QGroupBox* Group(QWidget* parent, const char* name, QLabel*& panel, const char* 
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Raised);
     return g;
-}
-
-void RenderBox(QCheckBox* box, const Toggle& t) {
-    const QSignalBlocker block(box);
-    box->setText(Q(t.caption));
-    box->setChecked(t.Checked());
-    box->setEnabled(t.enabled);
-    box->setVisible(t.visible);
-}
-
-void RenderCombo(QComboBox* combo, const ComboBox& c) {
-    const QSignalBlocker block(combo);
-    bool same = combo->count() == static_cast<int>(c.items.size());
-    for (int i = 0; same && i < combo->count(); ++i)
-        same = combo->itemText(i) == Q(c.items[static_cast<std::size_t>(i)]);
-    if (!same) {
-        combo->clear();
-        for (const auto& item : c.items) combo->addItem(Q(item));
-    }
-    combo->setCurrentIndex(c.itemIndex);
-    combo->setPlaceholderText(Q(c.text));
-    // The text shown without a selection reads like an item, not like a hint:
-    // drawn as an item is in each state, greyed out while the list is disabled.
-    QPalette pal = combo->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        pal.setColor(group, QPalette::PlaceholderText, pal.color(group, QPalette::ButtonText));
-    combo->setPalette(pal);
-    combo->setEnabled(c.enabled);
-    combo->setVisible(c.visible);
 }
 
 void RenderEdit(QLineEdit* edit, const TextBox& t) {

@@ -11,18 +11,6 @@
 
 namespace qrv {
 
-std::string ComboBox::Shown() const {
-    if (itemIndex >= 0 && static_cast<std::size_t>(itemIndex) < items.size())
-        return items[static_cast<std::size_t>(itemIndex)];
-    return text;
-}
-
-void ComboBox::Clear() {
-    items.clear();
-    itemIndex = -1;
-    text.clear();
-}
-
 ConfigSession::ConfigSession(Interaction& interaction) : interaction_(interaction) {
     Random = [engine = std::minstd_rand(static_cast<std::minstd_rand::result_type>(
                   std::chrono::system_clock::now().time_since_epoch().count()))]() mutable {

@@ -27,17 +27,6 @@ inline constexpr const char* kCannotReadFile = "无法读取文件!";
 inline constexpr uint32_t kSilver = 0xC0C0C0;
 inline constexpr uint32_t kLightGrey = 0xF0F0F0;
 
-// A list box: its items, the selected item (-1 none) and the text it shows
-// while nothing is selected.
-struct ComboBox : Widget {
-    std::vector<std::string> items;
-    int itemIndex = -1;
-    std::string text;
-    // What the box shows: the selected item, else its text.
-    std::string Shown() const;
-    void Clear();
-};
-
 struct Button : Widget {
     std::string caption;
 };

@@ -17,16 +17,20 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTextEdit>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "calibration/Qrv_mcu_oscadj.h"
 #include "chooser/Qrv_mcu_option.h"
+#include "qtview/qtview.h"
 
 namespace qrv {
 
 namespace {
+
+using view::Place;
 
 QColor ToQColor(uint32_t bgr) {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
@@ -39,14 +43,6 @@ QString Q(const char* s) {
 }
 QString CssColor(uint32_t bgr) {
     return ToQColor(bgr).name();
-}
-
-template <typename W>
-W* Place(QWidget* parent, const char* name, int left, int top, int width, int height) {
-    auto* w = new W(parent);
-    w->setObjectName(name);
-    w->setGeometry(left, top, width, height);
-    return w;
 }
 
 // A label placed at its left and top, as wide as its caption.
@@ -112,6 +108,20 @@ void RenderBar(QProgressBar* bar, const ProgressBar& m) {
     bar->setValue(m.position);
 }
 
+// The list's items come from the model; the selection is the model's.
+void RenderCombo(QComboBox* combo, const ComboBox& m) {
+    RenderWidget(combo, m);
+    bool same = combo->count() == static_cast<int>(m.items.size());
+    for (int i = 0; same && i < combo->count(); ++i)
+        same = combo->itemText(i) == Q(m.items[static_cast<std::size_t>(i)]);
+    if (!same) {
+        combo->clear();
+        for (const auto& item : m.items) combo->addItem(Q(item));
+    }
+    if (combo->currentIndex() != m.itemIndex) combo->setCurrentIndex(m.itemIndex);
+    if (combo->placeholderText() != Q(m.text)) combo->setPlaceholderText(Q(m.text));
+}
+
 void RenderBox(QCheckBox* box, const Toggle& m) {
     SetVisible(box, m.visible);
     box->setEnabled(m.enabled);
@@ -153,6 +163,7 @@ TForm1::~TForm1() {
     if (form3_) form3_->Session().SendCommand = nullptr;
     if (form5_) form5_->Session().SendCustom = nullptr;
     qApp->removeEventFilter(this);
+    session_.hooks.StartReadBackTimer = nullptr;
     if (form2_) form2_->removeEventFilter(this);
 }
 
@@ -296,21 +307,16 @@ void TForm1::BuildControls() {
         c->setCurrentIndex(-1);
         return c;
     };
+    // The working-mode and EEPROM lists take their items from the session.
     ComboBox1 = combo("ComboBox1", 8, 474, 120, "");
-    ComboBox1->addItems({"S3_default", "S3_4K", "S3_8K", "S3_16K", "S3_32K", "S3_48K", "S3_64K",
-                         "QRV", "QRV_ISP_Updata"});
-    ComboBox1->setCurrentIndex(-1);
     ComboBox2 = combo("ComboBox2", 8, 530, 120, "內振校正");
     for (const CalibrationItem& item : kCalibrationItems) ComboBox2->addItem(Q(item.text));
     ComboBox2->setCurrentIndex(-1);
     Button14 = button("Button14", 140, 474, 92, 25, "读EEPROM");
     Button15 = button("Button15", 140, 590, 92, 25, "写EEPROM");
     ComboBox3 = combo("ComboBox3", 8, 590, 60, "EEP地址");
-    ComboBox3->addItems({"0xA0", "0XA1", "0XA2", "0XA3", "0XA4", "0XA5", "0XA6", "0XA7"});
-    ComboBox3->setCurrentIndex(-1);
     ComboBox4 = combo("ComboBox4", 70, 590, 66, "型号");
-    ComboBox4->addItems({"24C02", "24C04"});
-    ComboBox4->setCurrentIndex(-1);
+    for (QComboBox* list : {ComboBox1, ComboBox3, ComboBox4}) list->setFocusPolicy(Qt::TabFocus);
     for (QWidget* w :
          std::initializer_list<QWidget*>{Button8, Button9, Button10, Button11, Button14, Button15,
                                          Button16, ComboBox1, ComboBox2, ComboBox3, ComboBox4})
@@ -349,6 +355,38 @@ void TForm1::ConnectControls() {
             [this, &s] { UserAction([&] { s.Button12Click(); }); });
     connect(Button13, &QPushButton::clicked, this,
             [this, &s] { UserAction([&] { s.Button13Click(); }); });
+    // The service controls.
+    connect(Button8, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button8Click(); }); });
+    connect(Button9, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button9Click(); }); });
+    connect(Button10, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button10Click(); }); });
+    connect(Button11, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button11Click(); }); });
+    connect(Button14, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button14Click(); }); });
+    connect(Button15, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button15Click(); }); });
+    connect(Button16, &QPushButton::clicked, this,
+            [this, &s] { UserAction([&] { s.Button16Click(); }); });
+    connect(ComboBox1, &QComboBox::activated, this,
+            [this, &s](int i) { UserAction([&] { s.ComboBox1Click(i); }); });
+    connect(ComboBox3, &QComboBox::activated, this,
+            [this, &s](int i) { UserAction([&] { s.ComboBox3Click(i); }); });
+    connect(ComboBox4, &QComboBox::activated, this,
+            [this, &s](int i) { UserAction([&] { s.ComboBox4Click(i); }); });
+    // The storage read-back's timer: a block that does not come ends it.
+    auto* readBackTimer = new QTimer(this);
+    readBackTimer->setSingleShot(true);
+    connect(readBackTimer, &QTimer::timeout, this,
+            [this, &s] { UserAction([&] { s.ReadBackTimedOut(); }); });
+    s.hooks.StartReadBackTimer = [readBackTimer](int milliseconds) {
+        if (milliseconds > 0)
+            readBackTimer->start(milliseconds);
+        else
+            readBackTimer->stop();
+    };
     // What the operator types into the file box (service words) is the box's
     // text; a later render keeps it.
     connect(Edit1, &QLineEdit::textEdited, this,
@@ -524,10 +562,10 @@ void TForm1::Render() {
     RenderWidget(Button15, m.Button15);
     RenderWidget(Button16, m.Button16);
     RenderWidget(BitBtn1, m.BitBtn1);
-    RenderWidget(ComboBox1, m.ComboBox1);
+    RenderCombo(ComboBox1, m.ComboBox1);
     RenderWidget(ComboBox2, m.ComboBox2);
-    RenderWidget(ComboBox3, m.ComboBox3);
-    RenderWidget(ComboBox4, m.ComboBox4);
+    RenderCombo(ComboBox3, m.ComboBox3);
+    RenderCombo(ComboBox4, m.ComboBox4);
 
     // The status line.
     QStringList lines;

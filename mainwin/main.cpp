@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,7 @@ struct Arguments {
     std::optional<std::string> simulate;  // the simulator's OPTIONS, when simulated
     qrv::sim::SimOptions simOptions;
     std::optional<std::string> log;
+    std::optional<std::string> firmware;
     bool trace = false;
 };
 
@@ -74,6 +76,11 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
                  "use the built-in simulated programmer instead of USB; OPTIONS as below")
         ->type_name("");
     app.add_option("--log", a->log, "append one CSV line per automatic run and single step to FILE")
+        ->type_name("FILE");
+    app.add_option("--firmware", a->firmware,
+                   "the programmer firmware that \"Update\" sends (57304 bytes; default " +
+                       qrv::DefaultFirmwarePath() +
+                       ", or the simulator's test image with --simulate)")
         ->type_name("FILE");
     app.add_flag("--trace", a->trace,
                  "write every report to stderr: '> ' sent, '< ' received, 130 hex digits");
@@ -96,6 +103,11 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
     std::string error;
     if (a->simulate && !qrv::sim::ParseSimOptions(*a->simulate, &a->simOptions, &error)) {
         std::fprintf(stderr, "qrv-writer: %s\n", error.c_str());
+        return 2;
+    }
+    if (a->firmware && a->firmware->empty()) {
+        std::fprintf(stderr,
+                     "qrv-writer: --firmware needs the path of the programmer's firmware file\n");
         return 2;
     }
     if (a->log && a->log->empty()) {
@@ -149,6 +161,12 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s\n", qrv::TraceLine(report, sent).c_str());
             };
         }
+        // The simulated programmer takes only its own test image; a real one
+        // gets the file the user provides.
+        if (arguments.firmware)
+            session.SetFirmwareFile(*arguments.firmware);
+        else if (simulate)
+            session.SetFirmwareImage(qrv::sim::TestFirmwareImage());
 
         // The windows are created once, in this order, and live until the end.
         qrv::TForm1 form1(session);

@@ -50,11 +50,7 @@ bool FirmwareOlderThanExpected(uint8_t major, uint8_t minor) {
 }
 
 std::string FirmwareVersionCaption(uint8_t major, uint8_t minor) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(major - 0x30) & 0xFFu);
-    std::string caption = std::string(" QRV MCU Writer V") + digits;
-    if (minor >= '0' && minor <= 'D') caption += "." + std::to_string(minor - '0');
-    return caption;
+    return " QRV MCU Writer V" + FirmwareVersionText(major, minor);
 }
 
 void MainSession::SetPosition(ProgressBar& bar, int position) {
@@ -312,8 +308,10 @@ void MainSession::HandleDownloadDone() {
     const int stored = static_cast<int>(buffer.Device16(11));
     if (stored > EndAddress) EndAddress = stored;
     buffer.ClearDeviceReport();
-    if (buffer.FileKind() == 0xFF && hooks.ShowOptionChooserAfterDownload) {
-        // A plain image carries no option data: the user chooses it.
+    // A plain image carries no option data: the user chooses it. A firmware
+    // replacement stored no image, so there is nothing to choose.
+    if (buffer.FileKind() == 0xFF && buffer.UpdateMode() != kUpdateModeFirmware &&
+        hooks.ShowOptionChooserAfterDownload) {
         NotifyChanged();
         hooks.ShowOptionChooserAfterDownload();
     }

@@ -8,8 +8,9 @@ MainWindowModel::MainWindowModel() {
     // Design-time state: the service controls, the update button and the
     // memos are hidden; the download bar shares the file box's place and shows
     // only during a download.
-    for (Widget* w : {&Button8, &Button9, &Button10, &Button11, &Button14, &Button15, &Button16,
-                      &ComboBox1, &ComboBox2, &ComboBox3, &ComboBox4})
+    for (Widget* w : std::initializer_list<Widget*>{&Button8, &Button9, &Button10, &Button11,
+                                                    &Button14, &Button15, &Button16, &ComboBox1,
+                                                    &ComboBox2, &ComboBox3, &ComboBox4})
         w->visible = false;
     Memo1.visible = false;
     Memo2.visible = false;
@@ -47,6 +48,7 @@ Widget& MainWindowModel::StepButton(int n) {
 MainSession::MainSession(HidSeam& seam, Interaction& interaction, Clock& clock)
     : interaction_(interaction), clock_(clock), link_(seam, channel_) {
     InstallStepRules();
+    InstallServiceHooks();
     hooks.SendNextBlock = [this] { loader.SendNextBlock(); };
     loader.PresetOption = [this](uint32_t word) {
         if (hooks.PresetOptionWord) hooks.PresetOptionWord(word);
@@ -113,6 +115,7 @@ void MainSession::ConnectProgrammer() {
 }
 
 void MainSession::EndInterruptedTransfer() {
+    EndInterruptedReadBack();
     if (!TransferActive()) return;
     transferActive_ = false;
     form.ProgressBar5.visible = false;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/interaction.h"
 #include "common/production_log.h"
@@ -22,6 +23,7 @@
 #include "link/report_buffer.h"
 #include "protocol/protocol.h"
 #include "session/file_import.h"
+#include "session/service.h"
 
 namespace qrv {
 
@@ -50,6 +52,10 @@ inline constexpr const char* kStatusUnreadable = "烧录器状态无法读取，
 inline constexpr int kMaxStatusRetries = 3;
 inline constexpr const char* kFirmwareUpdateOffer =
     "The firmware can update now,if you want to update,please click update button.";
+// A storage read-back whose next block did not come: the link was lost, or no
+// block came for kReadBackTimeoutMs.
+inline constexpr const char* kReadBackIncomplete = "读取缓存中断，读回的数据不完整!";
+inline constexpr int kReadBackTimeoutMs = 3000;
 
 // Colours the main window sets at start-up (0x00BBGGRR).
 inline constexpr uint32_t kFormColor = 0xF0F0F0;
@@ -118,7 +124,8 @@ struct MainWindowModel {
     Widget Image2, Image3, Image4, Image5, Image6, Image7, Image8, Image9;
     Panel Panel1;
     LineList Memo1, Memo2;
-    Widget ComboBox1, ComboBox2, ComboBox3, ComboBox4;
+    ComboBox ComboBox1, ComboBox3, ComboBox4;  // working mode, "EEP地址", "型号"
+    Widget ComboBox2;
 
     // Image2..Image9, ProgressBar1..ProgressBar5, CheckBox1..CheckBox4 and
     // Button3..Button6 by number.
@@ -156,6 +163,17 @@ struct MainSessionHooks {
     // "自定义校正": place the calibration dialog at the main window's left + half
     // its width and show it, not modal.
     std::function<void()> ShowCalibrationDialog;
+    // (Re)starts the front-end's one-shot timer of the storage read-back for
+    // the given time, or stops it for 0. When it runs out, the front-end calls
+    // ReadBackTimedOut().
+    std::function<void(int milliseconds)> StartReadBackTimer;
+};
+
+// How "Update" ended before the download handshake took over.
+enum class UpdateResult {
+    Requested,     // CMD_DOWNLOAD_REQUEST with the firmware mark sent
+    NotConnected,  // no programmer: the warning was shown
+    NoImage,       // the firmware file is missing or has the wrong size: a message was shown
 };
 
 class MainSession {
@@ -234,6 +252,31 @@ class MainSession {
     void SendNextBlock();
     void SendFirmwareBlock();
 
+    // Service functions (service.cpp).
+    void Button8Click();             // "save": Memo2 into a file chosen in the save dialog
+    void Button9Click();             // "Read chip"
+    void Button10Click();            // "Read cach"
+    void Button11Click();            // "UserOption"
+    void Button14Click();            // "读EEPROM"
+    void Button15Click();            // "写EEPROM"
+    UpdateResult Button16Click();    // "Update": the programmer's firmware replacement
+    void ComboBox1Click(int index);  // working mode
+    void ComboBox3Click(int index);  // EEPROM address
+    void ComboBox4Click(int index);  // EEPROM type
+    // Writes Memo2's lines to path, as "save" does (CR LF line ends, through a
+    // temporary file). False with the reason on failure.
+    bool SaveMemo2(const std::string& path, std::string* error) const;
+    // The storage read-back timer ran out: a read-back still waiting for its
+    // next block ends incomplete.
+    void ReadBackTimedOut();
+    // Whether a storage read-back waits for its next block.
+    bool CacheReadBackActive() const { return cacheReadBackActive_; }
+    // Where "Update" takes the firmware from: a file, read and checked when
+    // "Update" is pressed (DefaultFirmwarePath() until another is set), or an
+    // image given whole (the simulated programmer's test image).
+    void SetFirmwareFile(std::string path);
+    void SetFirmwareImage(std::vector<uint8_t> image);
+
     // Whether the last RPL_STATUS asked the programmer for its status again
     // (a corrupted status of a programmer that is not of kind 'A').
     bool StatusRetried() const { return statusRetried_; }
@@ -272,6 +315,8 @@ class MainSession {
     int TransferOffset = 0;
     // The EEPROM type of the service functions: 1 for 24C02, 2 for 24C04.
     uint16_t EepromType = 1;
+    // The programmer firmware that "Update" sends (kFirmwareImageSize bytes).
+    std::vector<uint8_t> FirmwareImage;
 
     // Called after every change of the model (the view re-renders).
     std::function<void()> Changed;
@@ -289,7 +334,8 @@ class MainSession {
     void ShowUnconnected();
     void ShowConnected();
     // A transfer whose link was closed cannot go on: its bar gives way to the
-    // file box, and the operator is told to download again.
+    // file box, and the operator is told to download again. A storage
+    // read-back ends incomplete.
     void EndInterruptedTransfer();
     // RPL_RESEND: the last report written, again.
     void ResendLastReport();
@@ -300,6 +346,15 @@ class MainSession {
     void NoteRunMessage(const char* text);
     void FinishRun(const char* outcome, const std::string& reason = {});
     void InstallStepRules();
+    // The service functions' steps (service.cpp).
+    void InstallServiceHooks();
+    void SendCacheRequest(unsigned address);
+    void ChipBlock();
+    void CacheBlock();
+    void NextFirmwareBlock();
+    // A storage read-back that cannot go on: "Read cach" again, and the
+    // operator is told that the lines are incomplete.
+    void EndInterruptedReadBack();
 
     // Reply families (dispatcher.cpp).
     void HandleStatus();
@@ -337,6 +392,9 @@ class MainSession {
     std::optional<ProductionLog> log_;
     bool logFailureShown_ = false;
     bool transferActive_ = false;
+    bool cacheReadBackActive_ = false;
+    // The firmware file "Update" reads; empty when FirmwareImage was given whole.
+    std::string firmwareFile_;
     int statusRetries_ = 0;
     // The last report written, for RPL_RESEND: the HostReport may have been
     // cleared since.

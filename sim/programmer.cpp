@@ -120,6 +120,19 @@ class SimProgrammer::Replies {
     int bytesPerSecond_;
 };
 
+const std::vector<uint8_t>& TestFirmwareImage() {
+    static const std::vector<uint8_t> image = [] {
+        std::vector<uint8_t> fw(kFirmwareSize, 0xFF);
+        constexpr std::size_t kBlankPrefix = 0x2000;
+        constexpr char kName[] = "QRV Writer simulator test firmware - not for a real programmer";
+        std::copy(std::begin(kName), std::end(kName), fw.begin() + kBlankPrefix);
+        for (std::size_t i = kBlankPrefix + sizeof kName; i < fw.size(); ++i)
+            fw[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+        return fw;
+    }();
+    return image;
+}
+
 SimProgrammer::SimProgrammer(SimOptions options) : options_(options) {}
 
 std::vector<Report> SimProgrammer::Handle(const Report& command) {
@@ -256,13 +269,23 @@ void SimProgrammer::Dispatch(const Report& c, Replies& out) {
         case CMD_DOWNLOAD_END:
             OnDownloadEnd(c, out);
             return;
-        case CMD_READ_CACHE:
+        case CMD_READ_CACHE: {
             if (c[2] != 4) {
                 Error(code, "length byte is " + std::to_string(c[2]) + ", not 4");
                 return;
             }
+            // The host asks from 0, then from each block's end while that lies
+            // below the end address; byte 8 is the last download's status.
+            const unsigned address = Get16(c, 4);
+            const unsigned end = Get16(c, 6);
+            if (address != 0 && address >= end)
+                Error(code,
+                      "asks for " + Hex16(address) + ", at or past the end address " + Hex16(end));
+            if (c[8] > 1)
+                Error(code, "byte 8 is 0x" + H2(c[8]) + ", not a download status (0 or 1)");
             ReadCache(c, out);
             return;
+        }
         case CMD_OSC_CALIBRATE:
             if (c[2] == 9) {
                 // The custom-frequency report: F, and the bounds and trim start
@@ -509,6 +532,13 @@ void SimProgrammer::OnWriteBlock(const Report& c, Replies& out) {
                                 out);
         if (address + n > kFirmwareSize)
             return FailTransfer(code, "firmware longer than 57304 bytes", out);
+        const unsigned full =
+            std::min<unsigned>(59, static_cast<unsigned>(kFirmwareSize) - address);
+        if (n != full)
+            return FailTransfer(code,
+                                "firmware block of " + std::to_string(n) + " bytes at offset " +
+                                    std::to_string(address) + ", expected " + std::to_string(full),
+                                out);
     }
     ++transfer_.blocks;
     if (options_.downloadErrorAt > 0 && transfer_.blocks == options_.downloadErrorAt) {
@@ -598,6 +628,14 @@ void SimProgrammer::OnDownloadEnd(const Report& c, Replies& out) {
             return FailTransfer(code,
                                 "firmware of " + std::to_string(transfer_.firmwareData.size()) +
                                     " bytes instead of 57304",
+                                out);
+        const std::vector<uint8_t>& test = TestFirmwareImage();
+        const auto differ = std::mismatch(transfer_.firmwareData.begin(),
+                                          transfer_.firmwareData.end(), test.begin());
+        if (differ.first != transfer_.firmwareData.end())
+            return FailTransfer(code,
+                                "firmware differs from the simulator's test image at offset " +
+                                    std::to_string(differ.first - transfer_.firmwareData.begin()),
                                 out);
         firmware_ = std::move(transfer_.firmwareData);
         firmwareUpdated_ = true;

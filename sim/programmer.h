@@ -8,7 +8,7 @@
 //   production records that came with it (user code, configuration), the
 //   stored file kind, and the pass and fail counters of the automatic run;
 // - its own firmware (version 3.6, or 3.5 with the old-firmware option until
-//   a firmware replacement arrives);
+//   a firmware replacement with the simulator's test image arrives);
 // - a virtual chip in the socket: 64 KiB of flash and an option word.
 //
 // It is strict: every report is checked as a careful device checks it, and
@@ -36,6 +36,12 @@ inline constexpr unsigned kChipBlockSize = 16;            // data bytes per RPL_
 inline constexpr unsigned kCacheBlockMax = 59;            // data bytes per RPL_CACHE_BLOCK
 inline constexpr std::size_t kReceivedLogLimit = 100000;  // reports kept by Received()
 inline constexpr std::size_t kErrorLogLimit = 1000;       // entries kept by ProtocolErrors()
+
+// The simulator's own test firmware: kFirmwareSize bytes whose first 8 KiB
+// are 0xFF, then a text that names it and a counting pattern. It is not a
+// programmer's firmware; the simulator accepts a replacement only when it
+// brings exactly these bytes.
+const std::vector<uint8_t>& TestFirmwareImage();
 
 // The steps of a programming run, as the device names them.
 enum class ChipStep : uint8_t { None, BlankCheck, Erase, Program, Verify };

@@ -206,6 +206,7 @@ TEST_F(ImportTest, FirmwareReplacementAcknowledgementsDoNotReachTheLoader) {
     Import(WriteTempFile("plain.hex", kPlain));
     Reply(MakeReply(RPL_DOWNLOAD_READY));
     const std::size_t sent = Written().size();
+    s.hooks.SendFirmwareBlock = [] {};  // no firmware was given to send
     s.buffer.UpdateMode() = 0xBB;
     Reply(MakeReply(RPL_BLOCK_ACK));
     EXPECT_EQ(Written().size(), sent);

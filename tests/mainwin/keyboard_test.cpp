@@ -17,7 +17,8 @@ std::string Shown(const MainWindowModel& f) {
     shown += f.ComboBox1.visible ? 'M' : '.';
     shown += f.ComboBox2.visible ? 'C' : '.';
     shown += ' ';
-    for (const Widget* w : {&f.Button14, &f.ComboBox3, &f.ComboBox4, &f.Button15})
+    for (const Widget* w : {&f.Button14, static_cast<const Widget*>(&f.ComboBox3),
+                            static_cast<const Widget*>(&f.ComboBox4), &f.Button15})
         shown += w->visible ? 'E' : '.';
     shown += f.CheckBox5.visible ? " P" : " .";
     return shown;

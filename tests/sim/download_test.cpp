@@ -3,6 +3,7 @@
 // the order a careful device insists on, and the read-back of the storage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include "tests/sim/host.h"
@@ -326,13 +327,12 @@ TEST_F(DownloadOrder, EndMustCarryTheStartAddress) {
 // --- Firmware replacement ---------------------------------------------------
 
 std::vector<uint8_t> FirmwareImage() {
-    std::vector<uint8_t> fw(kFirmwareSize, 0xFF);
-    for (std::size_t i = 0x2000; i < fw.size(); ++i) fw[i] = static_cast<uint8_t>(i * 7);
-    return fw;
+    return TestFirmwareImage();
 }
 
 // Sends the firmware as the host does: 59-byte blocks at their offsets.
-Report SendFirmware(test::Host& host, const std::vector<uint8_t>& fw) {
+Report SendFirmware(test::Host& host, const std::vector<uint8_t>& fw,
+                    uint8_t answer = RPL_DOWNLOAD_DONE) {
     host.One(test::FirmwareRequest(), RPL_DOWNLOAD_READY);
     EXPECT_EQ(Be16(host.One(Begin(0, 0xDFD8), RPL_BLOCK_ACK), 5), 0u);
     std::size_t offset = 0;
@@ -354,7 +354,7 @@ Report SendFirmware(test::Host& host, const std::vector<uint8_t>& fw) {
     EXPECT_EQ(blocks, 972);
     Report end = End(0xDFD8, 0);
     end[2] = last[2];  // byte 2 keeps the last block's count
-    return host.One(end, RPL_DOWNLOAD_DONE);
+    return host.One(end, answer);
 }
 
 TEST(FirmwareUpdate, AcceptsTheWholeFirmwareAndReportsThreeSix) {
@@ -406,6 +406,21 @@ TEST(FirmwareUpdate, ShortFirmwareIsRefusedAtTheEnd) {
     EXPECT_NE(dev.ProtocolErrors()[0].find("59 bytes instead of 57304"), std::string::npos);
 }
 
+TEST(FirmwareUpdate, OnlyTheTestImageIsAcceptedByteForByte) {
+    SimOptions o{0};
+    o.oldFirmware = true;
+    SimProgrammer dev(o);
+    test::Host host{dev};
+    auto fw = TestFirmwareImage();
+    EXPECT_TRUE(std::all_of(fw.begin(), fw.begin() + 0x2000, [](uint8_t b) { return b == 0xFF; }));
+    fw.back() ^= 0x01;
+    SendFirmware(host, fw, RPL_DOWNLOAD_ERROR);
+    EXPECT_EQ(dev.FirmwareVersion(), "3.5");
+    EXPECT_EQ(dev.ProtocolErrors(),
+              std::vector<std::string>{"CMD_DOWNLOAD_END: firmware differs from the simulator's "
+                                       "test image at offset 57303"});
+}
+
 TEST(FirmwareUpdate, RequestMustCoverTheFirmwareRange) {
     SimProgrammer dev(SimOptions{0});
     Report r = test::FirmwareRequest();
@@ -440,6 +455,13 @@ TEST_F(Download, CacheBlockPastTheImageReadsBlankStorage) {
     EXPECT_EQ(r[22], 0);
     const Report s = host.One(test::CacheRequest(0, 0), RPL_CACHE_BLOCK);
     EXPECT_EQ(s[2], 59);
+    host.One(test::CacheRequest(0, 0, 0x2B), RPL_CACHE_BLOCK);
+    // Asking past the end address, or with a byte 8 that no download status
+    // gave, is not a request the host makes.
+    EXPECT_EQ(dev.ProtocolErrors(),
+              (std::vector<std::string>{
+                  "CMD_READ_CACHE: asks for 0xFFF0, at or past the end address 0x0000",
+                  "CMD_READ_CACHE: byte 8 is 0x2B, not a download status (0 or 1)"}));
 }
 
 TEST_F(Download, CacheRequestWithWrongLengthIsDropped) {

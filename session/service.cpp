@@ -1,0 +1,381 @@
+// The service functions of the main window: reading the chip and the stored
+// image back into Memo2 and saving it, the user option, working mode and
+// EEPROM requests, and the replacement of the programmer's own firmware.
+#include "session/service.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "common/atomic_file.h"
+#include "session/session.h"
+
+namespace qrv {
+
+namespace {
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+constexpr int kReadBackDataByte = 6;  // first byte of a read-back line in the reply
+
+void PutHex(char*& p, unsigned byte) {
+    *p++ = kDigits[(byte >> 4) & 0xF];
+    *p++ = kDigits[byte & 0xF];
+}
+
+enum class LineSum { Plain, IntelHex };
+
+// ":" LL AAAA, "00" when typeZero, then n bytes (at most 256), then the low byte
+// of their plain sum, or for an Intel HEX record the two's complement of the
+// sum over LL, AAAA and the bytes.
+std::string Line(unsigned count, unsigned address, bool typeZero, const uint8_t* bytes,
+                 std::size_t n, LineSum kind) {
+    char text[1 + 2 + 4 + 2 + 2 * 256 + 2];
+    char* p = text;
+    *p++ = ':';
+    PutHex(p, count);
+    PutHex(p, address >> 8);
+    PutHex(p, address);
+    if (typeZero) PutHex(p, 0);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        PutHex(p, bytes[i]);
+        sum += bytes[i];
+    }
+    if (kind == LineSum::IntelHex) sum = 0x100 - ((sum + count + (address >> 8) + address) & 0xFF);
+    PutHex(p, sum);
+    return std::string(text, static_cast<std::size_t>(p - text));
+}
+
+void Put16(uint8_t* report, int k, unsigned value) {
+    report[k] = static_cast<uint8_t>(value >> 8);
+    report[k + 1] = static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
+uint32_t WorkingModeValue(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(kWorkingModes)))
+        return kDefaultWorkingMode;
+    return kWorkingModes[index].value;
+}
+
+std::string DefaultFirmwarePath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::string base;
+    if (data && *data) {
+        base = data;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home ? home : "") + "/.local/share";
+    }
+    return base + "/qrv-writer/programmer-firmware.bin";
+}
+
+bool LoadFirmwareImage(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
+    const std::string what = "the programmer's firmware file " + path;
+    // The size is checked before reading, so that a device node or a large
+    // file is never read whole.
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) {
+        *error = what + " cannot be read: " +
+                 (ec ? ec.message() : std::string("No such file or directory"));
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        *error = what + " is not a regular file";
+        return false;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    std::string content;
+    std::string why;
+    if (!ec && size == kFirmwareImageSize && !ReadWholeFile(path, &content, &why)) {
+        *error = what + " cannot be read: " + why;
+        return false;
+    }
+    if (ec || content.size() != kFirmwareImageSize) {
+        *error = what + " has " + std::to_string(ec ? 0 : size) + " bytes, not " +
+                 std::to_string(kFirmwareImageSize);
+        return false;
+    }
+    image->assign(content.begin(), content.end());
+    return true;
+}
+
+std::string FirmwareVersionText(uint8_t major, uint8_t minor) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(major - 0x30) & 0xFFu);
+    std::string text = digits;
+    if (minor >= '0' && minor <= 'D') text += "." + std::to_string(minor - '0');
+    return text;
+}
+
+ReadBackData ChipBlockData(const uint8_t* reply) {
+    return {static_cast<unsigned>(reply[4] << 8 | reply[5]), reply[2],
+            reply + kReadBackDataByte + 1};
+}
+
+ReadBackData CacheBlockData(const uint8_t* reply) {
+    return {static_cast<unsigned>(reply[4] << 8 | reply[5]), reply[2], reply + kReadBackDataByte};
+}
+
+std::string ChipBlockLine(const uint8_t* reply) {
+    const ReadBackData d = ChipBlockData(reply);
+    // The record-type byte counts as a line byte and enters the sum.
+    return Line(d.count, d.address, false, reply + kReadBackDataByte, d.count + 1, LineSum::Plain);
+}
+
+std::string CacheBlockLine(const uint8_t* reply) {
+    const ReadBackData d = CacheBlockData(reply);
+    return Line(d.count, d.address, true, d.bytes, d.count, LineSum::Plain);
+}
+
+std::string IntelHexDataRecord(unsigned address, const uint8_t* data, unsigned count) {
+    count = std::min(count, 255u);
+    return Line(count, address & 0xFFFF, true, data, count, LineSum::IntelHex);
+}
+
+// --- The session's service controls -----------------------------------------
+
+void MainSession::InstallServiceHooks() {
+    hooks.ChipBlock = [this] { ChipBlock(); };
+    hooks.CacheBlock = [this] { CacheBlock(); };
+    hooks.SendFirmwareBlock = [this] { NextFirmwareBlock(); };
+    for (const WorkingMode& mode : kWorkingModes) form.ComboBox1.items.emplace_back(mode.item);
+    form.ComboBox3.items.assign(std::begin(kEepromAddressItems), std::end(kEepromAddressItems));
+    form.ComboBox3.text = "EEP地址";
+    form.ComboBox4.items.assign(std::begin(kEepromTypeItems), std::end(kEepromTypeItems));
+    form.ComboBox4.text = "型号";
+    firmwareFile_ = DefaultFirmwarePath();
+}
+
+void MainSession::Button9Click() {
+    form.Memo2.lines.clear();
+    SendCommand(CMD_READ_CHIP, 0);
+    form.ProgressBar3.position = 0;
+    NotifyChanged();
+    clock_.Pause(10);
+}
+
+void MainSession::ChipBlock() {
+    form.Memo2.lines.push_back(ChipBlockLine(buffer.DeviceReport()));
+    const ReadBackData d = ChipBlockData(buffer.DeviceReport());
+    ProgressBar& bar = form.ProgressBar3;
+    if (ImageLength == 0)
+        bar.position = bar.max;
+    else
+        SetPosition(bar, static_cast<int>(d.address + d.count) * bar.max / ImageLength);
+    buffer.ClearHostReport();
+    buffer.ClearDeviceReport();
+}
+
+void MainSession::SendCacheRequest(unsigned address) {
+    buffer.ClearHostReport();
+    uint8_t* host = buffer.HostReport();
+    host[1] = kHostMarker;
+    host[2] = 4;
+    host[3] = CMD_READ_CACHE;
+    Put16(host, 4, address);
+    Put16(host, 6, static_cast<unsigned>(EndAddress));
+    host[8] = buffer.LastDownloadStatus();
+    // Written without the connection check of SendCommand: without a
+    // programmer the write fails silently and the timer ends the read-back.
+    WriteHostReport();
+    cacheReadBackActive_ = true;
+    if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(kReadBackTimeoutMs);
+}
+
+void MainSession::Button10Click() {
+    form.Button10.enabled = false;
+    form.Memo2.lines.clear();
+    SendCacheRequest(0);
+    NotifyChanged();
+}
+
+void MainSession::CacheBlock() {
+    form.Memo2.lines.push_back(CacheBlockLine(buffer.DeviceReport()));
+    const ReadBackData d = CacheBlockData(buffer.DeviceReport());
+    const unsigned next = d.address + d.count;
+    if (next < static_cast<unsigned>(EndAddress)) {
+        SendCacheRequest(next);
+        buffer.ClearHostReport();
+        buffer.ClearDeviceReport();
+        return;
+    }
+    cacheReadBackActive_ = false;
+    if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(0);
+    form.Button10.enabled = true;
+}
+
+void MainSession::EndInterruptedReadBack() {
+    if (!cacheReadBackActive_) return;
+    cacheReadBackActive_ = false;
+    if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(0);
+    form.Button10.enabled = true;
+    ShowMessage(kReadBackIncomplete);
+}
+
+void MainSession::ReadBackTimedOut() {
+    EndInterruptedReadBack();
+    NotifyChanged();
+}
+
+void MainSession::Button8Click() {
+    const std::optional<std::string> path = interaction_.SaveFile("*.hex||*.*", "");
+    if (!path) return;
+    std::string error;
+    if (!SaveMemo2(*path, &error)) ShowMessage(error.c_str());
+}
+
+bool MainSession::SaveMemo2(const std::string& path, std::string* error) const {
+    return WriteFileAtomically(path, JoinCrLf(form.Memo2.lines), error);
+}
+
+void MainSession::Button11Click() {
+    form.Button11.enabled = false;
+    NotifyChanged();
+    SendCommand(CMD_USER_OPTION, 0);
+    clock_.Pause(10);
+    form.Button11.enabled = true;
+    NotifyChanged();
+}
+
+void MainSession::ComboBox1Click(int index) {
+    form.ComboBox1.itemIndex = index;
+    SendCommand(CMD_WRITER_MODE, WorkingModeValue(index));
+    NotifyChanged();
+    clock_.Pause(10);
+}
+
+void MainSession::ComboBox3Click(int index) {
+    form.ComboBox3.itemIndex = index;
+    buffer.EepromAddress() = static_cast<uint8_t>(kFirstEepromAddress + (index < 0 ? 0 : index));
+    NotifyChanged();
+    clock_.Pause(10);
+}
+
+void MainSession::ComboBox4Click(int index) {
+    form.ComboBox4.itemIndex = index;
+    EepromType = index == 1 ? 2 : 1;
+    NotifyChanged();
+}
+
+void MainSession::Button14Click() {
+    form.Button14.enabled = false;
+    form.Memo2.lines.clear();
+    SendCommand(CMD_EEPROM_READ, EepromType * 256u + buffer.EepromAddress());
+    form.ProgressBar3.position = 0;
+    NotifyChanged();
+    clock_.Pause(10);
+    form.Button14.enabled = true;
+    NotifyChanged();
+}
+
+void MainSession::Button15Click() {
+    form.Button15.enabled = false;
+    SendCommand(CMD_EEPROM_WRITE, EepromType * 256u + buffer.EepromAddress());
+    form.ProgressBar3.position = 0;
+    NotifyChanged();
+    clock_.Pause(10);
+    form.Button15.enabled = true;
+    NotifyChanged();
+}
+
+void MainSession::SetFirmwareFile(std::string path) {
+    firmwareFile_ = std::move(path);
+    FirmwareImage.clear();
+}
+
+void MainSession::SetFirmwareImage(std::vector<uint8_t> image) {
+    firmwareFile_.clear();
+    FirmwareImage = std::move(image);
+}
+
+UpdateResult MainSession::Button16Click() {
+    form.Button16.enabled = false;
+    form.ProgressBar5.position = 0;
+    if (!Connected()) {
+        NotifyChanged();
+        interaction_.Warning(kNoProgrammerWarning);
+        form.BitBtn1.enabled = true;
+        // Nothing was started: "Update" works once the programmer is plugged in.
+        form.Button16.enabled = true;
+        NotifyChanged();
+        return UpdateResult::NotConnected;
+    }
+    if (!firmwareFile_.empty()) {
+        std::string error;
+        if (!LoadFirmwareImage(firmwareFile_, &FirmwareImage, &error)) {
+            FirmwareImage.clear();
+            form.Button16.enabled = true;
+            ShowMessage(error.c_str());
+            NotifyChanged();
+            return UpdateResult::NoImage;
+        }
+    }
+    if (FirmwareImage.size() != kFirmwareImageSize) {
+        form.Button16.enabled = true;
+        ShowMessage("no programmer firmware of 57304 bytes is at hand");
+        NotifyChanged();
+        return UpdateResult::NoImage;
+    }
+
+    // The window as a file import leaves it.
+    loader.ResetForImport();
+    ResetOperationDisplay();
+    TransferOffset = 0;
+    StartAddress = 0;
+    EndAddress = static_cast<int>(kFirmwareImageSize);
+
+    buffer.ClearHostReport();
+    uint8_t* host = buffer.HostReport();
+    host[1] = kHostMarker;
+    host[2] = 4;
+    host[3] = CMD_DOWNLOAD_REQUEST;
+    Put16(host, 4, static_cast<unsigned>(StartAddress));
+    Put16(host, 6, static_cast<unsigned>(kFirmwareImageSize));
+    host[10] = kUpdateMarkHigh;
+    host[11] = kUpdateMarkLow;
+    WriteHostReport();
+    buffer.ClearHostReport();
+
+    buffer.UpdateMode() = kUpdateModeFirmware;
+    ImageLength = static_cast<int>(kFirmwareImageSize);
+    buffer.UpdateEndSent() = 0;
+    form.BitBtn1.enabled = false;
+    transferActive_ = true;
+    NotifyChanged();
+    return UpdateResult::Requested;
+}
+
+void MainSession::NextFirmwareBlock() {
+    const auto offset = static_cast<unsigned>(TransferOffset);
+    uint8_t* host = buffer.HostReport();
+    host[0] = 0;
+    host[1] = kHostMarker;
+    host[3] = CMD_WRITE_BLOCK;
+    Put16(host, 4, offset);
+    if (offset < FirmwareImage.size()) {
+        const std::size_t n =
+            std::min<std::size_t>(kFirmwareBlockSize, FirmwareImage.size() - offset);
+        std::copy_n(FirmwareImage.begin() + offset, n, host + 6);
+        host[2] = static_cast<uint8_t>(n);
+        TransferOffset += static_cast<int>(n);
+        WriteHostReport();
+        return;
+    }
+    if (buffer.UpdateEndSent() == 1) return;
+    buffer.UpdateEndSent() = 1;
+    // Byte 2 keeps the count of the last block.
+    host[3] = CMD_DOWNLOAD_END;
+    Put16(host, 4, static_cast<unsigned>(StartAddress));
+    Put16(host, 6, offset);
+    host[8] = 0;
+    WriteHostReport();
+    buffer.ClearHostReport();
+    form.ProgressBar5.position = form.ProgressBar5.max;
+}
+
+}  // namespace qrv
