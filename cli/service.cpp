@@ -14,7 +14,6 @@ namespace qrv::cli {
 
 namespace {
 
-constexpr const char* kTool = "qrv-writer-cli";
 // The programmer sends the chip's blocks on its own: a second without one
 // ends the read-back.
 constexpr std::chrono::milliseconds kReadBackQuiet{1000};
