@@ -361,6 +361,9 @@ void MainSession::NextFirmwareBlock() {
         const std::size_t n =
             std::min<std::size_t>(kFirmwareBlockSize, FirmwareImage.size() - offset);
         std::copy_n(FirmwareImage.begin() + offset, n, host + 6);
+        // The last block is shorter than the one before it: no byte of that
+        // block may stay behind its data.
+        std::fill(host + 6 + n, host + kReportSize, uint8_t{0});
         host[2] = static_cast<uint8_t>(n);
         TransferOffset += static_cast<int>(n);
         WriteHostReport();

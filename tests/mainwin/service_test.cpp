@@ -196,5 +196,22 @@ TEST_F(Service, TheFirmwareGoesInBlocksOf59AndTheEndReportFollowsOnce) {
     EXPECT_EQ(chooser, 0);
 }
 
+// Each block is zero after its data, the last and shorter one too (it follows
+// a block of 59 bytes in the same report buffer).
+TEST_F(Service, EveryFirmwareBlockIsZeroAfterItsData) {
+    std::vector<uint8_t> image(kFirmwareImageSize, 0xA5);
+    s.SetFirmwareImage(image);
+    ASSERT_EQ(s.Button16Click(), UpdateResult::Requested);
+    for (int ack = 0; ack < 972; ++ack) Reply(MakeReply(RPL_BLOCK_ACK));
+    const auto written = Written();
+    ASSERT_EQ(written.size(), 1u + 972u);
+    for (std::size_t b = 1; b <= 972; ++b) {
+        const Report& r = written[b];
+        ASSERT_EQ(r[3], CMD_WRITE_BLOCK);
+        for (std::size_t k = 6 + r[2]; k < kReportSize; ++k)
+            ASSERT_EQ(r[k], 0) << "block " << b << ", byte " << k;
+    }
+}
+
 }  // namespace
 }  // namespace qrv
