@@ -1,16 +1,19 @@
 // Programmer replies fed to the main window's session in each of its modes.
 // The input: a mode byte, a variant byte, then 65-byte replies (the last one
 // padded with zeros). Modes: idle (just connected, the status asked for),
-// import (a HEX or production file requested), single step, automatic run, and
-// firmware update (UpdateMode 0xBB). Chip read-back has no replies to follow
-// yet. Invariants: every report written has 65 bytes, a CMD_WRITE_BLOCK carries
-// 1 to 59 bytes and zeros after them, a reply sends at most one report and an
-// acknowledgement of the file transfer exactly one, every reply leaves the
-// DeviceReport cleared, and the state bytes stay in range.
+// import (a HEX or production file requested), single step, automatic run,
+// chip read-back, storage read-back, and firmware update (UpdateMode 0xBB,
+// part of the firmware sent already). Invariants: every report written has 65
+// bytes, a CMD_WRITE_BLOCK carries 1 to 59 bytes and zeros after them, a reply
+// sends at most one report and an acknowledgement of the file transfer exactly
+// one, a storage block asks for the next one exactly while the image goes on,
+// every reply leaves the DeviceReport cleared, and the state bytes stay in
+// range.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "session/session.h"
@@ -20,7 +23,7 @@ namespace {
 using namespace qrv;
 using namespace qrv::fuzz;
 
-enum class Mode { Idle, Import, Step, Auto, FirmwareUpdate, Count };
+enum class Mode { Idle, Import, Step, Auto, ChipReadBack, CacheReadBack, FirmwareUpdate, Count };
 
 // Files the import mode requests: a plain image, and a production file with
 // user code and configuration records.
@@ -57,7 +60,10 @@ void CheckState(MainSession& s, uint8_t updateMode) {
     Check((s.StepFlags &
            ~(kStepFlagBlankCheck | kStepFlagErase | kStepFlagVerify | kStepFlagProgram)) == 0,
           "StepFlags holds step bits only");
-    Check(s.TransferOffset >= 0 && s.TransferOffset <= 255, "TransferOffset stays within a record");
+    // A file's record holds at most 255 bytes; the firmware its whole size.
+    const int maxOffset = updateMode == kUpdateModeFirmware ? int{kFirmwareImageSize} : 255;
+    Check(s.TransferOffset >= 0 && s.TransferOffset <= maxOffset,
+          "TransferOffset stays within a record or the firmware");
     Check(s.loader.CurrentLine >= 0 && s.loader.CurrentLine <= s.loader.Image().LineCount(),
           "CurrentLine stays within the file");
 }
@@ -95,10 +101,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         case Mode::Auto:
             session.Button2Click();
             break;
-        case Mode::FirmwareUpdate:
-            session.buffer.UpdateMode() = 0xBB;
-            session.buffer.UpdateEndSent() = variant & 1;
+        case Mode::ChipReadBack:
+            session.ImageLength = variant * 64;
+            session.Button9Click();
             break;
+        case Mode::CacheReadBack:
+            // The image a status reply announced.
+            session.EndAddress = session.ImageLength = variant * 64 + 1;
+            session.Button10Click();
+            break;
+        case Mode::FirmwareUpdate: {
+            std::vector<uint8_t> firmware(kFirmwareImageSize);
+            for (std::size_t i = 0; i < firmware.size(); ++i)
+                firmware[i] = static_cast<uint8_t>(i * 7 + 3);
+            session.SetFirmwareImage(std::move(firmware));
+            Check(session.Button16Click() == UpdateResult::Requested, "the update is requested");
+            // Most of the firmware went already; the fuzzer picks how much is left.
+            session.TransferOffset = static_cast<int>(kFirmwareImageSize) - variant * 7;
+            break;
+        }
         case Mode::Count:
             break;
     }
@@ -113,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         size -= n;
 
         const std::size_t before = seam.written.size();
+        const bool cacheActive = session.CacheReadBackActive();
         session.OnReply(reply);
         const std::size_t sent = seam.written.size() - before;
         if (sent > 1)
@@ -120,6 +142,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                  std::to_string(sent) + " for reply 0x" + H2(reply[3]));
         if (reply[3] == RPL_BLOCK_ACK && updateMode != 0xBB && sent != 1)
             Fail("exactly one report goes out per acknowledgement", std::to_string(sent));
+        if (reply[3] == RPL_CACHE_BLOCK && cacheActive && reply[2] <= 59) {
+            // The next request follows a block that ends before the image does.
+            const unsigned next = (reply[4] << 8 | reply[5]) + reply[2];
+            const bool more = next < static_cast<unsigned>(session.EndAddress);
+            if (sent != (more ? 1u : 0u) || session.CacheReadBackActive() != more)
+                Fail("a storage block asks for the next one while the image goes on",
+                     std::to_string(sent) + " reports after a block ending at " + H4(next));
+            if (more && (seam.written.back()[3] != CMD_READ_CACHE ||
+                         (seam.written.back()[4] << 8 | seam.written.back()[5]) != (next & 0xFFFF)))
+                Fail("the next storage request starts where the block ended");
+        }
         CheckState(session, updateMode);
     }
     return 0;
