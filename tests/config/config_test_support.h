@@ -40,7 +40,7 @@ class ScratchDir {
   public:
     ScratchDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
+        dir_ = std::filesystem::path(::testing::TempDir()) /
                ("qrv-config-" + std::string(info->test_suite_name()) + "-" + info->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
