@@ -12,6 +12,7 @@ packages=(
   xvfb xauth imagemagick
   clang-format
   libcli11-dev qt6-translations-l10n nlohmann-json3-dev
+  srecord
 )
 
 missing=()
