@@ -9,6 +9,13 @@
 
 namespace qrv {
 
+// What the save dialog answered: the chosen name and the entry of the filter
+// that was selected (0 for the first).
+struct SaveAnswer {
+    std::string path;
+    int filterIndex = 0;
+};
+
 class Interaction {
   public:
     virtual ~Interaction() = default;
@@ -21,6 +28,14 @@ class Interaction {
     // The save-file dialog with a proposed name; nullopt when cancelled.
     virtual std::optional<std::string> SaveFile(const std::string& filter,
                                                 const std::string& proposedName) = 0;
+    // The save-file dialog, telling also which filter entry was selected. A
+    // front-end whose dialog shows no filter entries answers with the first.
+    virtual std::optional<SaveAnswer> SaveFileAs(const std::string& filter,
+                                                 const std::string& proposedName) {
+        std::optional<std::string> path = SaveFile(filter, proposedName);
+        if (!path) return std::nullopt;
+        return SaveAnswer{*path, 0};
+    }
 };
 
 // A headless interaction: message boxes become lines on a stream (or nothing

@@ -226,5 +226,18 @@ TEST(ConfigWindow, CloseEmptiesTheGridDataCells) {
     EXPECT_EQ(w.form.Edit3->text(), "");
 }
 
+// The code box takes as many characters as the mode reads, and never cuts
+// what it holds when the mode changes.
+TEST(ConfigWindow, CodeBoxTakesWhatTheModeReads) {
+    Window w;
+    w.form.Edit1->insert("12345678901234567890");
+    EXPECT_EQ(w.model().form.Edit1.text, "123456789012");
+    w.form.CheckBox19->click();
+    w.form.Edit1->insert("ABCDEFGH");
+    EXPECT_EQ(w.model().form.Edit1.text, "123456789012ABCD");
+    w.form.CheckBox19->click();
+    EXPECT_EQ(w.form.Edit1->text(), "123456789012ABCD");
+}
+
 }  // namespace
 }  // namespace qrv
