@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "cli/file_export.h"
 #include "cli/file_tools.h"
 
 namespace qrv::cli {
@@ -222,6 +223,8 @@ const std::vector<Command>& Commands() {
         // Commands that take a file name go here, with their argument name
         // ("FILE"); file tools that need no programmer set needsProgrammer false.
         {"info", "FILE", false, "show a HEX file's end address, checksum and option word", Info},
+        ExportCommand(),
+        MergeCommand(),
     };
     return commands;
 }
