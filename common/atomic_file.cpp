@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string_view>
+#include <utility>
 
 namespace qrv {
 
@@ -72,18 +72,33 @@ std::string JoinCrLf(const std::vector<std::string>& lines) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         if (error) *error = Describe("cannot open", path);
         return false;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        if (error) *error = Describe("cannot read", path);
-        return false;
+    // One buffer of the file's size, read into directly: no copy on the way.
+    std::string data;
+    struct stat st {};
+    std::size_t capacity = 64 * 1024;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        capacity = static_cast<std::size_t>(st.st_size) + 1;  // + 1: the end shows at once
+    std::size_t size = 0;
+    for (;;) {
+        if (size == data.size()) data.resize(std::max(capacity, data.size() * 2));
+        const ssize_t n = ::read(fd, data.data() + size, data.size() - size);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = Describe("cannot read", path);
+            ::close(fd);
+            return false;
+        }
+        size += static_cast<std::size_t>(n);
     }
-    *content = ss.str();
+    ::close(fd);
+    data.resize(size);
+    *content = std::move(data);
     return true;
 }
 
