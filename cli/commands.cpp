@@ -9,6 +9,7 @@
 #include "calibration/calibration.h"
 #include "chooser/chooser_session.h"
 #include "cli/cli.h"
+#include "cli/file_export.h"
 #include "cli/file_tools.h"
 
 namespace qrv::cli {
@@ -327,6 +328,8 @@ const std::vector<Command>& Commands() {
          "print the option word the user option chooser sends for --model NAME and the options "
          "given (see chooser-word --help), for --option-word",
          nullptr, ChooserWordOptions},
+        ExportCommand(),
+        MergeCommand(),
     };
     return commands;
 }

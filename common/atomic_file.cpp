@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace qrv {
 
@@ -134,8 +135,10 @@ bool ReadWholeFile(const std::string& path, std::string* content, std::string* e
         return refuse("it is larger than " + std::to_string(maxSize >> 20) +
                       " MiB, more than any image of this programmer needs");
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // One buffer of the file's size, read into directly; one byte more, so
+    // that the end shows without growing it.
     std::string text;
-    text.resize(static_cast<std::size_t>(st.st_size));
+    text.resize(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t done = 0;
     for (;;) {
         if (done == text.size()) {

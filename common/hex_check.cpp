@@ -140,7 +140,8 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
         }
     }
     if (badChecksum) return badChecksum;
-    if (!anyData) return HexProblem{0, "the file holds no data record", false};
+    if (!anyData && options.requireData)
+        return HexProblem{0, "the file holds no data record", false};
     return std::nullopt;
 }
 

@@ -25,6 +25,8 @@ struct HexProblem {
 
 struct HexCheckOptions {
     bool ignoreChecksums = false;
+    // A file without any data record is refused (the merge says so itself).
+    bool requireData = true;
 };
 
 // Checks every line: blank lines are skipped wherever they fall; any other line

@@ -9,6 +9,13 @@
 
 namespace qrv {
 
+// What the save dialog answered: the chosen name and the entry of the filter
+// that was selected (0 for the first).
+struct SaveAnswer {
+    std::string path;
+    int filterIndex = 0;
+};
+
 class Interaction {
   public:
     virtual ~Interaction() = default;
@@ -24,6 +31,14 @@ class Interaction {
     // A modal question with Yes and No; true for Yes. Front-ends that cannot
     // ask answer No.
     virtual bool Question(const std::string& /*text*/) { return false; }
+    // The save-file dialog, telling also which filter entry was selected. A
+    // front-end whose dialog shows no filter entries answers with the first.
+    virtual std::optional<SaveAnswer> SaveFileAs(const std::string& filter,
+                                                 const std::string& proposedName) {
+        std::optional<std::string> path = SaveFile(filter, proposedName);
+        if (!path) return std::nullopt;
+        return SaveAnswer{*path, 0};
+    }
 };
 
 // A headless interaction: message boxes become lines on a stream (or nothing

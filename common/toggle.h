@@ -45,6 +45,7 @@ struct Widget {
 
 struct TextBox : Widget {
     std::string text;
+    int maxLength = 0;  // characters the box takes; 0: no limit
 };
 
 struct ProgressBar : Widget {

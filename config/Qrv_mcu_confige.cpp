@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
+#include <algorithm>
 
 #include "config/file_view_model.h"
 #include "qtview/qtview.h"
@@ -48,11 +49,19 @@ class DialogInteraction : public Interaction {
     }
     std::optional<std::string> SaveFile(const std::string& filter,
                                         const std::string& proposedName) override {
-        QString name =
-            QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName),
-                                         Q(filter).split('|', Qt::SkipEmptyParts).join(";;"));
+        std::optional<SaveAnswer> answer = SaveFileAs(filter, proposedName);
+        if (!answer) return std::nullopt;
+        return answer->path;
+    }
+    std::optional<SaveAnswer> SaveFileAs(const std::string& filter,
+                                         const std::string& proposedName) override {
+        const QStringList entries = Q(filter).split('|', Qt::SkipEmptyParts);
+        QString selected;
+        QString name = QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName),
+                                                    entries.join(";;"), &selected);
         if (name.isEmpty()) return std::nullopt;
-        return name.toStdString();
+        return SaveAnswer{name.toStdString(),
+                          static_cast<int>(std::max<qsizetype>(0, entries.indexOf(selected)))};
     }
 
   private:
@@ -86,6 +95,11 @@ QGroupBox* Group(QWidget* parent, const char* name, QLabel*& panel, const char* 
 void RenderEdit(QLineEdit* edit, const TextBox& t) {
     const QSignalBlocker block(edit);
     const QString text = Q(t.text);
+    // The box takes no more than its limit, but shows all of a longer text it
+    // holds (the user code after a change of mode): nothing is cut off unseen.
+    const int limit =
+        t.maxLength > 0 ? std::max<int>(t.maxLength, static_cast<int>(text.size())) : 32767;
+    if (edit->maxLength() != limit) edit->setMaxLength(limit);
     if (edit->text() != text) edit->setText(text);
     edit->setEnabled(t.enabled);
     edit->setVisible(t.visible);
@@ -255,6 +269,14 @@ void TForm2::Connect() {
             [this](const QString& text) { session_->Edit1Change(text.toStdString()); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] {
         session_->BitBtn1Click();
+        Render();
+    });
+    connect(Button2, &QPushButton::clicked, this, [this] {
+        session_->Button2Click();
+        Render();
+    });
+    connect(Button5, &QPushButton::clicked, this, [this] {
+        session_->Button5Click();
         Render();
     });
 }

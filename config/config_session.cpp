@@ -16,6 +16,7 @@ ConfigSession::ConfigSession(Interaction& interaction) : interaction_(interactio
                   std::chrono::system_clock::now().time_since_epoch().count()))]() mutable {
         return static_cast<uint32_t>(engine());
     };
+    Today = LocalDate;
 
     // The window as it is laid out, before FormCreate.
     ConfigWindowModel& f = form;
@@ -33,11 +34,12 @@ ConfigSession::ConfigSession(Interaction& interaction) : interaction_(interactio
     f.Edit4.text = "0000H";
     f.Edit5.text = "7FFFH";
     f.Edit7.text = "5V";
+    f.Edit1.maxLength = static_cast<int>(kDecimalCodeChars);
     f.Panel1.caption = "用户选项";
     f.Panel2.caption = "文件信息";
     f.Panel3.caption = "编程选项";
     f.Panel4.caption = "自动编程设定";
-    f.Button2.caption = "导出量产文件";
+    f.Button2.caption = kExportCaption;
     f.Button3.caption = "上一页";
     f.Button3.visible = false;
     f.Button4.caption = "下一页";
@@ -82,6 +84,7 @@ ConfigSession::ConfigSession(Interaction& interaction) : interaction_(interactio
     f.CheckBox16.SetRule([this] { CheckBox16Click(); });
     f.CheckBox17.SetRule([this] { CheckBox17Click(); });
     f.CheckBox19.SetRule([this] { CheckBox19Click(); });
+    f.CheckBox20.SetRule([this] { CheckBox20Click(); });
 }
 
 void ConfigSession::FormCreate() {
@@ -273,8 +276,11 @@ void ConfigSession::CheckBox10Click() {
 }
 
 void ConfigSession::CheckBox19Click() {
-    // The box's state is read by the production-file writer.
-    if (form.CheckBox19.Checked()) interaction_.ShowMessage(kHexCodeNotice);
+    // The box's state is read by the production-file writer. The code box
+    // takes at most the characters that the mode reads.
+    const bool hex = form.CheckBox19.Checked();
+    form.Edit1.maxLength = static_cast<int>(hex ? kHexCodeChars : kDecimalCodeChars);
+    if (hex) interaction_.ShowMessage(kHexCodeNotice);
 }
 
 void ConfigSession::BitBtn1Click() {

@@ -16,6 +16,8 @@
 #include "common/toggle.h"
 #include "config/file_view.h"
 #include "config/writer_settings.h"
+#include "image/merge.h"
+#include "image/production_export.h"
 
 namespace qrv {
 
@@ -24,12 +26,40 @@ inline constexpr const char* kBlankCheckWarning = "选择空校验之后，编�
 inline constexpr const char* kHexCodeNotice =
     "该应用只有在固件版本2.10以上,PC软件版本2.4以上才支持!";
 inline constexpr const char* kCannotReadFile = "无法读取文件!";
+inline constexpr const char* kOpenFileFirst = "请打开文件!";
+inline constexpr const char* kSaveFileError = "保存文件错误!";
+inline constexpr const char* kMergeFileFirst = "请先合并文件!";
+inline constexpr const char* kExportCaption = "导出量产文件";
+inline constexpr const char* kExportMergedCaption = "输出合并文件";
+// Save dialog filters: each pattern is one entry.
+inline constexpr const char* kProductionFilter = "*.hex||*.*";
+inline constexpr const char* kMergedFilter = "*.hex||*.bin||*.*";
+inline constexpr int kMergedFilterBin = 1;  // the "*.bin" entry
+inline constexpr int kMergedFilterAll = 2;  // the "*.*" entry
 inline constexpr uint32_t kSilver = 0xC0C0C0;
 inline constexpr uint32_t kLightGrey = 0xF0F0F0;
 
 struct Button : Widget {
     std::string caption;
 };
+
+// How an export ended.
+enum class ExportResult {
+    Written,    // the file is in place
+    Cancelled,  // the save dialog was cancelled: nothing written
+    Refused,    // a message said why nothing was written
+    Failed,     // the file could not be written: "保存文件错误!" said so
+};
+
+// How merging one file ended.
+enum class MergeResult {
+    Merged,
+    NoData,     // the file writes no byte: nothing merged, a message said so
+    Refused,    // unreadable, or data the merge cannot hold: a message said why
+    Cancelled,  // the open dialog was cancelled
+};
+
+enum class MergeFormat { Hex, Bin };
 
 // What the configuration window shows: one member per control, named as the control.
 struct ConfigWindowModel {
@@ -54,10 +84,15 @@ class ConfigSession {
 
     ConfigWindowModel form;
     WriterSettings settings;
-    // Draws the production-file marker; clock-seeded unless a test sets it.
+    // Draws the production-file marker and the marker record's number;
+    // clock-seeded unless a test sets it.
     std::function<uint32_t()> Random;
+    // Today's date for the proposed file names; the local clock unless a test sets it.
+    std::function<CalendarDate()> Today;
     // The option word last applied from an opened file (record at 0x0100).
     std::optional<uint32_t> fileOptionWord;
+    // The merged image of the current merge series.
+    MergeImage merge;
 
     // Once, when the window is created.
     void FormCreate();
@@ -81,6 +116,29 @@ class ConfigSession {
     // file cannot be read.
     bool OpenSourceFile(const std::string& path, std::string* error);
 
+    // "导出量产文件" (Button2), or "输出合并文件" in merge mode.
+    ExportResult Button2Click();
+    // "合并文件" (Button5): MergeFile.
+    MergeResult Button5Click();
+
+    // Builds the production file from the source file and the settings, then
+    // asks where to save it ("QRVMCU" + today's date + ".hex" proposed).
+    ExportResult ExportProductionFile();
+    // The same, saved to path without asking (the command line).
+    ExportResult ExportProductionFileTo(const std::string& path);
+
+    // Asks for a HEX file and lays it over the merged image.
+    MergeResult MergeFile();
+    // Lays the HEX file at path over the merged image. A file that is refused
+    // leaves the merged image as it was.
+    MergeResult MergeFileFrom(const std::string& path);
+    // Asks for a name and writes the merged image: BIN for the "*.bin" filter
+    // entry, HEX for "*.hex"; under "*.*" a name ending in ".bin" gives BIN.
+    // The extension is added unless the name already ends in it.
+    ExportResult ExportMergedFile();
+    // Writes the merged image to path exactly as named.
+    ExportResult WriteMergedFile(const std::string& path, MergeFormat format);
+
     // Click rules of the check boxes; each runs whenever its box changes state.
     void CheckBox1Click();
     void CheckBox2Click();
@@ -99,8 +157,11 @@ class ConfigSession {
     void CheckBox16Click();
     void CheckBox17Click();
     void CheckBox19Click();
+    void CheckBox20Click();
 
   private:
+    ExportResult ExportProduction(const std::function<std::optional<std::string>()>& choosePath);
+    ExportResult Save(const std::string& path, const std::string& content);
     void SetEnd(unsigned end);
     void ApplyRomRow(unsigned end, std::string_view romText);
     void ApplyRomTable(int item);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image/production_export.h"
+
 namespace qrv {
 
 // optionBits
@@ -29,10 +31,10 @@ inline constexpr uint8_t kStepOption = 0x02;  // CheckBox7 "user option"
 inline constexpr uint8_t kStepErase = 0x04;   // CheckBox6 "擦除"
 inline constexpr uint8_t kStepVerify = 0x08;  // CheckBox8 "校验"
 // userCodeMode
-inline constexpr int32_t kUserCodeFixed = 0x33;
-inline constexpr int32_t kUserCodeRolling = 0x22;
+inline constexpr int32_t kUserCodeFixed = kUserCodeModeFixed;
+inline constexpr int32_t kUserCodeRolling = kUserCodeModeRolling;
 
-inline constexpr std::size_t kSettingsBlockSize = 21;
+inline constexpr std::size_t kSettingsBlockSize = kConfigBlockSize;
 
 struct WriterSettings {
     // The block, in file order.

@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
+#include <algorithm>
 
 namespace qrv {
 
@@ -41,10 +42,20 @@ std::optional<std::string> GuiInteraction::OpenFile(const std::string& filter) {
 
 std::optional<std::string> GuiInteraction::SaveFile(const std::string& filter,
                                                     const std::string& proposedName) {
-    QString name =
-        QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName), Filter(filter));
+    std::optional<SaveAnswer> answer = SaveFileAs(filter, proposedName);
+    if (!answer) return std::nullopt;
+    return answer->path;
+}
+
+std::optional<SaveAnswer> GuiInteraction::SaveFileAs(const std::string& filter,
+                                                     const std::string& proposedName) {
+    const QStringList entries = Q(filter).split('|', Qt::SkipEmptyParts);
+    QString selected;
+    QString name = QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName),
+                                                entries.join(";;"), &selected);
     if (name.isEmpty()) return std::nullopt;
-    return name.toStdString();
+    return SaveAnswer{name.toStdString(),
+                      static_cast<int>(std::max<qsizetype>(0, entries.indexOf(selected)))};
 }
 
 bool InstallQtChineseTranslation(QCoreApplication& app) {

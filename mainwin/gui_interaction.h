@@ -18,6 +18,8 @@ class GuiInteraction : public Interaction {
     std::optional<std::string> OpenFile(const std::string& filter) override;
     std::optional<std::string> SaveFile(const std::string& filter,
                                         const std::string& proposedName) override;
+    std::optional<SaveAnswer> SaveFileAs(const std::string& filter,
+                                         const std::string& proposedName) override;
 
   private:
     QWidget* parent_;

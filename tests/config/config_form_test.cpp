@@ -11,9 +11,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <fstream>
 
 #include "config/Qrv_mcu_confige.h"
 #include "config_test_support.h"
+#include "tests/support/cli_run.h"
 
 namespace qrv {
 namespace {
@@ -224,6 +226,78 @@ TEST(ConfigWindow, CloseEmptiesTheGridDataCells) {
     EXPECT_EQ(m->data(m->index(0, 1)).toString(), "");
     EXPECT_EQ(m->headerData(0, Qt::Vertical).toString(), "0010");
     EXPECT_EQ(w.form.Edit3->text(), "");
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The window and qrv-writer-cli make the same choices through the one model
+// and write the same bytes.
+TEST(ConfigWindow, ExportAndMergeWriteWhatTheCommandLineWrites) {
+    Window w;
+    ScratchDir dir;
+    const std::string source =
+        dir.Write("src.hex", DataRecord(0, {1, 2, 3}) + "\n" +
+                                 DataRecord(0x100, {0x57, 3, 0x55, 0x55}) + "\n");
+    const std::string other = dir.Write("other.hex", DataRecord(0x1000, {7}) + "\n");
+    w.model().Random = [] { return 1000u; };  // marker 1000, file marker 1000 % 255
+    emit w.form.ComboBox4->activated(1);      // QM-002
+    emit w.form.ComboBox3->activated(1);      // 3V
+    w.answers.openAnswers.push_back(source);
+    w.form.BitBtn1->click();
+    w.form.CheckBox3->click();
+    emit w.form.ComboBox1->activated(2);  // 2K
+    w.form.CheckBox15->click();
+    w.form.CheckBox11->click();  // ticked by the option word: now unticked
+    w.form.CheckBox5->click();
+    w.form.CheckBox8->click();
+    w.form.CheckBox19->click();
+    w.form.Edit1->insert("A1B2C3");
+    w.form.CheckBox10->click();
+    w.answers.saveAnswers.push_back(SaveAnswer{dir.Path("window.hex"), 0});
+    w.form.Button2->click();
+
+    const test::ToolRun r = test::RunTool({"export",       source,
+                                           "-o",           dir.Path("cli.hex"),
+                                           "--model",      "QM-002",
+                                           "--voltage",    "3V",
+                                           "--hard-lock",  "2K",
+                                           "--sub-osc",    "500K",
+                                           "--wdt-on",     "--auto-steps",
+                                           "blank,verify", "--user-code-hex",
+                                           "--user-code",  "A1B2C3",
+                                           "--rolling",    "--marker",
+                                           "1000",         "--file-marker",
+                                           "235"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Read(dir.Path("cli.hex")), Read(dir.Path("window.hex")));
+
+    w.form.CheckBox20->click();
+    EXPECT_EQ(w.form.Button2->text(), QString::fromUtf8("输出合并文件"));
+    for (const std::string& file : {source, other}) {
+        w.answers.openAnswers.push_back(file);
+        w.form.Button5->click();
+    }
+    w.answers.saveAnswers.push_back(SaveAnswer{dir.Path("window"), kMergedFilterBin});
+    w.form.Button2->click();
+    ASSERT_EQ(test::RunTool({"merge", source, other, "-o", dir.Path("cli.bin")}).rc, 0);
+    EXPECT_EQ(Read(dir.Path("cli.bin")), Read(dir.Path("window.bin")));
+    EXPECT_EQ(Read(dir.Path("cli.bin")).size(), 0x1001u);
+}
+
+// The code box takes as many characters as the mode reads, and never cuts
+// what it holds when the mode changes.
+TEST(ConfigWindow, CodeBoxTakesWhatTheModeReads) {
+    Window w;
+    w.form.Edit1->insert("12345678901234567890");
+    EXPECT_EQ(w.model().form.Edit1.text, "123456789012");
+    w.form.CheckBox19->click();
+    w.form.Edit1->insert("ABCDEFGH");
+    EXPECT_EQ(w.model().form.Edit1.text, "123456789012ABCD");
+    w.form.CheckBox19->click();
+    EXPECT_EQ(w.form.Edit1->text(), "123456789012ABCD");
 }
 
 }  // namespace

@@ -30,8 +30,22 @@ class ScriptedAnswers : public Interaction {
         openAnswers.pop_front();
         return a;
     }
-    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
-        return std::nullopt;
+    // Save dialogs: the filter and proposed name asked with, and the answers.
+    std::vector<std::string> saveFilters, proposedNames;
+    std::deque<std::optional<SaveAnswer>> saveAnswers;
+    std::optional<std::string> SaveFile(const std::string& filter,
+                                        const std::string& proposed) override {
+        auto answer = SaveFileAs(filter, proposed);
+        return answer ? std::optional<std::string>(answer->path) : std::nullopt;
+    }
+    std::optional<SaveAnswer> SaveFileAs(const std::string& filter,
+                                         const std::string& proposed) override {
+        saveFilters.push_back(filter);
+        proposedNames.push_back(proposed);
+        if (saveAnswers.empty()) return std::nullopt;
+        auto a = saveAnswers.front();
+        saveAnswers.pop_front();
+        return a;
     }
 };
 
@@ -40,7 +54,7 @@ class ScratchDir {
   public:
     ScratchDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
+        dir_ = std::filesystem::path(::testing::TempDir()) /
                ("qrv-config-" + std::string(info->test_suite_name()) + "-" + info->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
@@ -63,6 +77,7 @@ struct Fixture {
     ConfigSession session{answers};
     Fixture() {
         session.Random = [] { return 0u; };
+        session.Today = [] { return CalendarDate{2023, 4, 11}; };
         session.FormCreate();
     }
 };

@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "common/atomic_file.h"
+#include "config/config_session.h"
 #include "sim/sim_seam.h"
 #include "tests/image/loader_fixture.h"
 #include "tests/support/cli_run.h"
@@ -162,6 +163,42 @@ TEST(DownloadEndToEnd, ProductionFileRecordsReachTheProgrammer) {
     EXPECT_EQ(t.Device().FileKind(), 0x5A);
     EXPECT_EQ(t.chooserShown, 0);
     EXPECT_FALSE(t.s.form.Button3.enabled);
+}
+
+// The round trip: a production file exported by the configuration window,
+// imported by the main window; the programmer stores its records and image,
+// and the automatic run takes the file's steps.
+TEST(DownloadEndToEnd, ExportedProductionFileIsStoredAndRuns) {
+    const auto image = Contiguous(16, 0, 0x800);
+    StreamInteraction quiet;
+    ConfigSession config(quiet);
+    config.FormCreate();
+    config.ComboBox4Click(1);  // QM-002
+    ASSERT_TRUE(config.OpenSourceFile(WriteTempFile("rt-source.hex", image), nullptr));
+    for (Toggle* step : {&config.form.CheckBox6, &config.form.CheckBox7, &config.form.CheckBox8})
+        step->Click();  // erase, "user option" (the main window's program box), verify
+    config.form.CheckBox1.Click();
+    config.Edit1Change("SN123");
+    const std::string file = ::testing::TempDir() + "rt-production.hex";
+    ASSERT_EQ(config.ExportProductionFileTo(file), ExportResult::Written);
+
+    Simulated t(Quick(3));
+    t.Download(file);
+    t.ExpectStored(image);
+    const auto block = config.settings.Block();
+    ASSERT_TRUE(t.Device().Config());
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), t.Device().Config()->block.begin()));
+    EXPECT_EQ(t.Device().UserCode(), (std::vector<uint8_t>{0x33, 2, 'S', 'N', 123}));
+    EXPECT_EQ(t.chooserShown, 0);
+
+    t.s.Button2Click();  // "自动编程", without the configuration window
+    Pump(t.s);
+    const sim::SimProgrammer device = t.Device();
+    EXPECT_EQ(device.SuccessCount(), 1u);
+    const Memory expected = ExpectedMemory(image);
+    for (std::size_t a = 0; a < 0x800; ++a) ASSERT_EQ(device.Chip().flash[a], expected.bytes[a]);
+    EXPECT_EQ(device.Chip().protection & kReadProtect, kReadProtect);
+    EXPECT_TRUE(device.ProtocolErrors().empty());
 }
 
 TEST(DownloadEndToEnd, DownloadErrorIsShownAndAborted) {
