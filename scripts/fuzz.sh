@@ -10,8 +10,8 @@
 #       written into the tree) and fails on the first finding (scripts/test.sh).
 #
 # TARGET is a program name without "_fuzzer": hex_download, production_import,
-# file_view, session_replies, calibration, sim_reports. The runs are niced:
-# the machine is shared.
+# file_view, merge, session_replies, user_code, calibration, sim_reports. The
+# runs are niced: the machine is shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +29,7 @@ options() {
   local name=$1
   echo -timeout=10 -print_final_stats=1
   case $name in
-    hex_download|production_import|file_view) echo -dict=fuzz/hex.dict ;;
+    hex_download|production_import|file_view|merge) echo -dict=fuzz/hex.dict ;;
   esac
 }
 
