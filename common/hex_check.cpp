@@ -100,6 +100,7 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
         // marker record ends in a decimal number of any length); those that go
         // to the programmer must be records it takes.
         if (type == kTypeHeader) {
+            if (!options.checkSentHeaders) continue;
             if (auto reason = CheckSentHeader(digits, anyData, userCodeSeen))
                 return refuse(std::move(*reason));
             continue;

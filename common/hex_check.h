@@ -27,6 +27,9 @@ struct HexCheckOptions {
     bool ignoreChecksums = false;
     // A file without any data record is refused (the merge says so itself).
     bool requireData = true;
+    // The user code and configuration records must be records the programmer
+    // takes (the merge, which never sends them, leaves them alone).
+    bool checkSentHeaders = true;
 };
 
 // Checks every line: blank lines are skipped wherever they fall; any other line

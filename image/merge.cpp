@@ -148,8 +148,9 @@ std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusa
         // header records) is ignored; its data are not read.
     }
     // The whole-file check that the import makes too: syntax, checksums and
-    // lines that are not records, before anything reaches MergeBuffer.
-    if (const auto problem = CheckHexLines(SplitLines(std::string(text)), {false, false})) {
+    // lines that are not records, before anything reaches MergeBuffer. Header
+    // records are not merged, so their contents do not matter here.
+    if (const auto problem = CheckHexLines(SplitLines(std::string(text)), {false, false, false})) {
         if (refusal) *refusal = MergeRefusal{kFormatErrorText, problem->Text()};
         return std::nullopt;
     }

@@ -71,6 +71,12 @@ TEST(CheckHexLines, AcceptsAProductionFileAsTheWindowWritesIt) {
     EXPECT_FALSE(CheckHexLines({kData, ":0100002258595A", ":10000022414D43"}));
 }
 
+TEST(CheckHexLines, TheMergeLeavesHeaderRecordsAlone) {
+    const std::vector<std::string> lines = {":10000022414D43", ":15000022515256000000", kData};
+    ASSERT_TRUE(CheckHexLines(lines));
+    EXPECT_FALSE(CheckHexLines(lines, {false, true, false}));
+}
+
 TEST(CheckHexLines, ABadChecksumAloneMayBeIgnored) {
     const std::vector<std::string> lines = {kData.substr(0, kData.size() - 2) + "00"};
     ASSERT_TRUE(CheckHexLines(lines));
