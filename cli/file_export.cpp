@@ -21,16 +21,8 @@ namespace {
 
 // The window's message boxes, kept until the command knows whether they are
 // notes or the reason of a refusal.
-class Dialogs : public Interaction {
+class Dialogs : public RecordingInteraction {
   public:
-    std::vector<std::string> messages;
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void Warning(const std::string& text) override { messages.push_back(text); }
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-
     // Writes the messages to err as notes; with failed, the last one is the
     // command's error.
     void Flush(Context& c, const std::string& prefix, bool failed) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qrv {
 
@@ -58,6 +59,19 @@ class StreamInteraction : public Interaction {
         if (stream_) std::fprintf(stream_, "%s\n", text.c_str());
     }
     FILE* stream_;
+};
+
+// An interaction that keeps the texts of its message boxes and answers no
+// dialog: for callers that decide afterwards what the messages were.
+class RecordingInteraction : public Interaction {
+  public:
+    std::vector<std::string> messages;
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void Warning(const std::string& text) override { messages.push_back(text); }
+    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
 };
 
 // The short waits between disabling and re-enabling a control.

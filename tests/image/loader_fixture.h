@@ -18,16 +18,7 @@
 
 namespace qrv::test {
 
-class RecordingInteraction : public Interaction {
-  public:
-    std::vector<std::string> messages;
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void Warning(const std::string& text) override { messages.push_back(text); }
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-};
+using qrv::RecordingInteraction;
 
 class FakeLoaderHost : public LoaderHost {
   public:
