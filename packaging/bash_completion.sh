@@ -13,11 +13,11 @@ out=$2
 # "--simulate[=OPTIONS]" take their value after "=" only.
 options() {
   awk '/^  -/ {
-         spec = substr($0, 3); sub(/  .*/, "", spec)
+         form = substr($0, 3); sub(/  .*/, "", form)
          type = ""
-         if (match(spec, / /)) { type = substr(spec, RSTART + 1); spec = substr(spec, 1, RSTART - 1) }
-         sub(/\[=[A-Z]+\]$/, "", spec)
-         n = split(spec, names, ",")
+         if (match(form, / /)) { type = substr(form, RSTART + 1); form = substr(form, 1, RSTART - 1) }
+         sub(/\[=[A-Z]+\]$/, "", form)
+         n = split(form, names, ",")
          for (i = 1; i <= n; i++) if (names[i] ~ /^-/) print names[i] "\t" type
        }'
 }
