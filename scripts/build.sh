@@ -15,5 +15,11 @@ case "$flavour" in
                                -DQRV_BUILD_BENCH=OFF) ;;
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
+# ccache, where the machine has it, makes rebuilds of other checkouts cheap;
+# the build never needs it.
+if command -v ccache >/dev/null; then
+  args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD/..} CCACHE_NOHASHDIR=1
+fi
 cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
