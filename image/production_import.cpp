@@ -106,7 +106,7 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
 
 HeaderOutcome HexLoader::Refuse() {
     abandoned_ = true;
-    host_.UserInteraction().ShowMessage(kFileRefusedText);
+    host_.UserInteraction().Message(Severity::Warning, kFileRefusedText);
     LoaderControls controls = host_.Controls();
     controls.Edit1.visible = true;
     controls.ProgressBar5.visible = false;

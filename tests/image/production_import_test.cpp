@@ -33,6 +33,7 @@ class ProductionImportTest : public LoaderTest {
   protected:
     void ExpectRefused(const std::vector<Report>& reports) {
         EXPECT_EQ(host.interaction.messages, std::vector<std::string>{kFileRefusedText});
+        EXPECT_EQ(host.interaction.severities, std::vector<Severity>{Severity::Warning});
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.back()[3], CMD_DOWNLOAD_ABORT);
         EXPECT_EQ(reports.back()[2], 6);
