@@ -164,6 +164,7 @@ TForm1::~TForm1() {
     if (form5_) form5_->Session().SendCustom = nullptr;
     qApp->removeEventFilter(this);
     session_.hooks.StartReadBackTimer = nullptr;
+    session_.hooks.StartRunTimer = nullptr;
     if (form2_) form2_->removeEventFilter(this);
 }
 
@@ -386,6 +387,18 @@ void TForm1::ConnectControls() {
             readBackTimer->start(milliseconds);
         else
             readBackTimer->stop();
+    };
+    // The run's timer: a programmer silent for 10 s ends the run in progress,
+    // and after a result the option results are awaited a short while.
+    auto* runTimer = new QTimer(this);
+    runTimer->setSingleShot(true);
+    connect(runTimer, &QTimer::timeout, this,
+            [this, &s] { UserAction([&] { s.RunTimerExpired(); }); });
+    s.hooks.StartRunTimer = [runTimer](int milliseconds) {
+        if (milliseconds > 0)
+            runTimer->start(milliseconds);
+        else
+            runTimer->stop();
     };
     // What the operator types into the file box (service words) is the box's
     // text; a later render keeps it.
