@@ -394,6 +394,23 @@ int Context::RefreshStatus() {
     return rc;
 }
 
+int Context::Started(RunStart start) {
+    switch (start) {
+        case RunStart::Started:
+            return kExitOk;
+        case RunStart::Busy:
+            Error("a run is in progress");
+            return kExitFailure;
+        case RunStart::NoSteps:
+            return kExitUsage;  // the session has said why
+        case RunStart::DownloadIncomplete:
+            return kExitFailure;  // the session has said why
+        case RunStart::NotConnected:
+            return kExitNoProgrammer;
+    }
+    return kExitFailure;
+}
+
 int Context::PrepareSteps() {
     if (statusStale) {
         const int rc = RefreshStatus();

@@ -156,6 +156,13 @@ class Context {
 
     // Reads the programmer's status again (CMD_STATUS) and waits for it.
     int RefreshStatus();
+    // Waits for the status reply that the session asked for itself (after a
+    // download or a firmware replacement).
+    int AwaitStatus();
+
+    // How a run or step that the session refused to start ends the command:
+    // kExitOk when it started, else the exit code after a message.
+    int Started(RunStart start);
 
     // Before a step or the automatic run: the steps that command would send if
     // it ran alone. After a command that changed what the programmer stores (a
@@ -181,7 +188,6 @@ class Context {
     void ClearProgress();
 
   private:
-    int AwaitStatus();
     int ChooseSteps();
 
     HidSeam& seam_;

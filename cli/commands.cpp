@@ -102,7 +102,7 @@ const StepRow* StepOutcome(Context& c, const Report& r) {
 int SingleStep(Context& c, int index) {
     MainSession& s = c.Session();
     if (const int rc = c.PrepareSteps(); rc != kExitOk) return rc;
-    s.RunSingleStep(index);
+    if (const int rc = c.Started(s.RunSingleStep(index)); rc != kExitOk) return rc;
     const StepRow& step = kStepRows[index];
     return c.Await([&](const Report& r) -> std::optional<int> {
         const StepRow* row = StepOutcome(c, r);
@@ -129,7 +129,7 @@ bool OptionResult(Context& c, const Report& r, bool* seen) {
 int Auto(Context& c, const std::string&) {
     MainSession& s = c.Session();
     if (const int rc = c.PrepareSteps(); rc != kExitOk) return rc;
-    s.Button2Click();
+    if (const int rc = c.Started(s.Button2Click()); rc != kExitOk) return rc;
     bool optionFailed = false;
     bool optionSeen = false;
     bool protectSeen = false;
@@ -155,6 +155,9 @@ int Auto(Context& c, const std::string&) {
             option(r);
             return optionSeen && protectSeen;
         });
+        // The wait for them is over: the run's record is complete. (The
+        // window's run timer does the same after its settle time.)
+        if (s.CurrentRun()) s.RunTimerExpired();
     }
     if (optionFailed) rc = std::max(rc, kExitFailure);
     return rc;

@@ -29,7 +29,8 @@ int Download(Context& c, const std::string& file) {
             s.SendCommand(CMD_SET_OPTION, word);
         };
     }
-    const int rc = c.Await([&](const Report& r) -> std::optional<int> {
+    bool stored = false;
+    int rc = c.Await([&](const Report& r) -> std::optional<int> {
         if (s.loader.Abandoned()) return kExitFailure;  // its message is on err
         switch (r[3]) {
             case RPL_BLOCK_ACK: {
@@ -40,6 +41,7 @@ int Download(Context& c, const std::string& file) {
             case RPL_DOWNLOAD_DONE:
                 c.Emit({{"file", file}, {"checksum", s.form.Edit3.text}},
                        "checksum: " + s.form.Edit3.text + "\n");
+                stored = true;
                 return kExitOk;
             case RPL_DOWNLOAD_ERROR:
                 if (r[6] != 1) return std::nullopt;
@@ -51,6 +53,12 @@ int Download(Context& c, const std::string& file) {
         }
     });
     s.hooks.ShowOptionChooserAfterDownload = nullptr;
+    // The session reads the programmer's status once the file is stored; the
+    // next command works with what it says.
+    if (stored) {
+        rc = c.AwaitStatus();
+        if (rc == kExitOk) c.statusStale = false;
+    }
     return rc;
 }
 

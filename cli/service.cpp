@@ -31,9 +31,9 @@ int RunReadBack(Context& c, ReadBack source, const std::string& file, bool raw) 
     const bool chip = source == ReadBack::Chip;
     const char* name = chip ? "read-chip" : "read-cache";
     const uint8_t code = chip ? RPL_CHIP_BLOCK : RPL_CACHE_BLOCK;
-    // The chip read-back is complete at the image length, the storage
-    // read-back at the end address.
-    const unsigned expected = static_cast<unsigned>(chip ? s.ImageLength : s.EndAddress);
+    // Both read-backs are complete at the length of the image the programmer
+    // holds, as its status gave it.
+    const unsigned expected = static_cast<unsigned>(s.StoredLength);
     std::vector<std::string> records;
     unsigned bytes = 0;
     bool complete = false;
@@ -50,7 +50,7 @@ int RunReadBack(Context& c, ReadBack source, const std::string& file, bool raw) 
         bytes += d.count;
         if (chip) {
             c.ShowProgress(name, s.form.ProgressBar3.position);
-            complete = expected > 0 && d.address + d.count >= expected;
+            complete = !s.ChipReadBackActive();
         } else {
             c.ShowProgress(name, expected > 0 ? static_cast<int>(bytes * 100 / expected) : 100);
             complete = !s.CacheReadBackActive();
@@ -58,9 +58,9 @@ int RunReadBack(Context& c, ReadBack source, const std::string& file, bool raw) 
         return complete ? std::optional<int>(kExitOk) : std::nullopt;
     };
     const int rc = c.Await(onReply, kReadBackQuiet, [&] {
-        // A storage read-back still waiting for its next block ends
-        // incomplete, as the window's timer ends it.
-        if (!chip) s.ReadBackTimedOut();
+        // A read-back still waiting for its next block ends incomplete, as
+        // the window's timer ends it.
+        s.ReadBackTimedOut();
         return kExitOk;
     });
     if (rc != kExitOk && records.empty()) return rc;
@@ -119,11 +119,10 @@ int RunEeprom(Context& c, bool write, int address, int type) {
     return kExitOk;
 }
 
-// Reads the status again and returns its firmware version (bytes 63 and 64),
-// which the session does not show while UpdateMode holds.
+// Waits for the status the session reads after a firmware replacement and
+// returns its firmware version (bytes 63 and 64).
 int ReadFirmwareVersion(Context& c, std::string* version) {
     MainSession& s = c.Session();
-    s.SendCommand(CMD_STATUS, 0);
     return c.Await([&](const Report& r) -> std::optional<int> {
         if (r[3] != RPL_STATUS || s.StatusRetried()) return std::nullopt;
         *version = FirmwareVersionText(r[63], r[64]);

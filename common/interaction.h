@@ -17,6 +17,11 @@ struct SaveAnswer {
     int filterIndex = 0;
 };
 
+// How serious a message is: the icon of its box. Errors the operator can mend
+// (no chip, an interrupted download) are warnings; failures of the system's
+// own files are critical.
+enum class Severity { Information, Warning, Critical };
+
 class Interaction {
   public:
     virtual ~Interaction() = default;
@@ -24,6 +29,14 @@ class Interaction {
     virtual void ShowMessage(const std::string& text) = 0;
     // A modal warning box with an OK button.
     virtual void Warning(const std::string& text) = 0;
+    // A modal box with an OK button and the icon of its severity. Front-ends
+    // without a critical icon show critical messages as warnings.
+    virtual void Message(Severity severity, const std::string& text) {
+        if (severity == Severity::Information)
+            ShowMessage(text);
+        else
+            Warning(text);
+    }
     // The open-file dialog; nullopt when cancelled.
     virtual std::optional<std::string> OpenFile(const std::string& filter) = 0;
     // The save-file dialog with a proposed name; nullopt when cancelled.
@@ -66,8 +79,13 @@ class StreamInteraction : public Interaction {
 class RecordingInteraction : public Interaction {
   public:
     std::vector<std::string> messages;
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void Warning(const std::string& text) override { messages.push_back(text); }
+    std::vector<Severity> severities;  // the icon of each message
+    void ShowMessage(const std::string& text) override { Message(Severity::Information, text); }
+    void Warning(const std::string& text) override { Message(Severity::Warning, text); }
+    void Message(Severity severity, const std::string& text) override {
+        messages.push_back(text);
+        severities.push_back(severity);
+    }
     std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
     std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
         return std::nullopt;

@@ -14,7 +14,7 @@ namespace {
 
 const std::vector<std::string> kHeader = {"time",   "programmer", "model",       "checksum",
                                           "steps",  "outcome",    "failed step", "message",
-                                          "passed", "failed"};
+                                          "passed", "failed",     "option",      "protect"};
 
 std::string Quoted(const std::string& field) {
     if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
@@ -67,8 +67,9 @@ std::string LocalTimeIso8601() {
 }
 
 bool ProductionLog::Append(const RunRecord& r, std::string* error) {
-    const std::string line = CsvLine({r.time, r.programmer, r.model, r.checksum, r.steps, r.outcome,
-                                      r.failedStep, r.message, r.passed, r.failed});
+    const std::string line =
+        CsvLine({r.time, r.programmer, r.model, r.checksum, r.steps, r.outcome, r.failedStep,
+                 r.message, r.passed, r.failed, r.option, r.protect});
     // A log this call creates starts with its header, in the same write.
     bool created = true;
     int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -21,6 +21,8 @@ struct RunRecord {
     std::string message;     // the programmer's message, or why no result came
     std::string passed;      // the programmer's pass counter
     std::string failed;      // the programmer's fail counter
+    std::string option;      // the option result: "passed", "failed", or "" when not reported
+    std::string protect;     // the protection result, the same
 };
 
 // One CSV record ending in CR LF: fields with a comma, a quote or a line break

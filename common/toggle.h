@@ -55,7 +55,8 @@ struct ProgressBar : Widget {
 
 struct Panel : Widget {
     std::string caption;
-    uint32_t color = 0;  // 0x00BBGGRR
+    uint32_t color = 0;             // 0x00BBGGRR
+    uint32_t fontColor = 0xFFFFFF;  // the caption's colour
 };
 
 // A list box: its items, the selected item (-1 none) and the text it shows

@@ -65,6 +65,9 @@ void AddLineToChecksum(std::string_view line, uint32_t& fileChecksum, uint32_t& 
     if (!IsDataType(PairAt(line, kTypeAt))) return;
     const uint32_t address = uint32_t{PairAt(line, kAddressAt)} << 8 | PairAt(line, kAddressAt + 2);
     const uint32_t count = PairAt(line, kCountAt);
+    // A record without data writes nothing and moves no address, as in the
+    // download: its address opens no gap.
+    if (count == 0) return;
     // A gap counts as bytes of 0xFF.
     if (address > nextAddress) fileChecksum += (address - nextAddress) * 255u;
     nextAddress = address + count;
@@ -86,6 +89,12 @@ FileViewScan ScanFileView(const std::vector<std::string>& lines) {
             const std::string_view record = line.substr(at);
             if (record.size() < kDataAt || !IsDataType(PairAt(record, kTypeAt))) break;
             const unsigned count = PairAt(record, kCountAt);
+            if (count == 0) {
+                // A record without data: no row, and the end stays where the
+                // data end, as the programmer stores the image.
+                at = line.find(':', at + kAddressAt);
+                continue;
+            }
             const unsigned address =
                 unsigned{PairAt(record, kAddressAt)} << 8 | PairAt(record, kAddressAt + 2);
             // The data bytes the line really holds (a short line ends the record early).

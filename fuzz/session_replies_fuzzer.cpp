@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             break;
         case Mode::CacheReadBack:
             // The image a status reply announced.
-            session.EndAddress = session.ImageLength = variant * 64 + 1;
+            session.StoredLength = session.EndAddress = session.ImageLength = variant * 64 + 1;
             session.Button10Click();
             break;
         case Mode::FirmwareUpdate: {
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (reply[3] == RPL_CACHE_BLOCK && cacheActive && reply[2] <= 59) {
             // The next request follows a block that ends before the image does.
             const unsigned next = (reply[4] << 8 | reply[5]) + reply[2];
-            const bool more = next < static_cast<unsigned>(session.EndAddress);
+            const bool more = reply[2] > 0 && next < static_cast<unsigned>(session.StoredLength);
             if (sent != (more ? 1u : 0u) || session.CacheReadBackActive() != more)
                 Fail("a storage block asks for the next one while the image goes on",
                      std::to_string(sent) + " reports after a block ending at " + H4(next));

@@ -278,7 +278,7 @@ void HexLoader::SendDownloadEnd() {
 void HexLoader::FormatError() {
     CurrentLine = image_.LineCount();
     abandoned_ = true;
-    host_.UserInteraction().ShowMessage(kFormatErrorText);
+    host_.UserInteraction().Message(Severity::Warning, kFormatErrorText);
     // The programmer is mid-transfer: it is told to leave its download state,
     // and the download display is put back, as for a refused file.
     LoaderControls controls = host_.Controls();

@@ -20,7 +20,8 @@ constexpr uint8_t kMarkerBytes[2] = {0xA5, 0x5B};
 // Bytes of the configuration block.
 constexpr int kConfigProductionMarker = 16;
 constexpr int kConfigModelCode = 5;
-constexpr int kShownModelChars = 10;
+// The whole model name, as the programmer's status shows it after the download.
+constexpr int kShownModelChars = 11;
 constexpr int kConfigAutoSteps = 20;
 
 bool TagIs(const RecordLine& line, const char (&tag)[4]) {
@@ -89,6 +90,8 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
     controls.Edit2.text = model;
     // The file's steps rule the automatic run: the manual step controls are
     // locked, and setting each box runs its click rule so StepFlags follows.
+    // Programming is no selectable step: the run always programs. Bit 1 is
+    // the chip's user option, which the programmer does after the run.
     for (Toggle* box :
          {&controls.CheckBox1, &controls.CheckBox2, &controls.CheckBox3, &controls.CheckBox4})
         box->enabled = false;
@@ -97,7 +100,7 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
         button->enabled = false;
     const uint8_t steps = HeaderByte(line, kConfigAutoSteps);
     controls.CheckBox1.SetChecked((steps & 0x01) != 0);
-    controls.CheckBox3.SetChecked((steps & 0x02) != 0);
+    controls.CheckBox3.SetChecked(true);
     controls.CheckBox2.SetChecked((steps & 0x04) != 0);
     controls.CheckBox4.SetChecked((steps & 0x08) != 0);
     ++CurrentLine;
@@ -106,7 +109,7 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
 
 HeaderOutcome HexLoader::Refuse() {
     abandoned_ = true;
-    host_.UserInteraction().ShowMessage(kFileRefusedText);
+    host_.UserInteraction().Message(Severity::Warning, kFileRefusedText);
     LoaderControls controls = host_.Controls();
     controls.Edit1.visible = true;
     controls.ProgressBar5.visible = false;

@@ -14,10 +14,11 @@ namespace {
 
 // What the operator reads when the programmer is there but cannot be used.
 std::string NoAccessText(const std::string& path, const char* side, const std::string& cause) {
-    return "The programmer at " + path + " cannot be opened for " + side + " (" +
-           (cause.empty() ? std::string("no reason given") : cause) +
-           "). Install the udev rule packaging/60-qrv-writer.rules as the README says, then "
-           "plug the programmer in again.";
+    // Shown in the window's message box: in Chinese, with the node and the
+    // system's reason as they are.
+    return "烧录器 " + path + " 无法打开(" + side +
+           "): " + (cause.empty() ? std::string("no reason given") : cause) +
+           "。请按 README 安装 udev 规则 packaging/60-qrv-writer.rules，然后重新插入烧录器。";
 }
 
 }  // namespace
@@ -34,7 +35,7 @@ int ProgrammerLink::FindProgrammer() {
         if (!handle) {
             if (accessProblem_.empty() && seam_.ListedIds(path, &vid, &pid) &&
                 vid == kProgrammerVendorId && pid == kProgrammerProductId)
-                accessProblem_ = NoAccessText(path, "writing", seam_.OpenError());
+                accessProblem_ = NoAccessText(path, "写入", seam_.OpenError());
             continue;
         }
         if (!handle->Attributes(&vid, &pid)) continue;  // closes the handle
@@ -42,7 +43,7 @@ int ProgrammerLink::FindProgrammer() {
         std::shared_ptr<HidHandle> read(seam_.Open(path, HidAccess::Read));
         if (!read) {
             if (accessProblem_.empty())
-                accessProblem_ = NoAccessText(path, "reading", seam_.OpenError());
+                accessProblem_ = NoAccessText(path, "读取", seam_.OpenError());
             continue;
         }
         writeHandle_ = std::move(handle);

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTextEdit>
 #include <QTimer>
@@ -122,6 +123,14 @@ void RenderCombo(QComboBox* combo, const ComboBox& m) {
     if (combo->placeholderText() != Q(m.text)) combo->setPlaceholderText(Q(m.text));
 }
 
+// A list as wide as its widest item or placeholder needs, with its arrow.
+int ListWidth(const QFont& font, const QStringList& texts) {
+    const QFontMetrics fm(font);
+    int widest = 0;
+    for (const QString& t : texts) widest = std::max(widest, fm.horizontalAdvance(t));
+    return widest + 40;
+}
+
 void RenderBox(QCheckBox* box, const Toggle& m) {
     SetVisible(box, m.visible);
     box->setEnabled(m.enabled);
@@ -164,6 +173,7 @@ TForm1::~TForm1() {
     if (form5_) form5_->Session().SendCustom = nullptr;
     qApp->removeEventFilter(this);
     session_.hooks.StartReadBackTimer = nullptr;
+    session_.hooks.StartRunTimer = nullptr;
     if (form2_) form2_->removeEventFilter(this);
 }
 
@@ -204,7 +214,8 @@ void TForm1::BuildControls() {
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
     // Regular weight, so the longest status line fits the box.
-    RichEdit1->setFont(CaptionFont());
+    statusFont_ = CaptionFont();
+    RichEdit1->setFont(statusFont_);
     RichEdit1->document()->setDocumentMargin(2);
 
     BitBtn1 = button("BitBtn1", 8, 100, 65, 27, "导入文件");
@@ -219,18 +230,23 @@ void TForm1::BuildControls() {
     Edit1->setFocusPolicy(Qt::StrongFocus);
     Edit1->setStyleSheet("QLineEdit { " + grey + " }");
     Label1 = label("Label1", 319, 104, "导入文件");
+    // It ends above "Update", which shows right below it.
+    Label1->resize(Label1->width(), std::min(Label1->height(), 127 - 104));
     Button16 = button("Button16", 302, 127, 87, 25, "Update");
 
     Label2 = label("Label2", 8, 155, "器件型号");
     Edit2 = edit("Edit2", 79, 152, 121, 27);
     Label3 = label("Label3", 223, 155, "校验码");
     Edit3 = edit("Edit3", 300, 152, 89, 27);
-    // The checksum box is disabled, as it only shows a value, yet must stay
-    // readable: its text keeps the normal colour on the disabled background.
-    QPalette checksum = Edit3->palette();
-    checksum.setColor(QPalette::Disabled, QPalette::Text,
-                      checksum.color(QPalette::Active, QPalette::Text));
-    Edit3->setPalette(checksum);
+    // The model and checksum boxes are disabled, as they only show a value,
+    // yet must stay readable: their text keeps the normal colour on the
+    // disabled background.
+    for (QLineEdit* value : {Edit2, Edit3}) {
+        QPalette p = value->palette();
+        p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
+        value->setPalette(p);
+    }
+    valueFont_ = Edit2->font();
 
     Button2 = button("Button2", 140, 200, 173, 41, "自动编程");
 
@@ -271,10 +287,10 @@ void TForm1::BuildControls() {
 
     Panel1 = Place<QLabel>(this, "Panel1", 140, 431, 173, 41);
     Panel1->setAlignment(Qt::AlignCenter);
-    QFont panelFont = CaptionFont();
-    panelFont.setPixelSize(20);
-    panelFont.setBold(true);
-    Panel1->setFont(panelFont);
+    panelFont_ = CaptionFont();
+    panelFont_.setPixelSize(20);
+    panelFont_.setBold(true);
+    Panel1->setFont(panelFont_);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setAutoFillBackground(true);
 
@@ -295,31 +311,47 @@ void TForm1::BuildControls() {
         memo->hide();
     }
 
-    // Service controls (hidden at start-up).
-    Button8 = button("Button8", 8, 200, 60, 25, "save");
-    Button9 = button("Button9", 8, 228, 92, 25, "Read chip");
-    Button10 = button("Button10", 103, 228, 92, 25, "Read cach");
-    Button11 = button("Button11", 198, 228, 92, 25, "UserOption");
+    // Service controls (hidden at start-up). They are placed below the design
+    // area when revealed (LayoutServiceControls).
+    Button8 = button("Button8", 8, kDesignHeight, 92, 25, "save");
+    Button9 = button("Button9", 8, kDesignHeight, 92, 25, "Read chip");
+    Button10 = button("Button10", 8, kDesignHeight, 92, 25, "Read cach");
+    Button11 = button("Button11", 8, kDesignHeight, 92, 25, "UserOption");
     auto combo = [&](const char* name, int l, int t, int w, const char* text) {
         auto* c = Place<QComboBox>(this, name, l, t, w, 25);
         c->setFont(caption);
         c->setPlaceholderText(Q(text));
         c->setCurrentIndex(-1);
+        // The text shown without a selection names the list: it reads as
+        // plainly as an item.
+        QPalette p = c->palette();
+        p.setColor(QPalette::PlaceholderText, p.color(QPalette::Active, QPalette::ButtonText));
+        c->setPalette(p);
         return c;
     };
-    // The working-mode and EEPROM lists take their items from the session.
-    ComboBox1 = combo("ComboBox1", 8, 474, 120, "");
-    ComboBox2 = combo("ComboBox2", 8, 530, 120, "內振校正");
-    for (const CalibrationItem& item : kCalibrationItems) ComboBox2->addItem(Q(item.text));
+    // The working-mode and EEPROM lists take their items from the session;
+    // each is as wide as its longest text.
+    QStringList modes, addresses, types, calibration;
+    for (const WorkingMode& mode : kWorkingModes) modes << Q(mode.item);
+    for (const char* item : kEepromAddressItems) addresses << Q(item);
+    for (const char* item : kEepromTypeItems) types << Q(item);
+    for (const CalibrationItem& item : kCalibrationItems) calibration << Q(item.text);
+    ComboBox1 = combo("ComboBox1", 8, kDesignHeight, ListWidth(caption, modes), "");
+    Label4 = label("Label4", 8, kDesignHeight, "工作模式");
+    ComboBox2 = combo("ComboBox2", 8, kDesignHeight,
+                      ListWidth(caption, calibration + QStringList{Q("內振校正")}), "內振校正");
+    for (const QString& item : calibration) ComboBox2->addItem(item);
     ComboBox2->setCurrentIndex(-1);
-    Button14 = button("Button14", 140, 474, 92, 25, "读EEPROM");
-    Button15 = button("Button15", 140, 590, 92, 25, "写EEPROM");
-    ComboBox3 = combo("ComboBox3", 8, 590, 60, "EEP地址");
-    ComboBox4 = combo("ComboBox4", 70, 590, 66, "型号");
+    Button14 = button("Button14", 8, kDesignHeight, 92, 25, "读EEPROM");
+    Button15 = button("Button15", 8, kDesignHeight, 92, 25, "写EEPROM");
+    ComboBox3 = combo("ComboBox3", 8, kDesignHeight,
+                      ListWidth(caption, addresses + QStringList{Q("EEP地址")}), "EEP地址");
+    ComboBox4 = combo("ComboBox4", 8, kDesignHeight,
+                      ListWidth(caption, types + QStringList{Q("型号")}), "型号");
     for (QComboBox* list : {ComboBox1, ComboBox3, ComboBox4}) list->setFocusPolicy(Qt::TabFocus);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{Button8, Button9, Button10, Button11, Button14, Button15,
-                                         Button16, ComboBox1, ComboBox2, ComboBox3, ComboBox4})
+    for (QWidget* w : std::initializer_list<QWidget*>{Button8, Button9, Button10, Button11,
+                                                      Button14, Button15, Button16, ComboBox1,
+                                                      ComboBox2, ComboBox3, ComboBox4, Label4})
         w->hide();
 
     // The status line covers Edit8; the download bar shows in Edit1's place.
@@ -387,6 +419,18 @@ void TForm1::ConnectControls() {
         else
             readBackTimer->stop();
     };
+    // The run's timer: a programmer silent for 10 s ends the run in progress,
+    // and after a result the option results are awaited a short while.
+    auto* runTimer = new QTimer(this);
+    runTimer->setSingleShot(true);
+    connect(runTimer, &QTimer::timeout, this,
+            [this, &s] { UserAction([&] { s.RunTimerExpired(); }); });
+    s.hooks.StartRunTimer = [runTimer](int milliseconds) {
+        if (milliseconds > 0)
+            runTimer->start(milliseconds);
+        else
+            runTimer->stop();
+    };
     // What the operator types into the file box (service words) is the box's
     // text; a later render keeps it.
     connect(Edit1, &QLineEdit::textEdited, this,
@@ -414,6 +458,7 @@ void TForm1::SetConfigWindow(QDialog* form2) {
         if (show) {
             DockConfigWindow();
             form2_->show();
+            DockConfigWindow();
         } else {
             form2_->close();
         }
@@ -496,10 +541,31 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::DockConfigWindow() {
+QPoint TForm1::DockPosition(const QRect& main, const QSize& dialog, const QRect& screen) {
+    constexpr int kGap = 8;
+    const int right = main.x() + main.width() + kGap;
+    const int left = main.x() - kGap - dialog.width();
+    int x = right;
+    if (right + dialog.width() > screen.x() + screen.width()) {
+        x = left >= screen.x() ? left
+                               : std::max(screen.x(), screen.x() + screen.width() - dialog.width());
+    }
+    const int lowest = std::max(screen.y(), screen.y() + screen.height() - dialog.height());
+    return {x, std::clamp(main.y(), screen.y(), lowest)};
+}
+
+void TForm1::DockConfigWindow(bool force) {
     if (!form2_) return;
-    const QRect main = frameGeometry();
-    const QPoint target(main.x() + main.width() + 8, main.y());
+    // A window found away from where it was docked was moved by its user.
+    if (!force && form2_->isVisible() && !docked_.isNull() &&
+        (form2_->pos() - docked_).manhattanLength() > 2)
+        userPlacedConfig_ = true;
+    if (force) userPlacedConfig_ = false;
+    if (userPlacedConfig_) return;
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect area = shown ? shown->availableGeometry() : QRect(0, 0, 1 << 15, 1 << 15);
+    const QPoint target = DockPosition(frameGeometry(), form2_->frameGeometry().size(), area);
+    docked_ = target;
     if (form2_->pos() != target) form2_->move(target);
 }
 
@@ -509,8 +575,55 @@ void TForm1::paintEvent(QPaintEvent* event) {
 }
 
 void TForm1::moveEvent(QMoveEvent* event) {
-    DockConfigWindow();
+    DockConfigWindow(true);
     QWidget::moveEvent(event);
+}
+
+void TForm1::FitText(QWidget* w, const QFont& design, const QString& text, int available,
+                     int smallest) {
+    QFont font = design;
+    const int designSize = design.pixelSize() > 0 ? design.pixelSize() : 16;
+    for (int px = designSize; px >= smallest; --px) {
+        font.setPixelSize(px);
+        int widest = 0;
+        for (const QString& line : text.split('\n'))
+            widest = std::max(widest, QFontMetrics(font).horizontalAdvance(line));
+        if (widest <= available) break;
+    }
+    if (w->font() != font) w->setFont(font);
+}
+
+void TForm1::LayoutServiceControls() {
+    // The service words' order: save, Read chip, Read cach, UserOption, the
+    // working-mode list (with its label), 內振校正, 读EEPROM, EEP地址, 写EEPROM,
+    // 型号. Each visible one takes the next place, row by row.
+    struct Unit {
+        QWidget* label;
+        QWidget* control;
+    };
+    const Unit units[] = {{nullptr, Button8},  {nullptr, Button9},   {nullptr, Button10},
+                          {nullptr, Button11}, {Label4, ComboBox1},  {nullptr, ComboBox2},
+                          {nullptr, Button14}, {nullptr, ComboBox3}, {nullptr, Button15},
+                          {nullptr, ComboBox4}};
+    constexpr int kMargin = 8, kGap = 6, kRow = 25;
+    int x = kMargin;
+    int y = kDesignHeight;
+    bool any = false;
+    for (const Unit& u : units) {
+        if (!u.control->isVisibleTo(this)) continue;
+        const int labelWidth = u.label ? u.label->width() + 4 : 0;
+        const int width = labelWidth + u.control->width();
+        if (any && x + width > this->width() - kMargin) {
+            x = kMargin;
+            y += kRow + kGap;
+        }
+        if (u.label) u.label->move(x, y + (kRow - u.label->height()) / 2);
+        u.control->move(x + labelWidth, y);
+        x += width + kGap;
+        any = true;
+    }
+    const int height = any ? y + kRow + kMargin : kDesignHeight;
+    if (this->height() != height) setFixedSize(this->width(), height);
 }
 
 void TForm1::PostReply() {
@@ -566,6 +679,7 @@ void TForm1::Render() {
     RenderWidget(ComboBox2, m.ComboBox2);
     RenderCombo(ComboBox3, m.ComboBox3);
     RenderCombo(ComboBox4, m.ComboBox4);
+    SetVisible(Label4, m.ComboBox1.visible);
 
     // The status line.
     QStringList lines;
@@ -576,6 +690,11 @@ void TForm1::Render() {
         rp.setColor(QPalette::Text, ToQColor(m.RichEdit1.fontColor));
         rp.setColor(QPalette::Base, QColor(0xD4, 0xD0, 0xC8));
         RichEdit1->setPalette(rp);
+        // The longest status line fits the box: its font shrinks rather than
+        // the text being cut.
+        FitText(RichEdit1, statusFont_, status,
+                RichEdit1->width() - 2 * RichEdit1->frameWidth() -
+                    2 * static_cast<int>(RichEdit1->document()->documentMargin()) - 4);
         RichEdit1->setPlainText(status);
         statusColor_ = m.RichEdit1.fontColor;
     }
@@ -584,8 +703,15 @@ void TForm1::Render() {
     const TextBox* texts[] = {&m.Edit1, &m.Edit2, &m.Edit3, &m.Edit4, &m.Edit5, &m.Edit8};
     QLineEdit* edits[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit8};
     for (int i = 0; i < 6; ++i) {
+        const bool changed = edits[i]->text() != Q(texts[i]->text);
         SetText(edits[i], texts[i]->text);
         RenderWidget(edits[i], *texts[i]);
+        if (!changed || edits[i] == Edit8) continue;
+        // Values are shown whole, from their first character; a path too long
+        // for the file box scrolls.
+        FitText(edits[i], valueFont_, edits[i]->text(), edits[i]->width() - 12,
+                edits[i] == Edit1 ? 11 : 8);
+        if (edits[i] != Edit1) edits[i]->setCursorPosition(0);
     }
     // The counters: white text on their colour.
     if (edit4Color_ != m.Edit4Color) {
@@ -616,14 +742,19 @@ void TForm1::Render() {
                                   &m.Image6, &m.Image7, &m.Image8, &m.Image9};
     for (int i = 0; i < 8; ++i) SetVisible(images[i], markModels[i]->visible);
 
-    // The result panel.
-    if (Panel1->text() != Q(m.Panel1.caption)) Panel1->setText(Q(m.Panel1.caption));
-    if (panelColor_ != m.Panel1.color) {
+    // The result panel: every verdict fits at its place, in a smaller font
+    // where the design size would cut it.
+    if (Panel1->text() != Q(m.Panel1.caption)) {
+        FitText(Panel1, panelFont_, Q(m.Panel1.caption), Panel1->contentsRect().width() - 6);
+        Panel1->setText(Q(m.Panel1.caption));
+    }
+    if (panelColor_ != m.Panel1.color || panelTextColor_ != m.Panel1.fontColor) {
         QPalette pp = Panel1->palette();
         pp.setColor(QPalette::Window, ToQColor(m.Panel1.color));
-        pp.setColor(QPalette::WindowText, Qt::white);
+        pp.setColor(QPalette::WindowText, ToQColor(m.Panel1.fontColor));
         Panel1->setPalette(pp);
         panelColor_ = m.Panel1.color;
+        panelTextColor_ = m.Panel1.fontColor;
     }
     RenderWidget(Panel1, m.Panel1);
 
@@ -631,6 +762,7 @@ void TForm1::Render() {
     SetLines(Memo2, m.Memo2.lines, memo2Shown_);
     RenderWidget(Memo1, m.Memo1);
     RenderWidget(Memo2, m.Memo2);
+    LayoutServiceControls();
 }
 
 QPixmap TForm1::LogoPicture() {

@@ -48,6 +48,15 @@ class TForm1 : public QWidget {
     void SetOptionChooser(TForm3* form3);
     void SetCalibrationDialog(TForm5* form5);
 
+    // Where the configuration window docks beside the main window (its frame
+    // `main`) on `screen`: to the right when it fits, else to the left, else
+    // as far right as the screen allows; never above or below the screen.
+    static QPoint DockPosition(const QRect& main, const QSize& dialog, const QRect& screen);
+
+    // The height of the window as designed; service controls that a service
+    // word reveals are placed below it, and the window grows to hold them.
+    static constexpr int kDesignHeight = 622;
+
     // The pictures: the logo, the pass mark (a green tick, 33 × 18) and the
     // fail mark (a red cross, 16 × 16).
     static QPixmap LogoPicture();
@@ -90,6 +99,7 @@ class TForm1 : public QWidget {
                 *Button14 = nullptr, *Button15 = nullptr;
     QComboBox *ComboBox1 = nullptr, *ComboBox2 = nullptr, *ComboBox3 = nullptr,
               *ComboBox4 = nullptr;
+    QLabel* Label4 = nullptr;  // "工作模式", the label of the working-mode list
 
   protected:
     // FormPaint: keeps the configuration window docked to the right.
@@ -100,7 +110,16 @@ class TForm1 : public QWidget {
   private:
     void BuildControls();
     void ConnectControls();
-    void DockConfigWindow();
+    // Docks the configuration window unless the user moved it since the main
+    // window last moved (force: the main window moved).
+    void DockConfigWindow(bool force = false);
+    // Places the visible service controls below the design area, in the order
+    // of the service words' list, and sizes the window to hold them.
+    void LayoutServiceControls();
+    // Shows text in a control at the largest size of its font (from the design
+    // size down to `smallest` pixels) at which it fits.
+    void FitText(QWidget* w, const QFont& design, const QString& text, int available,
+                 int smallest = 8);
     // The space bar anywhere in the window but the file box: FormKeyDown.
     bool SpaceBar(QObject* watched, QKeyEvent* event);
     // Runs a user's action on the session and shows the result.
@@ -114,10 +133,16 @@ class TForm1 : public QWidget {
     QPointer<TForm3> form3_;
     QPointer<TForm5> form5_;
     // Colours last applied, so that style sheets are set only on a change.
-    uint32_t panelColor_ = 0xFFFFFFFF, edit4Color_ = 0xFFFFFFFF, edit5Color_ = 0xFFFFFFFF,
-             statusColor_ = 0xFFFFFFFF, formColor_ = 0xFFFFFFFF;
+    uint32_t panelColor_ = 0xFFFFFFFF, panelTextColor_ = 0xFFFFFFFF, edit4Color_ = 0xFFFFFFFF,
+             edit5Color_ = 0xFFFFFFFF, statusColor_ = 0xFFFFFFFF, formColor_ = 0xFFFFFFFF;
     // The lines last shown in Memo1 and Memo2 (a whole file, the download trace).
     std::vector<std::string> memo1Shown_, memo2Shown_;
+    // Where the configuration window was last docked; a window found elsewhere
+    // was moved by the user and stays there until the main window moves.
+    QPoint docked_;
+    bool userPlacedConfig_ = false;
+    // The design fonts of the controls whose text is shrunk to fit.
+    QFont panelFont_, statusFont_, valueFont_;
 };
 
 }  // namespace qrv

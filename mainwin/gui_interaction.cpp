@@ -25,7 +25,21 @@ void GuiInteraction::ShowMessage(const std::string& text) {
 }
 
 void GuiInteraction::Warning(const std::string& text) {
-    QMessageBox::warning(parent_, QApplication::applicationName(), Q(text));
+    Message(Severity::Warning, text);
+}
+
+void GuiInteraction::Message(Severity severity, const std::string& text) {
+    switch (severity) {
+        case Severity::Information:
+            QMessageBox::information(parent_, QApplication::applicationName(), Q(text));
+            break;
+        case Severity::Warning:
+            QMessageBox::warning(parent_, QApplication::applicationName(), Q(text));
+            break;
+        case Severity::Critical:
+            QMessageBox::critical(parent_, QApplication::applicationName(), Q(text));
+            break;
+    }
 }
 
 bool GuiInteraction::Question(const std::string& text) {

@@ -14,6 +14,7 @@ class GuiInteraction : public Interaction {
     void SetParent(QWidget* parent) { parent_ = parent; }
     void ShowMessage(const std::string& text) override;
     void Warning(const std::string& text) override;
+    void Message(Severity severity, const std::string& text) override;
     bool Question(const std::string& text) override;
     std::optional<std::string> OpenFile(const std::string& filter) override;
     std::optional<std::string> SaveFile(const std::string& filter,

@@ -207,9 +207,11 @@ int main(int argc, char** argv) {
             }
         }
 
-        session.FormCreate();
+        // The window is on screen before the first connection, so that the
+        // messages its status may bring (the firmware update offer) open over it.
         form1.Render();
         form1.show();
+        session.FormCreate();
         const int rc = app.exec();
         // Stop the reader before the windows go, so no reply is posted to them.
         session.Link().CloseReadSide();

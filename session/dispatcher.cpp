@@ -62,23 +62,29 @@ int MainSession::Progress(unsigned count) const {
     return static_cast<int>(count) * 100 / ImageLength;
 }
 
-void MainSession::ShowMessage(const char* text) {
+void MainSession::ShowMessage(const char* text, Severity severity) {
     // The window shows what was handled so far while the box is open.
     NotifyChanged();
-    interaction_.ShowMessage(text);
+    interaction_.Message(severity, text);
 }
 
 void MainSession::HandleDeviceReply() {
     const uint8_t code = buffer.Device(3);
+    // After a run's result only its option and protection results belong to
+    // it; any other reply means they are not coming.
+    if (run_ && run_->resultSeen && code != RPL_OPTION_RESULT && code != RPL_PROTECT_RESULT)
+        FinishRun();
     if (const StepRow* row = StepRowForReply(code)) {
         HandleOutcome(*row);
     } else {
         switch (code) {
             case RPL_PROTECT_RESULT:
                 HandleResultPanelReply(kProtectPassed, kProtectFailed);
+                NoteOptionResult(true, buffer.Device(6), kProtectFailed);
                 break;
             case RPL_OPTION_RESULT:
                 HandleResultPanelReply(kOptionPassed, kOptionFailed);
+                NoteOptionResult(false, buffer.Device(6), kOptionFailed);
                 break;
             case RPL_CACHE_BLOCK:
                 HandleReadBackBlock(hooks.CacheBlock, kMaxCacheBlockCount);
@@ -105,17 +111,17 @@ void MainSession::HandleDeviceReply() {
                 HandleChecksum();
                 break;
             case RPL_MODEL_MISMATCH:
-                NoteRunMessage(kModelMismatch);
-                ShowMessage(kModelMismatch);
+                // The chip is not the file's model: the run ends here.
+                EndRunWithoutResult("failed", kModelMismatch);
+                ShowMessage(kModelMismatch, Severity::Warning);
                 break;
             case RPL_BLOCK_ACK:
                 HandleBlockAck();
                 break;
             case RPL_NO_CHIP:
                 // No chip, no run: nothing more comes for it.
-                NoteRunMessage(kNoChip);
-                FinishRun("failed");
-                ShowMessage(kNoChip);
+                EndRunWithoutResult("failed", kNoChip);
+                ShowMessage(kNoChip, Severity::Warning);
                 break;
             case RPL_RESEND:
                 ResendLastReport();
@@ -132,13 +138,10 @@ void MainSession::HandleDeviceReply() {
 
 void MainSession::HandleResultPanelReply(const char* passed, const char* failed) {
     const uint8_t status = buffer.Device(6);
-    if (status == 1) {
-        form.Panel1.caption = passed;
-        form.Panel1.color = colors::clGreen;
-    } else if (status == 2) {
-        form.Panel1.caption = failed;
-        form.Panel1.color = colors::clRed;
-    }
+    if (status == 1)
+        ShowResultPanel(passed, colors::clGreen);
+    else if (status == 2)
+        ShowResultPanel(failed, colors::clRed);
 }
 
 void MainSession::HandleOutcome(const StepRow& row) {
@@ -153,8 +156,10 @@ void MainSession::HandleOutcome(const StepRow& row) {
     form.Image(row.failImage).visible = status == 2;
     bar.position = bar.max;
     if (status == 2) NoteStepFailed(row);
-    if (pendingRun_ && pendingRun_->row >= 0 && &kStepRows[pendingRun_->row] == &row)
-        FinishRun(status == 1 ? "passed" : "failed");
+    if (run_ && run_->row >= 0 && &kStepRows[run_->row] == &row) {
+        run_->outcome = status == 1 ? "passed" : "failed";
+        FinishRun();
+    }
     // A blank check or erase outcome clears the rows below it and the
     // download bar.
     if (row.reply == RPL_BLANK_CHECK || row.reply == RPL_ERASE) {
@@ -176,15 +181,13 @@ void MainSession::HandleAutoResult() {
     const std::string count = std::to_string(static_cast<int32_t>(raw));
     const bool failed = buffer.Device(6) == 1;
     if (failed) {
-        form.Panel1.caption = kRunFailed;
-        form.Panel1.color = colors::clRed;
+        ShowResultPanel(kRunFailed, colors::clRed);
         form.Edit5.text = count;
     } else {
-        form.Panel1.caption = kRunPassed;
-        form.Panel1.color = colors::clGreen;
+        ShowResultPanel(kRunPassed, colors::clGreen);
         form.Edit4.text = count;
     }
-    FinishRun(failed ? "failed" : "passed");
+    NoteAutoResult(failed);
 }
 
 void MainSession::HandleStatus() {
@@ -201,6 +204,8 @@ void MainSession::HandleStatus() {
     StartAddress = static_cast<int>(b.Device16(5));
     ImageLength = EndAddress = static_cast<int>(b.Device16(7));
     ImageChecksum = static_cast<int>(b.Device16(9));
+    StoredLength = ImageLength;
+    storedChecksum_ = static_cast<unsigned>(ImageChecksum);
 
     // Checking a box runs its click rule, which sets its StepFlags bit; clear
     // bits uncheck nothing.
@@ -237,19 +242,30 @@ void MainSession::HandleStatus() {
 
     if (buffer.UpdateMode() == 0) {
         const uint8_t kind = b.Device(61);
+        // The first status after a firmware replacement says whether it took.
+        const bool updateEnded = firmwareCheckPending_;
+        firmwareCheckPending_ = false;
         if (kind == 'A') {
             const uint8_t major = b.Device(63);
             const uint8_t minor = b.Device(64);
             if (FirmwareOlderThanExpected(major, minor)) {
-                ShowMessage(kFirmwareUpdateOffer);
+                if (!updateEnded) ShowMessage(kFirmwareUpdateOffer);
                 form.Button16.visible = true;
+                if (updateEnded) ReportFirmwareUpdate(false);
             } else {
                 form.caption = FirmwareVersionCaption(major, minor);
                 form.Button16.visible = false;
+                if (updateEnded) ReportFirmwareUpdate(true);
             }
         } else {
             form.caption += " X";
             form.Button16.visible = false;
+            // A programmer of another kind tells no version: the update
+            // cannot be confirmed, and "Update" stays offered.
+            if (updateEnded) {
+                form.Button16.visible = true;
+                ReportFirmwareUpdate(false);
+            }
             uint8_t x = 0;
             for (std::size_t k = 3; k < kReportSize; ++k) x ^= b.Device(k);
             if (x == b.Device(2)) {
@@ -301,26 +317,38 @@ void MainSession::HandleDownloadReady() {
 
 void MainSession::HandleDownloadDone() {
     transferActive_ = false;
+    const bool firmware = buffer.UpdateMode() == kUpdateModeFirmware;
     form.Edit3.text = H4(buffer.Device16(7)) + "H";
     form.Edit1.visible = true;
     form.ProgressBar5.visible = false;
     buffer.LastDownloadStatus() = buffer.Device(6);
     const int stored = static_cast<int>(buffer.Device16(11));
     if (stored > EndAddress) EndAddress = stored;
+    if (firmware) {
+        // The replacement is over; the status that follows tells its version.
+        buffer.UpdateMode() = 0;
+        firmwareCheckPending_ = true;
+    } else {
+        downloadIncomplete_ = false;
+        storedChecksum_ = buffer.Device16(7);
+    }
     buffer.ClearDeviceReport();
     // A plain image carries no option data: the user chooses it. A firmware
     // replacement stored no image, so there is nothing to choose.
-    if (buffer.FileKind() == 0xFF && buffer.UpdateMode() != kUpdateModeFirmware &&
-        hooks.ShowOptionChooserAfterDownload) {
+    if (buffer.FileKind() == 0xFF && !firmware && hooks.ShowOptionChooserAfterDownload) {
         NotifyChanged();
         hooks.ShowOptionChooserAfterDownload();
     }
+    // The step boxes, model, checksum and counters show what the programmer
+    // now holds, as after a connection.
+    SendCommand(CMD_STATUS, 0);
 }
 
 void MainSession::HandleDownloadError() {
     if (buffer.Device(6) != 1) return;
     transferActive_ = false;
     form.RichEdit1.lines = {kDownloadFailed};
+    form.RichEdit1.fontColor = colors::clRed;
     SendCommand(CMD_DOWNLOAD_ABORT, 0);
 }
 

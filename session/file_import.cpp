@@ -41,8 +41,7 @@ void MainSession::ResetOperationDisplay() {
     }
     for (int n = 3; n <= 6; ++n) form.StepButton(n).enabled = true;
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
-    form.Panel1.color = colors::clGreen;
-    form.Panel1.caption = kRunPassed;
+    ShowResultPanel(kRunWaiting, kPanelWaitingColor, kPanelWaitingText);
     for (int n = 1; n <= 4; ++n) form.Bar(n).position = 0;
     form.Edit4.text = "0";
     form.Edit5.text = "0";
@@ -108,6 +107,9 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     if (hooks.DisableOptionGroup) hooks.DisableOptionGroup();
     loader.SendDownloadRequest();
     transferActive_ = true;
+    // Until this download completes, the programmer's store is not what the
+    // window shows.
+    downloadIncomplete_ = true;
     return done(ImportResult::Requested);
 }
 

@@ -71,11 +71,7 @@ void MainSession::FormKeyDown(int key, bool autoRepeat) {
     clock_.Pause(10);
     // A held space bar starts one run, not one per repeat.
     if (key != kKeySpace || autoRepeat) return;
-    SendCommand(CMD_AUTO_PROGRAM, StepFlags);
-    for (int n = 1; n <= 5; ++n) form.Bar(n).position = 0;
-    for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
-    form.Panel1.caption = kRunStarted;
-    form.Panel1.color = colors::clTeal;
+    StartAutoRun();
     NotifyChanged();
 }
 

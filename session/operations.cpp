@@ -32,18 +32,22 @@ void MainSession::ResetStepDisplay() {
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
 }
 
-void MainSession::RunSingleStep(int row) {
+RunStart MainSession::RunSingleStep(int row) {
     const StepRow& step = kStepRows[row];
     Widget& button = form.StepButton(row + 3);
     button.enabled = false;
     NotifyChanged();
     clock_.Pause(10);
-    // Only the blank check carries the selected steps.
-    SendCommand(step.command, step.command == CMD_BLANK_CHECK ? StepFlags : 0);
-    BeginRun(row, step.flag);
+    const RunStart start = AdmitRun(row, step.flag);
+    if (start == RunStart::Started) {
+        // Only the blank check carries the selected steps.
+        SendCommand(step.command, step.command == CMD_BLANK_CHECK ? StepFlags : 0);
+        BeginRun(row, step.flag);
+    }
     button.enabled = true;
-    ResetStepDisplay();
+    if (start == RunStart::Started || start == RunStart::NotConnected) ResetStepDisplay();
     NotifyChanged();
+    return start;
 }
 
 void MainSession::Button3Click() {
@@ -59,18 +63,26 @@ void MainSession::Button6Click() {
     RunSingleStep(3);
 }
 
-void MainSession::Button2Click() {
+RunStart MainSession::Button2Click() {
     form.Button2.enabled = false;
     NotifyChanged();
     clock_.Pause(10);
+    const RunStart start = StartAutoRun();
+    form.Button2.enabled = true;
+    NotifyChanged();
+    return start;
+}
+
+RunStart MainSession::StartAutoRun() {
+    // The button and the space bar start the same run, with the same record.
+    const RunStart start = AdmitRun(-1, StepFlags);
+    if (start != RunStart::Started) return start;
     SendCommand(CMD_AUTO_PROGRAM, StepFlags);
     BeginRun(-1, StepFlags);
     for (int n : {1, 2, 3, 5, 4}) form.Bar(n).position = 0;
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
-    form.Panel1.caption = kRunStarted;
-    form.Panel1.color = colors::clTeal;
-    form.Button2.enabled = true;
-    NotifyChanged();
+    ShowResultPanel(kRunStarted, colors::clTeal);
+    return start;
 }
 
 void MainSession::Button13Click() {

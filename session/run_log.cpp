@@ -1,6 +1,8 @@
-// The production log's view of the programming operations: which run or step
-// is under way, where it failed and what the programmer said, and the line it
-// leaves in the log when its result (or the lack of one) is known.
+// The run in progress: whether a run or single step may start, what the
+// programmer reports for it (a failed step, option and protection results, the
+// result or the reason there is none), and the production log line it leaves
+// when it ends. Every way a run starts or ends goes through here, so the log
+// and the result panel tell the same story whatever started the run.
 #include "common/hex.h"
 #include "session/session.h"
 
@@ -18,42 +20,128 @@ std::string StepNames(uint8_t steps) {
     return names;
 }
 
+constexpr const char* kNoProgrammerReason = "no programmer connected";
+constexpr const char* kSilenceReason = "the programmer did not answer for 10 s";
+
 }  // namespace
 
+void MainSession::ShowResultPanel(const char* caption, uint32_t color, uint32_t textColor) {
+    form.Panel1.caption = caption;
+    form.Panel1.color = color;
+    form.Panel1.fontColor = textColor;
+}
+
+RunStart MainSession::AdmitRun(int row, uint8_t steps) {
+    if (run_ && !run_->resultSeen) return RunStart::Busy;
+    // A run whose result came and whose option results are still awaited is
+    // over as far as the next chip is concerned.
+    if (run_) FinishRun();
+    if (!link_.Connected()) {
+        // Nothing can be sent: the run ends before it began.
+        BeginRun(row, steps);
+        EndRunWithoutResult("no result", kNoProgrammerReason);
+        return RunStart::NotConnected;
+    }
+    if (downloadIncomplete_) {
+        // The programmer's store is not what the window shows: nothing runs
+        // until a download completes.
+        form.RichEdit1.lines = {kDownloadInterrupted};
+        form.RichEdit1.fontColor = colors::clRed;
+        ShowMessage(kDownloadInterrupted, Severity::Warning);
+        return RunStart::DownloadIncomplete;
+    }
+    if (row < 0 && steps == 0) {
+        ShowMessage(kNoStepsSelected, Severity::Warning);
+        return RunStart::NoSteps;
+    }
+    return RunStart::Started;
+}
+
 void MainSession::BeginRun(int row, uint8_t steps) {
-    if (!link_.Connected()) return;  // nothing was sent: no run
-    if (pendingRun_) FinishRun("no result", "another run was started before its result");
-    pendingRun_ = PendingRun{row, steps, {}, {}};
+    run_ = ProgrammingRun{};
+    run_->row = row;
+    run_->steps = steps;
+    StartRunTimer(kRunSilenceMs);
+}
+
+void MainSession::StartRunTimer(int milliseconds) {
+    if (hooks.StartRunTimer) hooks.StartRunTimer(milliseconds);
 }
 
 void MainSession::NoteStepFailed(const StepRow& row) {
-    if (pendingRun_ && pendingRun_->failedStep.empty()) pendingRun_->failedStep = row.name;
+    if (run_ && run_->failedStep.empty()) run_->failedStep = row.name;
 }
 
-void MainSession::NoteRunMessage(const char* text) {
-    if (pendingRun_) pendingRun_->message = text;
+void MainSession::NoteOptionResult(bool protect, uint8_t status, const char* failedText) {
+    if (!run_ || run_->row >= 0 || (status != 1 && status != 2)) return;
+    std::string& result = protect ? run_->protect : run_->option;
+    result = status == 1 ? "passed" : "failed";
+    if (status == 2) {
+        // A chip whose options did not take is not a good chip.
+        if (run_->failedStep.empty()) run_->failedStep = protect ? "protect" : "option";
+        if (run_->message.empty()) run_->message = failedText;
+        if (run_->resultSeen) run_->outcome = "failed";
+    }
+    // Both results came: nothing more belongs to this run.
+    if (run_->resultSeen && !run_->option.empty() && !run_->protect.empty()) FinishRun();
 }
 
-void MainSession::FinishRun(const char* outcome, const std::string& reason) {
-    if (!pendingRun_) return;
-    const PendingRun run = std::move(*pendingRun_);
-    pendingRun_.reset();
+void MainSession::NoteAutoResult(bool failed) {
+    if (!run_ || run_->row >= 0 || run_->resultSeen) return;
+    run_->resultSeen = true;
+    const bool optionFailed = run_->option == "failed" || run_->protect == "failed";
+    run_->outcome = failed || optionFailed ? "failed" : "passed";
+    if (!run_->option.empty() && !run_->protect.empty()) {
+        FinishRun();
+        return;
+    }
+    // The option and protection results, when the stored file asks for them,
+    // follow the result.
+    StartRunTimer(kRunSettleMs);
+}
+
+void MainSession::EndRunWithoutResult(const char* outcome, const std::string& reason) {
+    if (!run_) return;
+    if (!run_->resultSeen) {
+        ShowResultPanel(kRunUnfinished, colors::clRed);
+        run_->outcome = outcome;
+        if (!reason.empty()) run_->message = reason;
+    }
+    FinishRun();
+}
+
+void MainSession::RunTimerExpired() {
+    if (!run_) return;
+    if (run_->resultSeen)
+        FinishRun();
+    else
+        EndRunWithoutResult("no result", kSilenceReason);
+    NotifyChanged();
+}
+
+void MainSession::FinishRun() {
+    if (!run_) return;
+    const ProgrammingRun run = std::move(*run_);
+    run_.reset();
+    StartRunTimer(0);
     if (!log_) return;
     RunRecord record;
     record.time = LocalTimeIso8601();
     record.programmer = link_.WritePath();
     record.model = form.Edit2.text;
-    record.checksum = H4(static_cast<unsigned>(ImageChecksum));
+    record.checksum = H4(storedChecksum_);
     record.steps = StepNames(run.steps);
-    record.outcome = outcome;
+    record.outcome = run.outcome.empty() ? "no result" : run.outcome;
     record.failedStep = run.failedStep;
-    record.message = reason.empty() ? run.message : reason;
+    record.message = run.message;
     record.passed = form.Edit4.text;
     record.failed = form.Edit5.text;
+    record.option = run.option;
+    record.protect = run.protect;
     std::string error;
     if (log_->Append(record, &error) || logFailureShown_) return;
     logFailureShown_ = true;
-    ShowMessage(error.c_str());
+    ShowMessage(("生产记录无法写入!\n" + error).c_str(), Severity::Critical);
 }
 
 }  // namespace qrv

@@ -74,30 +74,30 @@ std::string DefaultFirmwarePath() {
 }
 
 bool LoadFirmwareImage(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
-    const std::string what = "the programmer's firmware file " + path;
+    const std::string what = "烧录器固件文件 " + path;
     // The size is checked before reading, so that a device node or a large
     // file is never read whole.
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
     if (!std::filesystem::exists(status)) {
-        *error = what + " cannot be read: " +
-                 (ec ? ec.message() : std::string("No such file or directory"));
+        *error =
+            what + " 无法读取: " + (ec ? ec.message() : std::string("No such file or directory"));
         return false;
     }
     if (!std::filesystem::is_regular_file(status)) {
-        *error = what + " is not a regular file";
+        *error = what + " 不是普通文件";
         return false;
     }
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     std::string content;
     std::string why;
     if (!ec && size == kFirmwareImageSize && !ReadWholeFile(path, &content, &why)) {
-        *error = what + " cannot be read: " + why;
+        *error = what + " 无法读取: " + why;
         return false;
     }
     if (ec || content.size() != kFirmwareImageSize) {
-        *error = what + " has " + std::to_string(ec ? 0 : size) + " bytes, not " +
-                 std::to_string(kFirmwareImageSize);
+        *error = what + " 有 " + std::to_string(ec ? 0 : size) + " 字节, 应为 " +
+                 std::to_string(kFirmwareImageSize) + " 字节";
         return false;
     }
     image->assign(content.begin(), content.end());
@@ -155,6 +155,10 @@ void MainSession::Button9Click() {
     form.Memo2.lines.clear();
     SendCommand(CMD_READ_CHIP, 0);
     form.ProgressBar3.position = 0;
+    // The programmer sends the blocks on its own; they end at the stored
+    // image's length, and a pause without a block ends the read-back.
+    chipReadBackActive_ = true;
+    if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(kReadBackTimeoutMs);
     NotifyChanged();
     clock_.Pause(10);
 }
@@ -163,10 +167,17 @@ void MainSession::ChipBlock() {
     form.Memo2.lines.push_back(ChipBlockLine(buffer.DeviceReport()));
     const ReadBackData d = ChipBlockData(buffer.DeviceReport());
     ProgressBar& bar = form.ProgressBar3;
-    if (ImageLength == 0)
+    // The end is the programmer's: the length its status reported.
+    if (StoredLength == 0)
         bar.position = bar.max;
     else
-        SetPosition(bar, static_cast<int>(d.address + d.count) * bar.max / ImageLength);
+        SetPosition(bar, static_cast<int>(d.address + d.count) * bar.max / StoredLength);
+    if (chipReadBackActive_) {
+        const bool complete =
+            StoredLength > 0 && d.address + d.count >= static_cast<unsigned>(StoredLength);
+        chipReadBackActive_ = !complete;
+        if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(complete ? 0 : kReadBackTimeoutMs);
+    }
     buffer.ClearHostReport();
     buffer.ClearDeviceReport();
 }
@@ -178,7 +189,9 @@ void MainSession::SendCacheRequest(unsigned address) {
     host[2] = 4;
     host[3] = CMD_READ_CACHE;
     Put16(host, 4, address);
-    Put16(host, 6, static_cast<unsigned>(EndAddress));
+    // The end of the stored image as the programmer's status gave it, not the
+    // last address a download wrote.
+    Put16(host, 6, static_cast<unsigned>(StoredLength));
     host[8] = buffer.LastDownloadStatus();
     // Written without the connection check of SendCommand: without a
     // programmer the write fails silently and the timer ends the read-back.
@@ -198,7 +211,12 @@ void MainSession::CacheBlock() {
     form.Memo2.lines.push_back(CacheBlockLine(buffer.DeviceReport()));
     const ReadBackData d = CacheBlockData(buffer.DeviceReport());
     const unsigned next = d.address + d.count;
-    if (next < static_cast<unsigned>(EndAddress)) {
+    if (next < static_cast<unsigned>(StoredLength)) {
+        // A block without bytes would ask for the same block for ever.
+        if (d.count == 0) {
+            EndInterruptedReadBack();
+            return;
+        }
         SendCacheRequest(next);
         buffer.ClearHostReport();
         buffer.ClearDeviceReport();
@@ -210,11 +228,18 @@ void MainSession::CacheBlock() {
 }
 
 void MainSession::EndInterruptedReadBack() {
-    if (!cacheReadBackActive_) return;
+    const bool cache = cacheReadBackActive_;
+    // Without a stored image the whole chip is read, and a pause is its end.
+    const bool chipShort = chipReadBackActive_ && StoredLength > 0;
+    if (!cache && !chipReadBackActive_) return;
     cacheReadBackActive_ = false;
+    chipReadBackActive_ = false;
     if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(0);
-    form.Button10.enabled = true;
-    ShowMessage(kReadBackIncomplete);
+    if (cache) {
+        form.Button10.enabled = true;
+        ShowMessage(kReadBackIncomplete, Severity::Warning);
+    }
+    if (chipShort) ShowMessage(kChipReadBackIncomplete, Severity::Warning);
 }
 
 void MainSession::ReadBackTimedOut() {
@@ -226,7 +251,8 @@ void MainSession::Button8Click() {
     const std::optional<std::string> path = interaction_.SaveFile("*.hex||*.*", "");
     if (!path) return;
     std::string error;
-    if (!SaveMemo2(*path, &error)) ShowMessage(error.c_str());
+    if (!SaveMemo2(*path, &error))
+        ShowMessage(("保存文件错误!\n" + error).c_str(), Severity::Critical);
 }
 
 bool MainSession::SaveMemo2(const std::string& path, std::string* error) const {
@@ -310,14 +336,14 @@ UpdateResult MainSession::Button16Click() {
         if (!LoadFirmwareImage(firmwareFile_, &FirmwareImage, &error)) {
             FirmwareImage.clear();
             form.Button16.enabled = true;
-            ShowMessage(error.c_str());
+            ShowMessage(error.c_str(), Severity::Warning);
             NotifyChanged();
             return UpdateResult::NoImage;
         }
     }
     if (FirmwareImage.size() != kFirmwareImageSize) {
         form.Button16.enabled = true;
-        ShowMessage("no programmer firmware of 57304 bytes is at hand");
+        ShowMessage("没有 57304 字节的烧录器固件", Severity::Warning);
         NotifyChanged();
         return UpdateResult::NoImage;
     }
@@ -348,6 +374,18 @@ UpdateResult MainSession::Button16Click() {
     transferActive_ = true;
     NotifyChanged();
     return UpdateResult::Requested;
+}
+
+void MainSession::ReportFirmwareUpdate(bool current) {
+    if (current) {
+        // The programmer runs the expected firmware: files can be imported again.
+        form.BitBtn1.enabled = true;
+        ShowMessage(kFirmwareUpdated);
+    } else {
+        // The offer stays: "Update" can be tried again.
+        form.Button16.enabled = true;
+        ShowMessage(kFirmwareUpdateFailed, Severity::Warning);
+    }
 }
 
 void MainSession::NextFirmwareBlock() {

@@ -20,7 +20,9 @@ MainWindowModel::MainWindowModel() {
     Edit8.enabled = false;
     Edit4.text = "0";
     Edit5.text = "0";
-    Panel1.caption = kRunPassed;
+    Panel1.caption = kRunWaiting;
+    Panel1.color = kPanelWaitingColor;
+    Panel1.fontColor = kPanelWaitingText;
     CheckBox5.caption = "编程配置";
 }
 
@@ -61,7 +63,8 @@ void MainSession::FormCreate() {
     form.color = kFormColor;
     form.Edit4Color = kSuccessCounterColor;
     form.Edit5Color = kFailureCounterColor;
-    form.Panel1.color = kResultPanelColor;
+    // No chip has been programmed yet: the panel waits, on the window's grey.
+    ShowResultPanel(kRunWaiting, kPanelWaitingColor, kPanelWaitingText);
     deviceChanges.Reset();
     StartAddress = 0;
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
@@ -89,7 +92,8 @@ void MainSession::ShowConnected() {
 }
 
 void MainSession::ConnectProgrammer() {
-    FinishRun("no result", "the programmer was connected again before the result");
+    const bool runCut = run_ && !run_->resultSeen;
+    EndRunWithoutResult("no result", "the programmer was connected again before the result");
     link_.CloseWriteLink();
     // Only one reader may run: the previous one is stopped and joined, and its
     // read handle closed, before the next connection starts another.
@@ -102,6 +106,8 @@ void MainSession::ConnectProgrammer() {
         accessProblemShown_.clear();
         link_.StartReader();
         ShowConnected();
+        // A fresh connection waits for the next chip, unless it cut a run short.
+        if (!runCut) ShowResultPanel(kRunWaiting, kPanelWaitingColor, kPanelWaitingText);
         SendCommand(CMD_STATUS, 0);
     } else {
         ShowUnconnected();
@@ -110,7 +116,7 @@ void MainSession::ConnectProgrammer() {
     EndInterruptedTransfer();
     if (r == ProgrammerLink::kNoAccess && link_.AccessProblem() != accessProblemShown_) {
         accessProblemShown_ = link_.AccessProblem();
-        ShowMessage(accessProblemShown_.c_str());
+        ShowMessage(accessProblemShown_.c_str(), Severity::Warning);
     }
 }
 
@@ -120,11 +126,11 @@ void MainSession::EndInterruptedTransfer() {
     transferActive_ = false;
     form.ProgressBar5.visible = false;
     form.Edit1.visible = true;
-    ShowMessage(kDownloadInterrupted);
+    ShowMessage(kDownloadInterrupted, Severity::Warning);
 }
 
 void MainSession::OnLinkLost() {
-    FinishRun("no result", "the programmer was unplugged");
+    EndRunWithoutResult("no result", "the programmer was unplugged");
     link_.CloseWriteLink();
     link_.CloseReadSide();
     ShowUnconnected();
@@ -156,7 +162,7 @@ void MainSession::OnDeviceChange(const DeviceChange& change) {
                 ConnectProgrammer();
                 break;
             case DeviceChangeAction::CloseWriteLink:
-                FinishRun("no result", "the programmer was unplugged");
+                EndRunWithoutResult("no result", "the programmer was unplugged");
                 link_.CloseWriteLink();
                 NotifyChanged();
                 EndInterruptedTransfer();
@@ -188,6 +194,8 @@ void MainSession::ResendLastReport() {
 
 void MainSession::OnReply(const Report& report) {
     if (Trace) Trace(report.data(), false);
+    // A run is silent only while no reply at all comes.
+    if (run_ && !run_->resultSeen) StartRunTimer(kRunSilenceMs);
     buffer.SetDeviceReport(report);
     HandleDeviceReply();
     NotifyChanged();

@@ -34,9 +34,14 @@ inline constexpr const char* kStatusUnconnected = "   QRV Writer unconnected";
 inline constexpr const char* kStatusConnected = "  QRV Writer connected";
 
 // Texts the programming flow shows.
+inline constexpr const char* kRunWaiting = "等待编程";
 inline constexpr const char* kRunStarted = "编程开始";
 inline constexpr const char* kRunPassed = "编程成功";
 inline constexpr const char* kRunFailed = "编程失败";
+// A run that ended without its result: no chip, a wrong chip, the programmer
+// unplugged or silent, no programmer at all.
+inline constexpr const char* kRunUnfinished = "编程未完成";
+inline constexpr const char* kNoStepsSelected = "请选择编程步骤!";
 inline constexpr const char* kProtectPassed = "程序/数据保护成功!";
 inline constexpr const char* kProtectFailed = "程序/数据保护失败!";
 inline constexpr const char* kOptionPassed = "User option编程成功";
@@ -52,16 +57,29 @@ inline constexpr const char* kStatusUnreadable = "烧录器状态无法读取，
 inline constexpr int kMaxStatusRetries = 3;
 inline constexpr const char* kFirmwareUpdateOffer =
     "The firmware can update now,if you want to update,please click update button.";
+// The firmware version the programmer reports after a firmware replacement.
+inline constexpr const char* kFirmwareUpdated = "固件更新成功";
+inline constexpr const char* kFirmwareUpdateFailed = "固件更新失败";
 // A storage read-back whose next block did not come: the link was lost, or no
 // block came for kReadBackTimeoutMs.
 inline constexpr const char* kReadBackIncomplete = "读取缓存中断，读回的数据不完整!";
+// A chip read-back whose blocks stopped before the stored image's length.
+inline constexpr const char* kChipReadBackIncomplete = "读取芯片中断，读回的数据不完整!";
 inline constexpr int kReadBackTimeoutMs = 3000;
+// A run in progress ends without result when the programmer sends no reply
+// for this long; after its result, option and protection results are awaited
+// for kRunSettleMs.
+inline constexpr int kRunSilenceMs = 10000;
+inline constexpr int kRunSettleMs = 300;
 
 // Colours the main window sets at start-up (0x00BBGGRR).
 inline constexpr uint32_t kFormColor = 0xF0F0F0;
 inline constexpr uint32_t kSuccessCounterColor = 0x17A773;
 inline constexpr uint32_t kFailureCounterColor = 0x3042C9;
-inline constexpr uint32_t kResultPanelColor = 0x17A773;
+// The result panel before any run: the window's grey with dark text.
+inline constexpr uint32_t kPanelWaitingColor = kFormColor;
+inline constexpr uint32_t kPanelWaitingText = 0x202020;
+inline constexpr uint32_t kPanelText = 0xFFFFFF;
 
 // The keys the main window acts on: the space bar (virtual key) and Enter
 // (character code) in the file box.
@@ -135,6 +153,31 @@ struct MainWindowModel {
     Widget& StepButton(int n);
 };
 
+// How a press of "自动编程", the space bar or a step button ended at once.
+enum class RunStart {
+    Started,             // the command was sent: a run is in progress
+    Busy,                // a run is in progress already: the press is ignored
+    NoSteps,             // no step is selected: "请选择编程步骤!", nothing sent
+    DownloadIncomplete,  // the last download did not complete: refused, nothing sent
+    NotConnected,        // no programmer: the run ends at once, "编程未完成"
+};
+
+// A run in progress: the automatic run or one single step, from its command
+// until its result or the reason it has none (no chip, a wrong chip, the
+// programmer unplugged, reconnected or silent). The production log line is
+// written from it, however the run was started and ended.
+struct ProgrammingRun {
+    int row = -1;       // the single step's row 0..3; -1 for the automatic run
+    uint8_t steps = 0;  // the StepFlags bits it runs
+    // RPL_AUTO_RESULT came; the option and protection results may still follow.
+    bool resultSeen = false;
+    std::string outcome;     // "passed", "failed" or "no result" once known
+    std::string failedStep;  // the first step (or "option", "protect") that failed
+    std::string message;     // the programmer's message, or why no result came
+    std::string option;      // RPL_OPTION_RESULT: "passed", "failed", or "" when not reported
+    std::string protect;     // RPL_PROTECT_RESULT, the same
+};
+
 // The calls that later parts of the system fill in. Each is optional; an empty
 // one does nothing.
 struct MainSessionHooks {
@@ -163,10 +206,13 @@ struct MainSessionHooks {
     // "自定义校正": place the calibration dialog at the main window's left + half
     // its width and show it, not modal.
     std::function<void()> ShowCalibrationDialog;
-    // (Re)starts the front-end's one-shot timer of the storage read-back for
-    // the given time, or stops it for 0. When it runs out, the front-end calls
+    // (Re)starts the front-end's one-shot timer of the read-backs for the
+    // given time, or stops it for 0. When it runs out, the front-end calls
     // ReadBackTimedOut().
     std::function<void(int milliseconds)> StartReadBackTimer;
+    // (Re)starts the front-end's one-shot timer of the run in progress, or
+    // stops it for 0. When it runs out, the front-end calls RunTimerExpired().
+    std::function<void(int milliseconds)> StartRunTimer;
 };
 
 // How "Update" ended before the download handshake took over.
@@ -206,17 +252,26 @@ class MainSession {
     void OnReply(const Report& report);
     void HandleDeviceReply();
 
-    // Programming operations.
-    void Button2Click();   // "自动编程": the automatic run of the selected steps
-    void Button3Click();   // "空检验"
-    void Button4Click();   // "擦除"
-    void Button5Click();   // "编程"
-    void Button6Click();   // "校验"
-    void Button12Click();  // "擦除存储"
-    void Button13Click();  // "读校验码"
+    // Programming operations. A run is in progress from its command until its
+    // result (or the reason it has none); a second start meanwhile is ignored.
+    RunStart Button2Click();  // "自动编程": the automatic run of the selected steps
+    void Button3Click();      // "空检验"
+    void Button4Click();      // "擦除"
+    void Button5Click();      // "编程"
+    void Button6Click();      // "校验"
+    void Button12Click();     // "擦除存储"
+    void Button13Click();     // "读校验码"
     void ResetStepDisplay();
     // The single step of row 0..3 (Button3Click .. Button6Click).
-    void RunSingleStep(int row);
+    RunStart RunSingleStep(int row);
+    // The run in progress, if any (also while its option results are awaited).
+    const std::optional<ProgrammingRun>& CurrentRun() const { return run_; }
+    // The run timer ran out: a run still waiting for its result ends without
+    // one ("编程未完成"); a run whose result came is written to the log.
+    void RunTimerExpired();
+    // Whether the last download requested did not complete (interrupted,
+    // refused or abandoned): runs are refused until one completes.
+    bool DownloadIncomplete() const { return downloadIncomplete_; }
 
     // Downloads files whose only fault is their record checksums without
     // asking (the command line's --ignore-checksums).
@@ -243,8 +298,8 @@ class MainSession {
     void SendCustomCalibration(uint16_t frequencyKHz);
 
     // Keyboard entries: a key pressed in the main window (the space bar starts
-    // the automatic run), and a character typed into the file box (Enter
-    // checks for a service word).
+    // the automatic run as "自动编程" does), and a character typed into the file
+    // box (Enter checks for a service word).
     void FormKeyDown(int key, bool autoRepeat = false);
     void Edit1KeyPress(char key);
 
@@ -266,11 +321,14 @@ class MainSession {
     // Writes Memo2's lines to path, as "save" does (CR LF line ends, through a
     // temporary file). False with the reason on failure.
     bool SaveMemo2(const std::string& path, std::string* error) const;
-    // The storage read-back timer ran out: a read-back still waiting for its
-    // next block ends incomplete.
+    // The read-back timer ran out: a storage read-back still waiting for its
+    // next block, or a chip read-back short of the stored image's length,
+    // ends incomplete.
     void ReadBackTimedOut();
     // Whether a storage read-back waits for its next block.
     bool CacheReadBackActive() const { return cacheReadBackActive_; }
+    // Whether a chip read-back has not yet reached the stored image's length.
+    bool ChipReadBackActive() const { return chipReadBackActive_; }
     // Where "Update" takes the firmware from: a file, read and checked when
     // "Update" is pressed (DefaultFirmwarePath() until another is set), or an
     // image given whole (the simulated programmer's test image).
@@ -291,8 +349,8 @@ class MainSession {
     // a line. A log that cannot be written is reported once; programming goes on.
     void SetProductionLog(std::optional<ProductionLog> log) { log_ = std::move(log); }
     // The result of the run or step under way will not come (the command-line
-    // tool gave up waiting): it is logged as "no result" with the reason.
-    void AbandonRun(const std::string& reason) { FinishRun("no result", reason); }
+    // tool gave up waiting): it ends as "no result" with the reason.
+    void AbandonRun(const std::string& reason) { EndRunWithoutResult("no result", reason); }
 
     // Whether a download is under way: requested, and neither stored, refused
     // nor abandoned yet.
@@ -310,6 +368,9 @@ class MainSession {
     int EndAddress = 0;
     int ImageLength = 0;
     int ImageChecksum = 0;
+    // The length of the image the programmer holds, as its last status said
+    // (bytes 7..8): where the read-backs end, whatever ran since.
+    int StoredLength = 0;
     uint8_t StepFlags = 0;
     uint8_t StatusBusy = 0;
     int TransferOffset = 0;
@@ -339,12 +400,20 @@ class MainSession {
     void EndInterruptedTransfer();
     // RPL_RESEND: the last report written, again.
     void ResendLastReport();
-    // The production log's view of a run (run_log.cpp): a run or step starts,
-    // a step fails, the programmer says why, the run ends.
+    // The run in progress (run_log.cpp): whether one may start, its start, a
+    // step that failed, an option or protection result, and its end, which
+    // writes the production log line.
+    RunStart AdmitRun(int row, uint8_t steps);
     void BeginRun(int row, uint8_t steps);
     void NoteStepFailed(const StepRow& row);
-    void NoteRunMessage(const char* text);
-    void FinishRun(const char* outcome, const std::string& reason = {});
+    void NoteOptionResult(bool protect, uint8_t status, const char* failedText);
+    void NoteAutoResult(bool failed);
+    // The run ends without its result: the result panel says "编程未完成".
+    void EndRunWithoutResult(const char* outcome, const std::string& reason);
+    void FinishRun();
+    void StartRunTimer(int milliseconds);
+    void ShowResultPanel(const char* caption, uint32_t color, uint32_t textColor = kPanelText);
+    RunStart StartAutoRun();
     void InstallStepRules();
     // The service functions' steps (service.cpp).
     void InstallServiceHooks();
@@ -355,6 +424,8 @@ class MainSession {
     // A storage read-back that cannot go on: "Read cach" again, and the
     // operator is told that the lines are incomplete.
     void EndInterruptedReadBack();
+    // After a firmware replacement: the status tells whether it took.
+    void ReportFirmwareUpdate(bool current);
 
     // Reply families (dispatcher.cpp).
     void HandleStatus();
@@ -367,7 +438,7 @@ class MainSession {
     void HandleDownloadError();
     void HandleChecksum();
     void HandleReadBackBlock(const std::function<void()>& hook, unsigned maxCount);
-    void ShowMessage(const char* text);
+    void ShowMessage(const char* text, Severity severity = Severity::Information);
     // Sets a bar's position, kept within 0..max.
     static void SetPosition(ProgressBar& bar, int position);
     // P × 100 / ImageLength, or the full bar when ImageLength is 0.
@@ -380,19 +451,18 @@ class MainSession {
     ProgrammerLink link_;
     bool statusRetried_ = false;
     bool statusUnreadable_ = false;
-    // The run or single step (row 0..3, -1 for the automatic run) whose result
-    // is awaited, for the production log.
-    struct PendingRun {
-        int row = -1;
-        uint8_t steps = 0;
-        std::string failedStep;
-        std::string message;
-    };
-    std::optional<PendingRun> pendingRun_;
+    std::optional<ProgrammingRun> run_;
     std::optional<ProductionLog> log_;
     bool logFailureShown_ = false;
     bool transferActive_ = false;
+    bool downloadIncomplete_ = false;
+    // The stored image's checksum, from the status and the download's end (not
+    // the chip's checksum of "读校验码"), for the production log.
+    unsigned storedChecksum_ = 0;
+    // A firmware replacement ended: the next status tells its version.
+    bool firmwareCheckPending_ = false;
     bool cacheReadBackActive_ = false;
+    bool chipReadBackActive_ = false;
     // The firmware file "Update" reads; empty when FirmwareImage was given whole.
     std::string firmwareFile_;
     int statusRetries_ = 0;

@@ -49,6 +49,18 @@ TEST(ExportCommand, ReproducibleWithBothMarkersAndTheFileAfterTheModel) {
     EXPECT_EQ(Read(f.dir.Path("out.hex")), written);
 }
 
+TEST(ExportCommand, AZeroLengthRecordMovesNoEnd) {
+    Files f;
+    const std::string source =
+        f.dir.Write("zero.hex", DataRecord(0x0000, {1, 2, 3, 4}) + "\n:00220000DE\n" + kEof + "\n");
+    const ToolRun r = RunTool({"export", source, "-o", f.dir.Path("zero-out.hex"), "--model",
+                               "qm-002", "--marker", "1", "--file-marker", "2"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    // The configuration record's end is the last data byte, 0003.
+    EXPECT_NE(Read(f.dir.Path("zero-out.hex")).find(":150000225152560000000305"),
+              std::string::npos);
+}
+
 TEST(ExportCommand, RefusalsExitTwoWithTheReason) {
     Files f;
     const std::string out = f.dir.Path("x.hex");

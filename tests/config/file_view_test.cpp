@@ -119,6 +119,11 @@ INSTANTIATE_TEST_SUITE_P(
                      {"\xEF\xBB\xBF" + DataRecord(0x0000, {1, 2, 3, 4}), kEof},
                      "0003H",
                      "000AH"},
+        // A record without data moves no end and opens no gap, as in the download.
+        ChecksumCase{"ZeroLengthRecord",
+                     {DataRecord(0x0000, Bytes(16)), ":00220000DE", kEof},
+                     "000FH",
+                     "0078H"},
         ChecksumCase{"NoDataRecord", {kEof}, "0000H", "0000H"},
         ChecksumCase{"EmptyFile", {}, "0000H", "0000H"},
         ChecksumCase{"Type20IsData", {DataRecord(0x0000, {5, 6}, 0x20), kEof}, "0001H", "000BH"},

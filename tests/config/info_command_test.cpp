@@ -56,6 +56,16 @@ TEST(InfoCommand, NoOptionRecordNoOptionLine) {
     EXPECT_EQ(o.out, "end: 100FH\nchecksum: F000H\n");
 }
 
+TEST(InfoCommand, AZeroLengthRecordGivesTheProgrammersChecksum) {
+    ScratchDir dir;
+    std::vector<uint8_t> bytes(16);
+    for (int i = 0; i < 16; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i);
+    const Output o =
+        RunInfo(dir.Write("z.hex", DataRecord(0, bytes) + "\n:00220000DE\n" + kEof + "\n"));
+    EXPECT_EQ(o.rc, 0);
+    EXPECT_EQ(o.out, "end: 000FH\nchecksum: 0078H\n");
+}
+
 TEST(InfoCommand, UnreadableFileExitsTwo) {
     ScratchDir dir;
     for (const std::string& path : {dir.Path("missing.hex"), dir.Path("")}) {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextEdit>
 #include <algorithm>
 #include <chrono>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "config/Qrv_mcu_confige.h"
+#include "config/model_table.h"
 #include "mainwin/Qrv_mcu_pc.h"
 #include "mainwin/gui_interaction.h"
 #include "sim/sim_seam.h"
@@ -137,11 +140,13 @@ TEST_F(MainWindow, StartUpWithoutProgrammerShowsTheUnconnectedState) {
         EXPECT_FALSE(Shown(hidden)) << hidden;
     for (const char* shown : {"Button2", "Panel1", "Edit1", "Edit4", "Edit5", "RichEdit1"})
         EXPECT_TRUE(Shown(shown)) << shown;
-    EXPECT_EQ(form.Panel1->text().toStdString(), "编程成功");
+    // No verdict before the first chip: the panel waits, dark on the window's grey.
+    EXPECT_EQ(form.Panel1->text().toStdString(), "等待编程");
     EXPECT_EQ(form.Edit4->text(), "0");
     EXPECT_EQ(form.Edit5->text(), "0");
     EXPECT_EQ(form.palette().color(QPalette::Window), QColor(0xF0, 0xF0, 0xF0));
-    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(0x73, 0xA7, 0x17));
+    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(0xF0, 0xF0, 0xF0));
+    EXPECT_EQ(form.Panel1->palette().color(QPalette::WindowText), QColor(0x20, 0x20, 0x20));
 }
 
 TEST_F(MainWindow, ChineseCaptionsAreDrawn) {
@@ -205,7 +210,8 @@ double Contrast(const QColor& a, const QColor& b) {
 
 TEST_F(MainWindow, DisabledValueBoxesStayReadable) {
     s.FormCreate();
-    s.form.Edit3.text = "12ABH";  // a checksum, as a download leaves it
+    s.form.Edit2.text = "QM-012-64HS";  // "器件型号"
+    s.form.Edit3.text = "12ABH";        // a checksum, as a download leaves it
     form.Render();
     int checked = 0;
     for (QLineEdit* e : form.findChildren<QLineEdit*>()) {
@@ -220,6 +226,93 @@ TEST_F(MainWindow, DisabledValueBoxesStayReadable) {
     EXPECT_GT(checked, 0);
 }
 
+// Whether text drawn in w's font fits `available` pixels.
+bool Fits(const QWidget* w, const std::string& text, int available) {
+    return QFontMetrics(w->font()).horizontalAdvance(QString::fromStdString(text)) <= available;
+}
+
+TEST_F(MainWindow, EveryTextAControlCanShowFitsItWithTheShippedFont) {
+    s.FormCreate();
+    const auto show = [&](auto set) {
+        set();
+        form.Render();
+    };
+    for (const char* verdict : {kRunWaiting, kRunStarted, kRunPassed, kRunFailed, kRunUnfinished,
+                                kProtectPassed, kProtectFailed, kOptionPassed, kOptionFailed}) {
+        show([&] { s.form.Panel1.caption = verdict; });
+        EXPECT_TRUE(Fits(form.Panel1, verdict, form.Panel1->contentsRect().width() - 4)) << verdict;
+    }
+    for (const char* status : {kStatusUnconnected, kStatusConnected, kStatusUnreadable,
+                               kDownloadFailed, kDownloadInterrupted}) {
+        show([&] { s.form.RichEdit1.lines = {status}; });
+        EXPECT_TRUE(Fits(form.RichEdit1, status, form.RichEdit1->width() - 8)) << status;
+    }
+    // Values: every model's 11 characters, from the first one; checksums;
+    // counters as far as a signed 32-bit number goes.
+    for (const ModelRow& row : ModelTable()) {
+        const std::string model(row.deviceCode);
+        show([&] { s.form.Edit2.text = model; });
+        EXPECT_TRUE(Fits(form.Edit2, model, form.Edit2->width() - 10)) << model;
+        EXPECT_EQ(form.Edit2->cursorPosition(), 0) << model;
+    }
+    show([&] { s.form.Edit3.text = "DDDD H"; });
+    EXPECT_TRUE(Fits(form.Edit3, "DDDD H", form.Edit3->width() - 10));
+    show([&] { s.form.Edit4.text = s.form.Edit5.text = "-2147483648"; });
+    EXPECT_TRUE(Fits(form.Edit4, "-2147483648", form.Edit4->width() - 10));
+    EXPECT_TRUE(Fits(form.Edit5, "-2147483648", form.Edit5->width() - 10));
+    show([&] { s.form.Edit1.text = kStorageErased; });
+    EXPECT_TRUE(Fits(form.Edit1, kStorageErased, form.Edit1->width() - 10));
+    // The lists: each item and the text shown without a selection, beside the arrow.
+    for (QComboBox* list : {form.ComboBox1, form.ComboBox2, form.ComboBox3, form.ComboBox4}) {
+        QStringList texts{list->placeholderText()};
+        for (int i = 0; i < list->count(); ++i) texts << list->itemText(i);
+        for (const QString& t : texts)
+            EXPECT_LE(QFontMetrics(list->font()).horizontalAdvance(t) + 30, list->width())
+                << list->objectName().toStdString() << " " << t.toStdString();
+    }
+}
+
+TEST_F(MainWindow, NoTwoVisibleControlsIntersectInAnyRevealState) {
+    const std::vector<std::vector<const char*>> states = {
+        {},
+        {"QrvTool"},
+        {"UserOpt"},
+        {"WorkMod"},
+        {"OscTrim"},
+        {"Chooser"},
+        {"QrvTool", "UserOpt", "WorkMod", "OscTrim", "Chooser"},
+        {"WorkMod", "OscTrim", "abcdefg"},  // the lists stay hidden again
+    };
+    for (const auto& words : states) {
+        MainSession session{seam, ui, clock};
+        TForm1 window{session};
+        session.FormCreate();
+        for (const char* word : words) {
+            session.form.Edit1.text = word;
+            session.Edit1KeyPress(kKeyEnter);
+        }
+        session.form.Button16.visible = true;  // the firmware update offer
+        window.Render();
+        std::vector<QWidget*> shown;
+        for (QWidget* w : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (w->isVisibleTo(&window)) shown.push_back(w);
+        const std::string state = words.empty() ? "none" : words.back();
+        for (QWidget* w : shown)
+            EXPECT_TRUE(window.rect().contains(w->geometry()))
+                << state << ": " << w->objectName().toStdString();
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            for (std::size_t j = i + 1; j < shown.size(); ++j) {
+                const QString a = shown[i]->objectName(), b = shown[j]->objectName();
+                // The status line covers its copy by design.
+                if (QStringList{a, b}.contains("Edit8") && QStringList{a, b}.contains("RichEdit1"))
+                    continue;
+                EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                    << state << ": " << a.toStdString() << " and " << b.toStdString();
+            }
+        }
+    }
+}
+
 TEST_F(MainWindow, QtDialogButtonsSpeakChinese) {
     ASSERT_TRUE(InstallQtChineseTranslation(App()));
     QMessageBox box;
@@ -230,21 +323,54 @@ TEST_F(MainWindow, QtDialogButtonsSpeakChinese) {
         QCoreApplication::translate("QFileDialog", "&Open").contains(QString::fromUtf8("打开")));
 }
 
+TEST(DockPosition, RightWhenItFitsElseLeftElseInsideTheScreen) {
+    const QSize dialog(400, 300);
+    const QRect screen(0, 0, 1920, 1080);
+    struct Case {
+        QRect main;
+        QPoint expected;
+    } cases[] = {
+        {{100, 60, 395, 650}, {503, 60}},    // room on the right
+        {{1400, 60, 395, 650}, {992, 60}},   // the screen ends: to the left
+        {{300, 60, 1500, 650}, {1520, 60}},  // room on neither side: inside the screen
+        {{100, 900, 395, 650}, {503, 780}},  // never below the screen's bottom
+        {{100, -40, 395, 650}, {503, 0}},    // nor above its top
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TForm1::DockPosition(c.main, dialog, screen), c.expected) << c.main.x();
+    // A screen that does not start at 0 (a second monitor).
+    EXPECT_EQ(TForm1::DockPosition({2000, 60, 395, 650}, dialog, {1920, 0, 1280, 1024}),
+              QPoint(2403, 60));
+}
+
 TEST_F(MainWindow, ConfigureShowsTheConfigurationWindowDockedAndClosesIt) {
     TForm2 form2(&form);
     form.SetConfigWindow(&form2);
     form.show();
     form.move(100, 60);
+    const QRect screen = form.screen()->availableGeometry();
+    const auto docked = [&] {
+        return TForm1::DockPosition(form.frameGeometry(), form2.frameGeometry().size(), screen);
+    };
     form.Button1->click();
     EXPECT_TRUE(form2.isVisible());
     EXPECT_EQ(s.form.ConfigShown, 1);
-    const QRect main = form.frameGeometry();
-    EXPECT_EQ(form2.pos(), QPoint(main.x() + main.width() + 8, main.y()));
+    EXPECT_EQ(form2.pos(), docked());
+    EXPECT_TRUE(screen.contains(form2.frameGeometry())) << "half of it off the screen";
     // Moving the main window brings it along.
     form.move(140, 90);
     QCoreApplication::processEvents();
-    const QRect moved = form.frameGeometry();
-    EXPECT_EQ(form2.pos(), QPoint(moved.x() + moved.width() + 8, moved.y()));
+    EXPECT_EQ(form2.pos(), docked());
+    EXPECT_EQ(form2.y(), 90);
+    // A window its user moved stays there while the main window repaints...
+    form2.move(20, 30);
+    form.repaint();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form2.pos(), QPoint(20, 30));
+    // ...until the main window moves.
+    form.move(150, 100);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form2.pos(), docked());
     form.Button1->click();
     EXPECT_FALSE(form2.isVisible());
     EXPECT_EQ(s.form.ConfigShown, 0);

@@ -20,7 +20,7 @@ TEST_F(ReadBackWindow, ReadBacksFillTheListAndSaveWritesIt) {
     ASSERT_TRUE(PumpUntil([&] { return form.windowTitle() == " QRV MCU Writer V3.6"; }));
     // What the first service word reveals.
     for (Widget* w : {&s.form.Button8, &s.form.Button9, &s.form.Button10}) w->visible = true;
-    s.ImageLength = 0x10000;  // the chip's 100 % mark
+    s.StoredLength = 0x10000;  // the chip's 100 % mark, as a status announces it
     form.Render();
 
     form.Button9->click();
@@ -31,7 +31,9 @@ TEST_F(ReadBackWindow, ReadBacksFillTheListAndSaveWritesIt) {
     }));
     EXPECT_EQ(form.ProgressBar3->value(), 100);
     EXPECT_GT(positions.size(), 3u);
+    EXPECT_FALSE(s.ChipReadBackActive());  // it reached the stored length
 
+    s.StoredLength = 0;
     form.Button10->click();
     EXPECT_FALSE(form.Button10->isEnabled());
     ASSERT_TRUE(PumpUntil([&] { return form.Button10->isEnabled(); }));

@@ -107,8 +107,8 @@ TEST_F(ImportTest, ImportResetsTheOperationDisplayAndSendsTheRequest) {
     for (int n = 3; n <= 6; ++n) EXPECT_TRUE(s.form.StepButton(n).enabled) << n;
     for (int n = 2; n <= 9; ++n) EXPECT_FALSE(s.form.Image(n).visible) << n;
     for (int n = 1; n <= 4; ++n) EXPECT_EQ(s.form.Bar(n).position, 0) << n;
-    EXPECT_EQ(s.form.Panel1.caption, "编程成功");
-    EXPECT_EQ(s.form.Panel1.color, 0x008000u);
+    EXPECT_EQ(s.form.Panel1.caption, "等待编程");
+    EXPECT_EQ(s.form.Panel1.color, 0xF0F0F0u);
     EXPECT_EQ(s.form.Edit4.text, "0");
     EXPECT_EQ(s.form.Edit5.text, "0");
     EXPECT_EQ(s.form.ProgressBar5.position, 0);
@@ -157,6 +157,18 @@ TEST_F(ImportTest, OptionWordReachesThePresetHook) {
     EXPECT_EQ(words[0], 0x5555u);
 }
 
+TEST_F(ImportTest, AfterTheDownloadAndTheChooserTheStatusIsReadAgain) {
+    s.hooks.ShowOptionChooserAfterDownload = [&] { s.SendCommand(CMD_SET_OPTION, 0x1234); };
+    Import(WriteTempFile("plain.hex", kPlain));
+    Handshake();
+    Reply(MakeReply(RPL_DOWNLOAD_DONE, {{6, 1}}));
+    const auto w = Written();
+    ASSERT_GE(w.size(), 2u);
+    EXPECT_EQ(w[w.size() - 2][3], CMD_SET_OPTION);
+    EXPECT_EQ(w.back()[3], CMD_STATUS);
+    EXPECT_FALSE(s.DownloadIncomplete());
+}
+
 TEST_F(ImportTest, ProductionFileLocksTheStepsAndSkipsTheChooser) {
     int chooserShown = 0;
     s.hooks.ShowOptionChooserAfterDownload = [&] { ++chooserShown; };
@@ -169,13 +181,13 @@ TEST_F(ImportTest, ProductionFileLocksTheStepsAndSkipsTheChooser) {
     EXPECT_EQ(codes,
               (std::vector<uint8_t>{CMD_DOWNLOAD_REQUEST, CMD_DOWNLOAD_BEGIN, CMD_USER_CODE_RECORD,
                                     CMD_CONFIG_RECORD, CMD_WRITE_BLOCK, CMD_DOWNLOAD_END}));
-    EXPECT_EQ(s.form.Edit2.text, "QM-017ABCD");
-    // Steps 0x09: blank check and verify.
+    EXPECT_EQ(s.form.Edit2.text, "QM-017ABCDE");
+    // Steps 0x09: blank check and verify; the run always programs.
     EXPECT_TRUE(s.form.CheckBox1.Checked());
     EXPECT_FALSE(s.form.CheckBox2.Checked());
-    EXPECT_FALSE(s.form.CheckBox3.Checked());
+    EXPECT_TRUE(s.form.CheckBox3.Checked());
     EXPECT_TRUE(s.form.CheckBox4.Checked());
-    EXPECT_EQ(s.StepFlags, kStepFlagBlankCheck | kStepFlagVerify);
+    EXPECT_EQ(s.StepFlags, kStepFlagBlankCheck | kStepFlagProgram | kStepFlagVerify);
     for (int n = 1; n <= 4; ++n) EXPECT_FALSE(s.form.StepBox(n).enabled);
     for (int n = 3; n <= 6; ++n) EXPECT_FALSE(s.form.StepButton(n).enabled);
 

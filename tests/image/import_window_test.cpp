@@ -114,6 +114,8 @@ TEST_F(ImportWindow, MemosShowTheFileAndTheTraceOfEachImport) {
         // One trace line per block, each added as its block went out.
         EXPECT_EQ(s.form.Memo2.lines.size(), static_cast<std::size_t>((end + 58) / 59));
         EXPECT_EQ(memo2->toPlainText(), Joined(s.form.Memo2.lines));
+        // The status read after the download comes before the next import.
+        ASSERT_TRUE(test::PumpUntil([&] { return s.StoredLength == end && !s.TransferActive(); }));
     }
 }
 

@@ -287,6 +287,7 @@ class LoaderFaultTest : public LoaderTest {
   protected:
     void ExpectAbandoned(const std::vector<Report>& reports) {
         ASSERT_EQ(host.interaction.messages, std::vector<std::string>{kFormatErrorText});
+        EXPECT_EQ(host.interaction.severities, std::vector<Severity>{Severity::Warning});
         ASSERT_FALSE(reports.empty());
         const Report& abort = reports.back();
         EXPECT_EQ(abort[1], ':');

@@ -33,6 +33,7 @@ class ProductionImportTest : public LoaderTest {
   protected:
     void ExpectRefused(const std::vector<Report>& reports) {
         EXPECT_EQ(host.interaction.messages, std::vector<std::string>{kFileRefusedText});
+        EXPECT_EQ(host.interaction.severities, std::vector<Severity>{Severity::Warning});
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.back()[3], CMD_DOWNLOAD_ABORT);
         EXPECT_EQ(reports.back()[2], 6);
@@ -93,14 +94,14 @@ TEST_F(ProductionImportTest, UserCodeThenConfigurationThenTheImage) {
     EXPECT_EQ(host.Memo2.lines[0], HexBytes(config.data(), 65));
     EXPECT_EQ(host.buffer.HeaderAccepted(), 0);
     EXPECT_EQ(host.buffer.FileKind(), 0x5A);
-    EXPECT_EQ(host.Edit2.text, "QM-017ABCD");
+    EXPECT_EQ(host.Edit2.text, "QM-017ABCDE");  // all 11 characters
     EXPECT_TRUE(host.interaction.messages.empty());
 }
 
-TEST_F(ProductionImportTest, StepBitsMapToBlankProgramEraseVerify) {
+TEST_F(ProductionImportTest, StepBitsMapToBlankEraseVerifyAndTheRunAlwaysPrograms) {
     host.CheckBox1.SetChecked(true);  // runs its rule: StepFlags 0x01
     host.clickRulesRun = 0;
-    Download(ProductionFile(0x02));  // bit 1: program only
+    Download(ProductionFile(0x02));  // bit 1: the user option, no box of its own
     EXPECT_FALSE(host.CheckBox1.Checked());
     EXPECT_TRUE(host.CheckBox3.Checked());
     EXPECT_FALSE(host.CheckBox2.Checked());
@@ -115,8 +116,8 @@ TEST_F(ProductionImportTest, StepBitsMapToBlankProgramEraseVerify) {
     for (int i = 0; i < 3; ++i) loader2.SendNextBlock();
     EXPECT_TRUE(other.CheckBox2.Checked());
     EXPECT_TRUE(other.CheckBox4.Checked());
-    EXPECT_FALSE(other.CheckBox3.Checked());
-    EXPECT_EQ(other.StepFlags, 0x02 | 0x04);
+    EXPECT_TRUE(other.CheckBox3.Checked());  // without bit 1, the run programs too
+    EXPECT_EQ(other.StepFlags, 0x02 | 0x04 | 0x10);
 }
 
 TEST_F(ProductionImportTest, MarkerRecordIsNeverSentAndOtherTagsAreSkipped) {

@@ -359,7 +359,8 @@ TEST(CliNoProgrammer, AProgrammerThatCannotBeOpenedIsListedWithTheReason) {
     EXPECT_NE(list.err.find("60-qrv-writer.rules"), std::string::npos);
     ToolRun status = RunTool({"status"}, &seam);
     EXPECT_EQ(status.rc, 3);
-    EXPECT_NE(status.err.find("/dev/hidraw3 cannot be opened for reading"), std::string::npos);
+    EXPECT_NE(status.err.find("/dev/hidraw3 无法打开(读取): Permission denied"), std::string::npos)
+        << status.err;
 }
 
 }  // namespace

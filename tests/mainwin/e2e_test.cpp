@@ -15,8 +15,8 @@ TEST_F(Operations, FormCreateSetsColoursHidesMarksAndConnects) {
     EXPECT_EQ(s.form.color, 0xF0F0F0u);
     EXPECT_EQ(s.form.Edit4Color, 0x17A773u);
     EXPECT_EQ(s.form.Edit5Color, 0x3042C9u);
-    EXPECT_EQ(s.form.Panel1.color, 0x17A773u);
-    EXPECT_EQ(s.form.Panel1.caption, "编程成功");
+    EXPECT_EQ(s.form.Panel1.color, 0xF0F0F0u);
+    EXPECT_EQ(s.form.Panel1.caption, "等待编程");
     EXPECT_EQ(s.form.Edit4.text, "0");
     EXPECT_EQ(s.form.Edit5.text, "0");
     for (int n = 2; n <= 9; ++n) EXPECT_FALSE(s.form.Image(n).visible) << n;
@@ -101,14 +101,16 @@ TEST(EndToEndOptions, AFailingVerifyShowsItsMarkAndTheFailure) {
     EXPECT_EQ(run.s.form.ProgressBar4.position, 100);
 }
 
-TEST(EndToEndOptions, NoChipShowsTheMessageAndNoOutcome) {
+TEST(EndToEndOptions, NoChipShowsTheMessageAndEndsTheRunUnfinished) {
     sim::SimOptions o = Quick();
     o.noChip = true;
     Simulated run(o);
     run.Start();
     run.RunAllSteps();
     EXPECT_EQ(run.ui.messages, std::vector<std::string>{"没有检测到芯片，请放入芯片!"});
-    EXPECT_EQ(run.s.form.Panel1.caption, "编程开始");
+    EXPECT_EQ(run.s.form.Panel1.caption, "编程未完成");
+    EXPECT_EQ(run.s.form.Panel1.color, colors::clRed);
+    EXPECT_FALSE(run.s.CurrentRun());
     for (int n = 2; n <= 9; ++n) EXPECT_FALSE(run.Shown(n)) << n;
     EXPECT_EQ(run.s.form.Edit5.text, "0");
 }

@@ -55,21 +55,28 @@ TEST_F(Keyboard, ServiceWordsRevealAndHideAsTabled) {
     }
 }
 
-TEST_F(Keyboard, SpaceRunsOncePerPressAlsoWithoutProgrammer) {
-    for (bool connected : {false, true}) {
-        if (connected) Connect();
-        for (int n = 2; n <= 9; ++n) s.form.Image(n).visible = true;
-        for (int n = 1; n <= 5; ++n) s.form.Bar(n).position = 60;
-        s.FormKeyDown(kKeySpace);
-        s.FormKeyDown(kKeySpace, true);  // held: auto-repeat
-        EXPECT_EQ(s.form.Panel1.caption, "编程开始");
-        EXPECT_EQ(s.form.Panel1.color, colors::clTeal);
-        for (int n = 1; n <= 5; ++n) EXPECT_EQ(s.form.Bar(n).position, 0) << n;
-        for (int n = 2; n <= 9; ++n) EXPECT_FALSE(s.form.Image(n).visible) << n;
-        EXPECT_EQ(Written().size(), connected ? 1u : 0u);
-    }
+TEST_F(Keyboard, SpaceRunsOncePerPressAndWithoutProgrammerEndsUnfinished) {
+    s.form.CheckBox3.Click();
+    s.FormKeyDown(kKeySpace);
+    EXPECT_EQ(s.form.Panel1.caption, "编程未完成");
+    EXPECT_EQ(s.form.Panel1.color, colors::clRed);
+    EXPECT_FALSE(s.CurrentRun());
+
+    Connect();
+    for (int n = 2; n <= 9; ++n) s.form.Image(n).visible = true;
+    for (int n = 1; n <= 5; ++n) s.form.Bar(n).position = 60;
+    s.FormKeyDown(kKeySpace);
+    s.FormKeyDown(kKeySpace, true);  // held: auto-repeat
+    EXPECT_EQ(s.form.Panel1.caption, "编程开始");
+    EXPECT_EQ(s.form.Panel1.color, colors::clTeal);
+    for (int n = 1; n <= 5; ++n) EXPECT_EQ(s.form.Bar(n).position, 0) << n;
+    for (int n = 2; n <= 9; ++n) EXPECT_FALSE(s.form.Image(n).visible) << n;
+    ASSERT_EQ(Written().size(), 1u);
     EXPECT_EQ(LastWritten()[3], CMD_AUTO_PROGRAM);
-    EXPECT_EQ(clock.pauses, std::vector<int>(4, 10));
+    // The space bar's run is the button's: one run in progress.
+    ASSERT_TRUE(s.CurrentRun());
+    EXPECT_EQ(s.CurrentRun()->row, -1);
+    EXPECT_EQ(clock.pauses, std::vector<int>(3, 10));
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "common/atomic_file.h"
 #include "common/production_log.h"
+#include "image/production_export.h"
 #include "tests/mainwin/session_fixture.h"
 #include "tests/support/cli_run.h"
 
@@ -42,7 +44,8 @@ TEST(ProductionLogFile, TenRunsLeaveAHeaderAndTenLines) {
     const auto lines = Lines(log);
     ASSERT_EQ(lines.size(), 11u);
     EXPECT_EQ(lines[0],
-              "time,programmer,model,checksum,steps,outcome,failed step,message,passed,failed\r");
+              "time,programmer,model,checksum,steps,outcome,failed step,message,passed,failed,"
+              "option,protect\r");
     int passed = 0, failed = 0;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         passed += lines[i].find(",erase+program+verify,passed,,,") != std::string::npos;
@@ -69,14 +72,44 @@ TEST(ProductionLogFile, ARunWithoutResultIsLoggedWithTheReason) {
         << lines[1];
 }
 
+TEST(ProductionLogFile, WrongChipRunsAndStepsAreLogged) {
+    std::array<uint8_t, kConfigBlockSize> block{};
+    block[3] = 0x0F;
+    const std::string model = "QM-012-64HS";
+    std::copy(model.begin(), model.end(), block.begin() + 5);
+    block[16] = 0x5A;
+    block[20] = 0x0D;  // blank, erase, verify
+    const uint8_t data[16] = {1, 2, 3};
+    const auto lines = ProductionFileLines(1, UserCode{}, block,
+                                           {IntelHexDataRecord(0, data, 16), kIntelHexEndOfFile});
+    const std::string file = ::testing::TempDir() + "wrong-model.hex";
+    ASSERT_TRUE(WriteFileAtomically(file, JoinCrLf(*lines), nullptr));
+    const std::string log = TempPath("wm.csv");
+    for (const char* command : {"auto", "verify"})
+        EXPECT_EQ(RunTool({"--simulate=wrong-model,latency-us=0", "--log", log, "download", file,
+                           command})
+                      .rc,
+                  1);
+    const auto logged = Lines(log);
+    ASSERT_EQ(logged.size(), 3u);
+    EXPECT_NE(
+        logged[1].find(",QM-012-64HS,0006,blank+erase+program+verify,failed,,芯片与烧录型号不同,"),
+        std::string::npos)
+        << logged[1];
+    EXPECT_NE(logged[2].find(",verify,failed,,芯片与烧录型号不同,"), std::string::npos)
+        << logged[2];
+}
+
 using LogSession = test::SessionTest;
 
 TEST_F(LogSession, ALogThatCannotBeWrittenIsReportedOnceAndRunsGoOn) {
     Connect();
     s.SetProductionLog(ProductionLog("/nonexistent-dir/log.csv"));
+    s.form.CheckBox3.Click();
     for (int i = 0; i < 2; ++i) {
         s.Button2Click();
         Reply(test::MakeReply(RPL_AUTO_RESULT, {{8, 1}}));
+        s.RunTimerExpired();  // no option results follow
     }
     EXPECT_EQ(Written().size(), 2u);
     ASSERT_EQ(ui.messages.size(), 1u);

@@ -3,6 +3,7 @@
 // configuration window toggle.
 #include <gtest/gtest.h>
 
+#include "common/atomic_file.h"
 #include "tests/mainwin/session_fixture.h"
 
 namespace qrv {
@@ -57,7 +58,9 @@ TEST_F(Operations, EraseProgramAndVerifyCarryZero) {
     Connect();
     for (int n = 1; n <= 4; ++n) s.form.StepBox(n).Click();
     s.Button4Click();
+    Reply(test::MakeReply(RPL_ERASE, {{6, 1}}));
     s.Button5Click();
+    Reply(test::MakeReply(RPL_PROGRAM, {{6, 1}}));
     s.Button6Click();
     auto w = Written();
     ASSERT_EQ(w.size(), 3u);
@@ -88,6 +91,7 @@ TEST_F(Operations, ASingleStepDisablesItsButtonForThePauseThenResetsTheDisplay) 
 
 TEST_F(Operations, TheAutomaticRunStartsWithTheTealPanelAndAnEmptyDisplay) {
     Connect();
+    s.form.CheckBox3.Click();
     FillDisplay();
     bool enabledDuringPause = true;
     clock.duringPause = [&] { enabledDuringPause = s.form.Button2.enabled; };
@@ -100,21 +104,47 @@ TEST_F(Operations, TheAutomaticRunStartsWithTheTealPanelAndAnEmptyDisplay) {
     for (int n = 2; n <= 9; ++n) EXPECT_FALSE(s.form.Image(n).visible) << n;
 }
 
-TEST_F(Operations, PressingTheRunTwiceSendsTwoCommands) {
+TEST_F(Operations, ASecondStartWhileARunIsInProgressIsIgnored) {
     Connect();
-    s.Button2Click();
-    s.form.Panel1.caption = "编程成功";
-    s.Button2Click();
+    s.form.CheckBox3.Click();
+    EXPECT_EQ(s.Button2Click(), RunStart::Started);
+    // Neither the button, the space bar nor a step starts a second chip.
+    EXPECT_EQ(s.Button2Click(), RunStart::Busy);
+    s.FormKeyDown(kKeySpace);
+    EXPECT_EQ(s.RunSingleStep(3), RunStart::Busy);
+    EXPECT_EQ(Written().size(), 1u);
+    Reply(test::MakeReply(RPL_AUTO_RESULT, {{8, 1}}));
+    // The result came: the next chip may start, its option results or not.
+    EXPECT_EQ(s.Button2Click(), RunStart::Started);
     EXPECT_EQ(Written().size(), 2u);
     EXPECT_EQ(s.form.Panel1.caption, "编程开始");
 }
 
-TEST_F(Operations, WithoutProgrammerTheDisplayStillChanges) {
+TEST_F(Operations, RunsThatCannotStartSendNothingAndSaySo) {
+    // No programmer: the run ends at once.
     FillDisplay();
-    s.Button2Click();
-    EXPECT_TRUE(Written().empty());
-    EXPECT_EQ(s.form.Panel1.caption, "编程开始");
-    EXPECT_EQ(s.form.ProgressBar5.position, 0);
+    EXPECT_EQ(s.Button2Click(), RunStart::NotConnected);
+    EXPECT_EQ(s.form.Panel1.caption, "编程未完成");
+    EXPECT_EQ(s.form.Panel1.color, colors::clRed);
+    // No step selected.
+    Connect();
+    EXPECT_EQ(s.Button2Click(), RunStart::NoSteps);
+    EXPECT_EQ(ui.messages.back(), "请选择编程步骤!");
+    // A download that did not complete: the store is not what the window shows.
+    s.form.CheckBox3.Click();
+    const std::string path = ::testing::TempDir() + "ops-plain.hex";
+    ASSERT_TRUE(WriteFileAtomically(path, ":0400000001020304F2\r\n", nullptr));
+    ASSERT_EQ(s.ImportFile(path), ImportResult::Requested);
+    Reply(test::MakeReply(RPL_DOWNLOAD_ERROR, {{6, 1}}));
+    EXPECT_EQ(s.form.RichEdit1.fontColor, colors::clRed);
+    const std::size_t sent = Written().size();
+    s.form.CheckBox3.SetChecked(true);
+    EXPECT_EQ(s.Button2Click(), RunStart::DownloadIncomplete);
+    EXPECT_EQ(s.RunSingleStep(2), RunStart::DownloadIncomplete);
+    EXPECT_EQ(ui.messages.back(), "下载中断，请重新下载文件!");
+    EXPECT_EQ(s.form.RichEdit1.lines, std::vector<std::string>{"下载中断，请重新下载文件!"});
+    EXPECT_EQ(Written().size(), sent);
+    EXPECT_EQ(s.form.Edit4.text, "0");
 }
 
 TEST_F(Operations, ReadChecksumWithoutProgrammerClearsMemoAndStepDisplayOnly) {

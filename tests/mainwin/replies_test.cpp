@@ -55,7 +55,7 @@ TEST_F(Replies, PassedAndFailedShowTheirMarkAndFillTheBar) {
         EXPECT_EQ(s.form.Bar(row.bar).position, 100) << row.name;
     }
     // A failed step leaves the result panel to the end of the run.
-    EXPECT_EQ(s.form.Panel1.caption, "编程成功");
+    EXPECT_EQ(s.form.Panel1.caption, "等待编程");
 }
 
 TEST_F(Replies, ABlankCheckOutcomeResetsTheLaterSteps) {
@@ -235,7 +235,7 @@ TEST_F(Replies, UnknownCodesChangeNothing) {
     Reply(MakeReply(0x00, {{6, 1}}));
     Reply(MakeReply(0x99, {{6, 1}}));
     EXPECT_TRUE(Written().empty());
-    EXPECT_EQ(s.form.Panel1.caption, "编程成功");
+    EXPECT_EQ(s.form.Panel1.caption, "等待编程");
     EXPECT_TRUE(ui.messages.empty());
 }
 

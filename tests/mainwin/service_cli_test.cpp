@@ -103,6 +103,50 @@ TEST(CliReadBack, BlocksThatStopShortExitOneAfterASecond) {
     EXPECT_EQ(SplitLines(Read(hex)).size(), 3u);  // two records and the end of file
 }
 
+// The records of `bytes` at `from`, 16 bytes each, and the end-of-file record.
+std::vector<std::string> Records(unsigned from, unsigned count,
+                                 std::vector<std::string> lines = {}) {
+    for (unsigned a = from; a < from + count; a += 16) {
+        std::vector<uint8_t> data;
+        for (unsigned i = a; i < std::min(a + 16, from + count); ++i)
+            data.push_back(static_cast<uint8_t>(i * 7 + 1));
+        lines.push_back(IntelHexDataRecord(a, data.data(), static_cast<unsigned>(data.size())));
+    }
+    return lines;
+}
+
+TEST(CliReadBack, AfterADownloadBothReadBacksEndWhereTheStoredImageEnds) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        const char* command;
+        unsigned bytes;
+    } cases[] = {
+        // The last address, 118, is a multiple of 59.
+        {"59", Records(0, 119), "read-cache", 119},
+        // Out of address order: the image ends at 0x1FFF, not after the last record.
+        {"order", Records(0, 0x1000, Records(0x1000, 0x1000)), "read-chip", 0x2000},
+    };
+    for (Case& c : cases) {
+        sim::SimSeam seam(Quick());
+        c.lines.emplace_back(kIntelHexEndOfFile);
+        const std::string image = Temp(std::string("stored-") + c.name + ".hex");
+        ASSERT_TRUE(WriteFileAtomically(image, JoinCrLf(c.lines), nullptr));
+        const std::string out = Temp(std::string("back-") + c.name + ".hex");
+        const test::ToolRun r = RunTool({"download", image, c.command, out}, &seam);
+        EXPECT_EQ(r.rc, 0) << c.name << r.err;
+        EXPECT_NE(r.out.find(std::string(c.command) + ": " + std::to_string(c.bytes) + " bytes"),
+                  std::string::npos)
+            << r.out;
+        unsigned total = 0;
+        for (const std::string& line : SplitLines(Read(out)))
+            if (line.size() > 3 && line.compare(7, 2, "00") == 0)
+                total += std::stoul(line.substr(1, 2), nullptr, 16);
+        EXPECT_EQ(total, c.bytes) << c.name;
+        EXPECT_TRUE(seam.ProtocolErrors().empty()) << c.name;
+    }
+}
+
 TEST(CliUpdate, TheSimulatorTakesItsTestImageAndThenReportsThreeSix) {
     std::vector<uint8_t> other = sim::TestFirmwareImage();
     other.back() ^= 1;

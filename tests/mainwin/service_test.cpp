@@ -45,30 +45,49 @@ struct Service : test::SessionTest {
     }
 };
 
-TEST_F(Service, ChipBlocksMoveTheBarToTheirEndOverTheImageLength) {
+TEST_F(Service, ChipBlocksMoveTheBarToTheirEndOverTheStoredLength) {
     struct Case {
-        int imageLength, address, count, position;
-    } cases[] = {{0x0400, 0x0100, 16, 26}, {0x0400, 0x03F0, 16, 100}, {0, 0, 16, 100}};
+        int storedLength, address, count, position;
+        bool complete;
+    } cases[] = {{0x0400, 0x0100, 16, 26, false},
+                 {0x0400, 0x03F0, 16, 100, true},
+                 {0, 0, 16, 100, false}};  // nothing stored: the whole chip, to a pause
     for (const Case& c : cases) {
         s.form.Memo2.lines = {"old"};
         s.Button9Click();
         EXPECT_EQ(LastWritten()[3], CMD_READ_CHIP);
         EXPECT_EQ(s.form.ProgressBar3.position, 0);
-        s.ImageLength = c.imageLength;
+        // What an import left in the working values does not move the end.
+        s.ImageLength = 0x1000;
+        s.StoredLength = c.storedLength;
         Reply(Block(RPL_CHIP_BLOCK, c.count, c.address, {}));
-        EXPECT_EQ(s.form.ProgressBar3.position, c.position) << c.imageLength << " " << c.address;
+        EXPECT_EQ(s.form.ProgressBar3.position, c.position) << c.storedLength << " " << c.address;
+        EXPECT_EQ(s.ChipReadBackActive(), !c.complete);
+        EXPECT_EQ(timer, c.complete ? 0 : kReadBackTimeoutMs);
         EXPECT_EQ(s.form.Memo2.lines.size(), 1u);
         EXPECT_EQ(s.buffer.Host(3), 0);  // both reports cleared
+        s.ReadBackTimedOut();
     }
 }
 
-TEST_F(Service, TheStorageReadBackAsksUntilABlockReachesTheEndAddress) {
+TEST_F(Service, AChipReadBackShortOfTheStoredLengthEndsIncomplete) {
+    s.StoredLength = 0x40;
+    s.Button9Click();
+    Reply(Block(RPL_CHIP_BLOCK, 16, 0, {}));
+    s.ReadBackTimedOut();
+    EXPECT_EQ(ui.messages, std::vector<std::string>{kChipReadBackIncomplete});
+    EXPECT_FALSE(s.ChipReadBackActive());
+}
+
+TEST_F(Service, TheStorageReadBackAsksUntilABlockReachesTheStoredLength) {
     struct Case {
         int endAddress, address, count;
         bool asksAgain;
     } cases[] = {{100, 0, 59, true}, {100, 59, 41, false}, {0, 0, 59, false}, {50, 0, 59, false}};
     for (const Case& c : cases) {
-        s.EndAddress = c.endAddress;
+        // The status's length, whatever a download left in EndAddress.
+        s.StoredLength = c.endAddress;
+        s.EndAddress = c.endAddress - 1;
         s.buffer.LastDownloadStatus() = 1;
         s.Button10Click();
         const Report first = LastWritten();
@@ -92,7 +111,7 @@ TEST_F(Service, AStalledStorageReadBackEndsIncompleteOnTimeoutOrUnplug) {
     for (bool unplug : {false, true}) {
         ui.messages.clear();
         if (!s.Connected()) Connect();
-        s.EndAddress = 200;
+        s.StoredLength = 200;
         s.Button10Click();
         Reply(Block(RPL_CACHE_BLOCK, 59, 0, {}));
         if (unplug)
@@ -194,6 +213,29 @@ TEST_F(Service, TheFirmwareGoesInBlocksOf59AndTheEndReportFollowsOnce) {
     // The programmer stored no image: no option chooser.
     Reply(MakeReply(RPL_DOWNLOAD_DONE, {{6, 1}}));
     EXPECT_EQ(chooser, 0);
+}
+
+TEST_F(Service, AfterTheReplacementTheStatusTellsWhetherItTook) {
+    struct Case {
+        char minor;
+        const char* message;
+        bool importEnabled, updateOffered;
+    } cases[] = {{'6', kFirmwareUpdated, true, false}, {'5', kFirmwareUpdateFailed, false, true}};
+    for (const Case& c : cases) {
+        ui.messages.clear();
+        s.SetFirmwareImage(std::vector<uint8_t>(kFirmwareImageSize, 0));
+        ASSERT_EQ(s.Button16Click(), UpdateResult::Requested);
+        Reply(MakeReply(RPL_DOWNLOAD_DONE, {{6, 1}}));
+        EXPECT_EQ(LastWritten()[3], CMD_STATUS);
+        Reply(MakeReply(RPL_STATUS, {{26, 0xFF}, {61, 'A'}, {63, '3'}, {64, c.minor}}));
+        // One box: the verdict, not the update offer as well.
+        EXPECT_EQ(ui.messages, std::vector<std::string>{c.message}) << c.minor;
+        EXPECT_EQ(s.form.BitBtn1.enabled, c.importEnabled) << c.minor;
+        EXPECT_EQ(s.form.Button16.visible && s.form.Button16.enabled, c.updateOffered);
+        if (c.importEnabled) {
+            EXPECT_EQ(s.form.caption, " QRV MCU Writer V3.6");
+        }
+    }
 }
 
 // Each block is zero after its data, the last and shorter one too (it follows

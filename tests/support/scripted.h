@@ -15,12 +15,17 @@ namespace qrv::test {
 class ScriptedInteraction : public Interaction {
   public:
     std::vector<std::string> messages;  // ShowMessage and Warning texts, in order
+    std::vector<Severity> severities;   // the icon of each of them
     std::deque<std::optional<std::string>> openAnswers;
     std::deque<std::optional<std::string>> saveAnswers;
     std::vector<std::string> proposedNames;
 
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void Warning(const std::string& text) override { messages.push_back(text); }
+    void ShowMessage(const std::string& text) override { Message(Severity::Information, text); }
+    void Warning(const std::string& text) override { Message(Severity::Warning, text); }
+    void Message(Severity severity, const std::string& text) override {
+        messages.push_back(text);
+        severities.push_back(severity);
+    }
     std::optional<std::string> OpenFile(const std::string&) override {
         if (openAnswers.empty()) return std::nullopt;
         auto a = openAnswers.front();
