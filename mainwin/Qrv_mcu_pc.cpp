@@ -20,6 +20,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -408,29 +409,24 @@ void TForm1::ConnectControls() {
             [this, &s](int i) { UserAction([&] { s.ComboBox3Click(i); }); });
     connect(ComboBox4, &QComboBox::activated, this,
             [this, &s](int i) { UserAction([&] { s.ComboBox4Click(i); }); });
-    // The storage read-back's timer: a block that does not come ends it.
-    auto* readBackTimer = new QTimer(this);
-    readBackTimer->setSingleShot(true);
-    connect(readBackTimer, &QTimer::timeout, this,
-            [this, &s] { UserAction([&] { s.ReadBackTimedOut(); }); });
-    s.hooks.StartReadBackTimer = [readBackTimer](int milliseconds) {
-        if (milliseconds > 0)
-            readBackTimer->start(milliseconds);
-        else
-            readBackTimer->stop();
+    // The session's one-shot timers: a start with 0 ms or less stops one.
+    const auto oneShot = [this](std::function<void()> expired) {
+        auto* timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this,
+                [this, expired = std::move(expired)] { UserAction(expired); });
+        return [timer](int milliseconds) {
+            if (milliseconds > 0)
+                timer->start(milliseconds);
+            else
+                timer->stop();
+        };
     };
+    // The storage read-back's timer: a block that does not come ends it.
+    s.hooks.StartReadBackTimer = oneShot([&s] { s.ReadBackTimedOut(); });
     // The run's timer: a programmer silent for 10 s ends the run in progress,
     // and after a result the option results are awaited a short while.
-    auto* runTimer = new QTimer(this);
-    runTimer->setSingleShot(true);
-    connect(runTimer, &QTimer::timeout, this,
-            [this, &s] { UserAction([&] { s.RunTimerExpired(); }); });
-    s.hooks.StartRunTimer = [runTimer](int milliseconds) {
-        if (milliseconds > 0)
-            runTimer->start(milliseconds);
-        else
-            runTimer->stop();
-    };
+    s.hooks.StartRunTimer = oneShot([&s] { s.RunTimerExpired(); });
     // What the operator types into the file box (service words) is the box's
     // text; a later render keeps it.
     connect(Edit1, &QLineEdit::textEdited, this,
