@@ -119,13 +119,14 @@ void CheckOpened(const ConfigSession& s, const std::vector<std::string>& lines) 
 
     const auto records = WellFormedImage(lines);
     if (!records) return;
-    // The grid: each record's bytes in file order, 16 to a row.
+    // The grid: each record's bytes in file order, 16 to a row; a record
+    // without data writes nothing and has no row.
     std::size_t r = 0;
     unsigned last = 0;
     std::optional<uint32_t> optionWord;
     for (const HexRecord& record : *records) {
         std::size_t done = 0;
-        do {
+        while (done < record.data.size()) {
             if (r >= grid.Rows().size()) Fail("the grid holds every record");
             const FileViewRow& row = grid.Rows()[r++];
             const std::size_t n = std::min<std::size_t>(record.data.size() - done, 16);
@@ -133,7 +134,7 @@ void CheckOpened(const ConfigSession& s, const std::vector<std::string>& lines) 
                 !std::equal(row.bytes.begin(), row.bytes.begin() + n, record.data.begin() + done))
                 Fail("a grid row holds the record's bytes", "row " + std::to_string(r));
             done += n;
-        } while (done < record.data.size());
+        }
         if (!record.data.empty())
             last = std::max(last, record.address + static_cast<unsigned>(record.data.size()) - 1);
         if (record.address == 0x0100 && record.data.size() >= 4)
