@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         case Mode::Count:
             break;
     }
-    const uint8_t updateMode = session.buffer.UpdateMode();
+    uint8_t updateMode = session.buffer.UpdateMode();
     CheckState(session, updateMode);
 
     while (size > 0) {
@@ -152,6 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             if (more && (seam.written.back()[3] != CMD_READ_CACHE ||
                          (seam.written.back()[4] << 8 | seam.written.back()[5]) != (next & 0xFFFF)))
                 Fail("the next storage request starts where the block ended");
+        }
+        // The end report of a firmware replacement ends it: UpdateMode goes
+        // back to 0 and the status that follows tells the new version.
+        if (reply[3] == RPL_DOWNLOAD_DONE && updateMode == kUpdateModeFirmware) {
+            Check(session.buffer.UpdateMode() == 0, "the firmware's end report ends the update");
+            updateMode = 0;
         }
         CheckState(session, updateMode);
     }

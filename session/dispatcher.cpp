@@ -327,6 +327,7 @@ void MainSession::HandleDownloadDone() {
     if (firmware) {
         // The replacement is over; the status that follows tells its version.
         buffer.UpdateMode() = 0;
+        TransferOffset = 0;  // it counted the firmware's bytes, not a record's
         firmwareCheckPending_ = true;
     } else {
         downloadIncomplete_ = false;
