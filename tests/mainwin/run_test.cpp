@@ -13,7 +13,9 @@ namespace {
 using test::MakeReply;
 
 struct Run : test::SessionTest {
-    std::string log = ::testing::TempDir() + "run-test.csv";
+    // One file per test: ctest runs the tests of this fixture side by side.
+    std::string log = ::testing::TempDir() + "run-test-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".csv";
     std::vector<int> timer;  // every StartRunTimer call
     void SetUp() override {
         std::remove(log.c_str());
