@@ -26,10 +26,7 @@ using view::Place;
 using view::Q;
 using view::RenderBox;
 using view::RenderCombo;
-
-QColor ToQColor(uint32_t bgr) {
-    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
-}
+using view::ToQColor;
 
 // Message boxes and the open dialog of this window.
 class DialogInteraction : public Interaction {

@@ -43,16 +43,13 @@ class ProgrammerLink {
     void CloseReadSide();
     // Starts the reader on the current read handle (stopping any previous one).
     void StartReader();
-    void RegisterArrival() { registered_ = true; }
 
     bool Connected() const { return writeHandle_ != nullptr; }
-    bool Registered() const { return registered_; }
     // Writes a 65-byte report; silent when not connected or when the write fails.
     void Write(const uint8_t* report);
     // The interface path the write handle is open on (empty when not connected).
     std::string WritePath() const;
     uint16_t InputReportLength() const { return inputReportLength_; }
-    bool ReaderRunning() const { return reader_ != nullptr; }
 
   private:
     HidSeam& seam_;
@@ -61,7 +58,6 @@ class ProgrammerLink {
     std::shared_ptr<HidHandle> readHandle_;
     std::unique_ptr<THidthread> reader_;
     uint16_t inputReportLength_ = 0;
-    bool registered_ = false;
     std::string accessProblem_;
 };
 

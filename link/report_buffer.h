@@ -1,4 +1,4 @@
-// The process-wide report buffer: the outgoing HostReport, the incoming
+// A session's report buffer: the outgoing HostReport, the incoming
 // DeviceReport, and the state bytes that follow them. Only the UI thread (or
 // the CLI's main thread) writes it; the reader thread reads into a buffer of
 // its own and hands each reply over.

@@ -33,16 +33,11 @@ namespace qrv {
 namespace {
 
 using view::Place;
+using view::Q;
+using view::RenderBox;
+using view::RenderCombo;
+using view::ToQColor;
 
-QColor ToQColor(uint32_t bgr) {
-    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
-}
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.c_str());
-}
-QString Q(const char* s) {
-    return QString::fromUtf8(s);
-}
 QString CssColor(uint32_t bgr) {
     return ToQColor(bgr).name();
 }
@@ -110,32 +105,12 @@ void RenderBar(QProgressBar* bar, const ProgressBar& m) {
     bar->setValue(m.position);
 }
 
-// The list's items come from the model; the selection is the model's.
-void RenderCombo(QComboBox* combo, const ComboBox& m) {
-    RenderWidget(combo, m);
-    bool same = combo->count() == static_cast<int>(m.items.size());
-    for (int i = 0; same && i < combo->count(); ++i)
-        same = combo->itemText(i) == Q(m.items[static_cast<std::size_t>(i)]);
-    if (!same) {
-        combo->clear();
-        for (const auto& item : m.items) combo->addItem(Q(item));
-    }
-    if (combo->currentIndex() != m.itemIndex) combo->setCurrentIndex(m.itemIndex);
-    if (combo->placeholderText() != Q(m.text)) combo->setPlaceholderText(Q(m.text));
-}
-
 // A list as wide as its widest item or placeholder needs, with its arrow.
 int ListWidth(const QFont& font, const QStringList& texts) {
     const QFontMetrics fm(font);
     int widest = 0;
     for (const QString& t : texts) widest = std::max(widest, fm.horizontalAdvance(t));
     return widest + 40;
-}
-
-void RenderBox(QCheckBox* box, const Toggle& m) {
-    SetVisible(box, m.visible);
-    box->setEnabled(m.enabled);
-    box->setChecked(m.Checked());
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 #include <QTranslator>
 #include <algorithm>
 
+#include "qtview/qtview.h"
+
 namespace qrv {
 
 namespace {
-QString Q(const std::string& s) {
-    return QString::fromUtf8(s.c_str());
-}
+using view::Q;
 // The filters are written as "*.hex||*.*": each pattern is its own filter.
 QString Filter(const std::string& filter) {
     QStringList parts = Q(filter).split('|', Qt::SkipEmptyParts);

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
 #include <QPalette>
 #include <QSignalBlocker>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <string>
 
 #include "common/toggle.h"
@@ -17,6 +19,14 @@ namespace qrv::view {
 
 inline QString Q(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+inline QString Q(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+// The models keep colours as 0x00BBGGRR.
+inline QColor ToQColor(uint32_t bgr) {
+    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
 
 template <typename W>
@@ -44,8 +54,8 @@ inline void RenderCombo(QComboBox* combo, const ComboBox& c) {
         combo->clear();
         for (const auto& item : c.items) combo->addItem(Q(item));
     }
-    combo->setCurrentIndex(c.itemIndex);
-    combo->setPlaceholderText(Q(c.text));
+    if (combo->currentIndex() != c.itemIndex) combo->setCurrentIndex(c.itemIndex);
+    if (combo->placeholderText() != Q(c.text)) combo->setPlaceholderText(Q(c.text));
     // The text shown without a selection reads like an item, not like a hint:
     // drawn as an item is in each state, greyed out while the list is disabled.
     QPalette pal = combo->palette();

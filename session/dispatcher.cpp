@@ -220,7 +220,7 @@ void MainSession::HandleStatus() {
     form.Edit5.text = std::to_string(device32(22));
 
     buffer.FileKind() = b.Device(26);
-    if (buffer.FileKind() != 0xFF) {
+    if (buffer.FileKind() != kPlainImage) {
         // A production file decides the steps: only the automatic run remains.
         for (int n = 1; n <= 4; ++n) {
             form.StepBox(n).enabled = false;
@@ -294,7 +294,7 @@ void MainSession::HandleBlockAck() {
     } else {
         SetPosition(form.ProgressBar5, Progress(received));
     }
-    if (buffer.UpdateMode() == 0xBB)
+    if (buffer.UpdateMode() == kUpdateModeFirmware)
         SendFirmwareBlock();
     else
         SendNextBlock();
@@ -336,7 +336,7 @@ void MainSession::HandleDownloadDone() {
     buffer.ClearDeviceReport();
     // A plain image carries no option data: the user chooses it. A firmware
     // replacement stored no image, so there is nothing to choose.
-    if (buffer.FileKind() == 0xFF && !firmware && hooks.ShowOptionChooserAfterDownload) {
+    if (buffer.FileKind() == kPlainImage && !firmware && hooks.ShowOptionChooserAfterDownload) {
         NotifyChanged();
         hooks.ShowOptionChooserAfterDownload();
     }

@@ -74,7 +74,6 @@ void MainSession::FormCreate() {
     buffer.UpdateEndSent() = 0;
     EepromType = 1;
     ConnectProgrammer();
-    link_.RegisterArrival();
     NotifyChanged();
 }
 

@@ -178,8 +178,8 @@ struct ProgrammingRun {
     std::string protect;     // RPL_PROTECT_RESULT, the same
 };
 
-// The calls that later parts of the system fill in. Each is optional; an empty
-// one does nothing.
+// The calls through which the session reaches the file transfer, the service
+// functions and the window. Each is optional; an empty one does nothing.
 struct MainSessionHooks {
     // RPL_BLOCK_ACK outside a firmware replacement: the file transfer sends its
     // next CMD_WRITE_BLOCK or production record, or CMD_DOWNLOAD_END.

@@ -70,7 +70,6 @@ struct ConfigRecord {
 
     unsigned StartAddress() const { return block[0] << 8 | block[1]; }
     unsigned EndAddress() const { return block[2] << 8 | block[3]; }
-    uint8_t SupplyFlags() const { return block[4]; }
     std::string DeviceCode() const { return std::string(block.begin() + 5, block.begin() + 16); }
     uint8_t Marker() const { return block[16]; }  // becomes the stored FileKind
     uint8_t OptionBits() const { return block[17]; }
