@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -111,12 +112,15 @@ void PrintJson(FILE* out, const nlohmann::ordered_json& object) {
     std::fflush(out);
 }
 
-// The error object of --json: the command, the message, the exit status and
-// its class.
-void PrintJsonError(FILE* out, const std::string& command, const std::string& message, int rc) {
+// The error object of --json: the command (null when the command line was
+// refused), the programmer (null when none is connected), the message, the
+// exit status and its class. The message is never empty.
+void PrintJsonError(FILE* out, const nlohmann::ordered_json& command,
+                    const nlohmann::ordered_json& programmer, const std::string& message, int rc) {
     nlohmann::ordered_json o;
-    if (!command.empty()) o["command"] = command;
-    o["error"] = message;
+    o["command"] = command;
+    o["programmer"] = programmer;
+    o["error"] = message.empty() ? std::string(ExitClass(rc)) : message;
     o["exit"] = rc;
     o["class"] = ExitClass(rc);
     PrintJson(out, o);
@@ -294,7 +298,7 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     if (!refusal.empty()) {
         std::fprintf(err, "%s: %s\n", kTool, refusal.c_str());
         if (std::find(args.begin(), args.end(), "--json") != args.end())
-            PrintJsonError(out, "", refusal, kExitUsage);
+            PrintJsonError(out, nullptr, nullptr, refusal, kExitUsage);
         *exitCode = kExitUsage;
         return std::nullopt;
     }
@@ -328,8 +332,31 @@ void Context::Emit(const nlohmann::ordered_json& fields, const std::string& text
     }
     nlohmann::ordered_json o;
     o["command"] = command;
+    o["programmer"] = Programmer();
     for (const auto& [key, value] : fields.items()) o[key] = value;
     PrintJson(out, o);
+}
+
+void Context::BeginCommand(const std::string& name) {
+    command = name;
+    lastMessage_.clear();
+    failure_.clear();
+}
+
+nlohmann::ordered_json Context::Programmer() const {
+    if (!session_ || !session_->Connected()) return nullptr;
+    return session_->Link().WritePath();
+}
+
+nlohmann::ordered_json HexWordJson(unsigned value) {
+    return H4(value & 0xFFFFu);
+}
+
+nlohmann::ordered_json CountJson(const std::string& text) {
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return nullptr;
+    return value;
 }
 
 void Context::Error(const std::string& text) {
@@ -453,6 +480,10 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
         std::optional<int> result;
         const auto handle = [&](const Report& r) {
             session_->OnReply(r);
+            // Only a programmer of kind 'A' reports its firmware version.
+            if (r[3] == RPL_STATUS)
+                firmware_ = r[61] == 'A' ? nlohmann::ordered_json(FirmwareVersionText(r[63], r[64]))
+                                         : nlohmann::ordered_json(nullptr);
             if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
             replied = true;
             result = onReply(r);
@@ -554,14 +585,15 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
 
     Context context(*options, *seam, out, err);
     for (const Invocation& command : options->commands) {
-        context.command = command.name;
+        context.BeginCommand(command.name);
         int rc = kExitOk;
         if (command.needsProgrammer && !context.IsConnected()) rc = context.Connect();
         if (rc == kExitOk) rc = command.run(context);
         std::fflush(out);
         if (command.needsProgrammer) context.statusFresh = false;
         if (rc != kExitOk) {
-            if (options->json) PrintJsonError(out, command.name, context.LastMessage(), rc);
+            if (options->json)
+                PrintJsonError(out, command.name, context.Programmer(), context.FailureText(), rc);
             return rc;
         }
     }

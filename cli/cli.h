@@ -91,6 +91,11 @@ struct Command {
     std::function<Bind(CLI::App& command)> options = {};
 };
 
+// A checksum or address in --json: four upper-case hex digits ("F110").
+nlohmann::ordered_json HexWordJson(unsigned value);
+// A counter as the window shows it, as a JSON number; null when it is none.
+nlohmann::ordered_json CountJson(const std::string& text);
+
 // `download FILE` (download.cpp).
 int Download(Context& c, const std::string& file);
 
@@ -128,13 +133,23 @@ class Context {
     std::string command;
 
     // A result: the text as it stands, or with --json the fields as one
-    // object, after {"command": NAME}.
+    // object, after {"command": NAME, "programmer": PATH}.
     void Emit(const nlohmann::ordered_json& fields, const std::string& text);
     // A message on err ("qrv-writer-cli: " + text); with --json it also becomes
     // the message of the command's error object.
     void Error(const std::string& text);
-    // The last message said (by Error or by the session), for --json.
-    const std::string& LastMessage() const { return lastMessage_; }
+    // What failed when no message said it ("verify: failed"), for the error
+    // object of --json.
+    void NoteFailure(const std::string& what) { failure_ = what; }
+    // Why the command failed, for --json: its last message, else what failed.
+    std::string FailureText() const { return lastMessage_.empty() ? failure_ : lastMessage_; }
+    // Forgets the messages of the previous command.
+    void BeginCommand(const std::string& name);
+    // The connected programmer's device path, or null.
+    nlohmann::ordered_json Programmer() const;
+    // The firmware version of the last status reply ("3.6"), or null when the
+    // programmer does not report one.
+    const nlohmann::ordered_json& Firmware() const { return firmware_; }
     HidSeam& Seam() { return seam_; }
 
     // Connects the programmer and waits for its status. kExitOk, or
@@ -201,6 +216,8 @@ class Context {
     bool progressAllowed_ = false;
     std::optional<Report> held_;
     std::string lastMessage_;
+    std::string failure_;
+    nlohmann::ordered_json firmware_;
     friend class CliInteraction;
 };
 

@@ -39,7 +39,9 @@ int Download(Context& c, const std::string& file) {
                 return std::nullopt;
             }
             case RPL_DOWNLOAD_DONE:
-                c.Emit({{"file", file}, {"checksum", s.form.Edit3.text}},
+                // The checksum of what the programmer stored (bytes 7..8).
+                c.Emit({{"file", file},
+                        {"checksum", HexWordJson(static_cast<unsigned>(r[7] << 8 | r[8]))}},
                        "checksum: " + s.form.Edit3.text + "\n");
                 stored = true;
                 return kExitOk;

@@ -22,7 +22,9 @@ std::optional<FileInfo> ReadFileInfo(const std::string& path, FILE* err, std::st
     ConfigSession session(interaction);
     session.FormCreate();
     if (!session.OpenSourceFile(path, error)) return std::nullopt;
-    return FileInfo{session.form.Edit5.text, session.form.Edit6.text, session.fileOptionWord};
+    return FileInfo{session.form.Edit5.text, session.form.Edit6.text,
+                    static_cast<unsigned>(session.settings.fileChecksum & 0xFFFFu),
+                    session.fileOptionWord};
 }
 
 }  // namespace qrv

@@ -12,6 +12,7 @@ namespace qrv {
 struct FileInfo {
     std::string end;       // the end address, "7FFFH"
     std::string checksum;  // the file view's checksum
+    unsigned checksumValue = 0;
     std::optional<uint32_t> optionWord;
 };
 

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
+#include "common/atomic_file.h"
+#include "common/hex.h"
 #include "sim/sim_seam.h"
 #include "tests/mainwin/session_fixture.h"
 #include "tests/support/cli_run.h"
@@ -361,6 +365,81 @@ TEST(CliNoProgrammer, AProgrammerThatCannotBeOpenedIsListedWithTheReason) {
     EXPECT_EQ(status.rc, 3);
     EXPECT_NE(status.err.find("/dev/hidraw3 无法打开(读取): Permission denied"), std::string::npos)
         << status.err;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(nlohmann::json::parse(line));
+    return objects;
+}
+
+// An image of `count` bytes from address 0, written as a HEX file.
+std::string HexFile(const std::string& name, unsigned count) {
+    std::vector<std::string> lines;
+    for (unsigned a = 0; a < count; a += 16) {
+        std::vector<uint8_t> data;
+        for (unsigned i = a; i < std::min(a + 16, count); ++i)
+            data.push_back(static_cast<uint8_t>(i * 5 + 3));
+        lines.push_back(IntelHexDataRecord(a, data.data(), static_cast<unsigned>(data.size())));
+    }
+    lines.emplace_back(kIntelHexEndOfFile);
+    const std::string path = testing::TempDir() + "qrv-cli-" + name;
+    EXPECT_TRUE(WriteFileAtomically(path, JoinCrLf(lines), nullptr));
+    return path;
+}
+
+TEST(CliJson, TheStoredChecksumIsFourHexDigitsWhereverItIsPrinted) {
+    sim::SimSeam seam(sim::SimOptions{.latencyUs = 0});
+    const std::string file = HexFile("checksum.hex", 0x120);
+    const ToolRun r = RunTool({"--json", "download", file, "status"}, &seam);
+    ASSERT_EQ(r.rc, 0) << r.err;
+    const auto objects = JsonLines(r.out);
+    ASSERT_EQ(objects.size(), 2u) << r.out;
+    const std::string stored = H4(seam.WithDevice([](auto& d) { return d.StoredChecksum(); }));
+    for (const auto& o : objects) {
+        EXPECT_EQ(o["checksum"], stored) << o;
+        EXPECT_EQ(o["programmer"], "sim:qrv-programmer") << o;
+    }
+    EXPECT_EQ(objects[1]["firmware"], "3.6");
+}
+
+TEST(CliJson, ARunCarriesBothCountersAndAFailureSaysWhatFailed) {
+    struct Case {
+        const char* sim;
+        int rc;
+        int passed, failed;
+        const char* error;
+    } cases[] = {
+        {"--simulate=latency-us=0", 0, 1, 0, nullptr},
+        {"--simulate=fail=verify,latency-us=0", 1, 0, 1, "verify: failed"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool({c.sim, "--json", "auto"});
+        EXPECT_EQ(r.rc, c.rc) << c.sim;
+        const auto objects = JsonLines(r.out);
+        ASSERT_FALSE(objects.empty()) << c.sim;
+        const nlohmann::json* result = nullptr;
+        for (const auto& o : objects)
+            if (o.contains("result")) result = &o;
+        ASSERT_TRUE(result) << r.out;
+        EXPECT_EQ((*result)["passed"], c.passed) << c.sim;
+        EXPECT_EQ((*result)["failed"], c.failed) << c.sim;
+        if (!c.error) continue;
+        EXPECT_EQ(objects.back()["error"], c.error) << c.sim;
+        EXPECT_EQ(objects.back()["command"], "auto") << c.sim;
+        EXPECT_EQ(objects.back()["programmer"], "sim:qrv-programmer") << c.sim;
+    }
+}
+
+TEST(CliJson, ARefusedCommandLineNamesNoCommandAndNoProgrammer) {
+    const ToolRun r = RunTool({"--json", "--simulate", "frobnicate"});
+    EXPECT_EQ(r.rc, 2);
+    const auto error = nlohmann::json::parse(r.out);
+    EXPECT_TRUE(error.at("command").is_null());
+    EXPECT_TRUE(error.at("programmer").is_null());
+    EXPECT_FALSE(error["error"].get<std::string>().empty());
 }
 
 }  // namespace
