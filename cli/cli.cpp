@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -207,7 +208,13 @@ void AddCommand(CLI::App& app, const Command& command, std::vector<Invocation>* 
     sub->callback([&command, queue, argument, positional, bind] {
         if (positional && positional->count() == 0)
             throw UsageError(std::string("'") + command.name + "' needs " + command.argument);
-        queue->push_back({command.name, *argument, command.needsProgrammer, bind(*argument)});
+        Run check;
+        if (command.check)
+            check = [c = command.check, arg = *argument](Context& context) {
+                return c(context, arg);
+            };
+        queue->push_back(
+            {command.name, *argument, command.needsProgrammer, bind(*argument), check});
         argument->clear();
     });
 }
@@ -305,23 +312,51 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     return options;
 }
 
-// Message boxes of the session become lines on err, and the last one is the
-// message of a command's --json error.
-class CliInteraction : public StreamInteraction {
+// Message boxes of the session become lines on err, as the tool's own
+// messages, and the last one is the message of a command's --json error.
+// Dialogs are never answered.
+class CliInteraction : public Interaction {
   public:
-    CliInteraction(Context& context) : StreamInteraction(context.err), context_(context) {}
-    void ShowMessage(const std::string& text) override {
-        context_.lastMessage_ = text;
-        StreamInteraction::ShowMessage(text);
-    }
-    void Warning(const std::string& text) override {
-        context_.lastMessage_ = text;
-        StreamInteraction::Warning(text);
+    CliInteraction(Context& context) : context_(context) {}
+    void ShowMessage(const std::string& text) override { context_.Error(text); }
+    void Warning(const std::string& text) override { context_.Error(text); }
+    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
+        return std::nullopt;
     }
 
   private:
     Context& context_;
 };
+
+namespace {
+
+// A message box's text on one line: each run of white space that holds a line
+// break becomes one space, and the ends are trimmed.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = i;
+        bool lineBreak = false;
+        while (j < text.size() && std::isspace(static_cast<unsigned char>(text[j]))) {
+            lineBreak = lineBreak || text[j] == '\n' || text[j] == '\r';
+            ++j;
+        }
+        if (j > i) {
+            if (!lineBreak)
+                line.append(text, i, j - i);
+            else if (!line.empty() && j < text.size())
+                line += ' ';
+            i = j;
+        } else {
+            line += text[i++];
+        }
+    }
+    return line;
+}
+
+}  // namespace
 
 void Context::Emit(const nlohmann::ordered_json& fields, const std::string& text) {
     ClearProgress();
@@ -360,13 +395,22 @@ nlohmann::ordered_json CountJson(const std::string& text) {
 }
 
 void Context::Error(const std::string& text) {
+    lastMessage_ = OneLine(text);
+    Note(text);
+}
+
+void Context::Note(const std::string& text) {
     ClearProgress();
-    lastMessage_ = text;
-    std::fprintf(err, "%s: %s\n", kTool, text.c_str());
+    std::fprintf(err, "%s: %s\n", kTool, OneLine(text).c_str());
+    std::fflush(err);
 }
 
 Context::Context(const Options& opts, HidSeam& seam, FILE* o, FILE* e)
-    : out(o), err(e), options(opts), seam_(seam) {
+    : out(o),
+      err(e),
+      options(opts),
+      seam_(seam),
+      messages_(std::make_unique<CliInteraction>(*this)) {
     progressAllowed_ = !opts.trace && isatty(fileno(e));
 }
 
@@ -452,9 +496,7 @@ int Context::ChooseSteps() {
     for (int n = 1; n <= 4; ++n) boxesEnabled = boxesEnabled && f.StepBox(n).enabled;
     if (!boxesEnabled) {
         if (!options.steps) return kExitOk;
-        std::fprintf(err,
-                     "%s: --steps: the programmer holds a production file, whose steps decide\n",
-                     kTool);
+        Error("--steps: the programmer holds a production file, whose steps decide");
         return kExitUsage;
     }
     // Setting a box runs its click rule, which keeps StepFlags.
@@ -586,8 +628,9 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
     Context context(*options, *seam, out, err);
     for (const Invocation& command : options->commands) {
         context.BeginCommand(command.name);
-        int rc = kExitOk;
-        if (command.needsProgrammer && !context.IsConnected()) rc = context.Connect();
+        int rc = command.check ? command.check(context) : kExitOk;
+        if (rc == kExitOk && command.needsProgrammer && !context.IsConnected())
+            rc = context.Connect();
         if (rc == kExitOk) rc = command.run(context);
         std::fflush(out);
         if (command.needsProgrammer) context.statusFresh = false;

@@ -50,6 +50,9 @@ struct Invocation {
     std::string argument;  // its positional argument (empty when it takes none)
     bool needsProgrammer = false;
     Run run;
+    // What is checked before the programmer is connected (the file of a
+    // download): kExitOk, or the exit code after a message. May be empty.
+    Run check;
 };
 
 struct Options {
@@ -89,6 +92,9 @@ struct Command {
     // run. It must leave the values at their defaults for the next occurrence
     // of the same command. Commands without options leave it empty.
     std::function<Bind(CLI::App& command)> options = {};
+    // What is checked of the argument before the programmer is connected, so
+    // that bad input says so with or without a programmer. May be empty.
+    std::function<int(Context&, const std::string& argument)> check = {};
 };
 
 // A checksum or address in --json: four upper-case hex digits ("F110").
@@ -96,8 +102,10 @@ nlohmann::ordered_json HexWordJson(unsigned value);
 // A counter as the window shows it, as a JSON number; null when it is none.
 nlohmann::ordered_json CountJson(const std::string& text);
 
-// `download FILE` (download.cpp).
+// `download FILE` (download.cpp), and the whole-file check of FILE made
+// before connecting.
 int Download(Context& c, const std::string& file);
+int CheckDownloadFile(Context& c, const std::string& file);
 
 // The service commands (service.cpp): `user-option`, and the option hooks of
 // `read-chip FILE` and `read-cache FILE` (--raw), `mode NAME`,
@@ -135,9 +143,14 @@ class Context {
     // A result: the text as it stands, or with --json the fields as one
     // object, after {"command": NAME, "programmer": PATH}.
     void Emit(const nlohmann::ordered_json& fields, const std::string& text);
-    // A message on err ("qrv-writer-cli: " + text); with --json it also becomes
-    // the message of the command's error object.
+    // A message on err ("qrv-writer-cli: " + text, on one line); with --json it
+    // also becomes the message of the command's error object.
     void Error(const std::string& text);
+    // A note on err, on one line with the same prefix, that is no error.
+    void Note(const std::string& text);
+    // The message boxes of the models the commands drive: each becomes an
+    // Error line.
+    Interaction& Messages() { return *messages_; }
     // What failed when no message said it ("verify: failed"), for the error
     // object of --json.
     void NoteFailure(const std::string& what) { failure_ = what; }
@@ -207,6 +220,7 @@ class Context {
 
     HidSeam& seam_;
     std::unique_ptr<Interaction> interaction_;
+    std::unique_ptr<Interaction> messages_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<MainSession> session_;
     bool connected_ = false;

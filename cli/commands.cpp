@@ -187,7 +187,7 @@ int EraseStorage(Context& c, const std::string&) {
 
 int Info(Context& c, const std::string& path) {
     std::string error;
-    const std::optional<FileInfo> info = ReadFileInfo(path, c.err, &error);
+    const std::optional<FileInfo> info = ReadFileInfo(path, c.Messages(), &error);
     if (!info) {
         c.Error("info: " + error);
         return kExitUsage;
@@ -294,10 +294,14 @@ const std::vector<Command>& Commands() {
         {"auto", nullptr, true, "run the programmer's selected steps and print the result", Auto},
         {"checksum", nullptr, true, "read the chip's checksum", Checksum},
         {"erase-storage", nullptr, true, "erase the image stored in the programmer", EraseStorage},
-        {"download", "FILE", true,
+        {"download",
+         "FILE",
+         true,
          "download an Intel HEX or production file into the programmer and print the stored "
          "checksum",
-         Download},
+         Download,
+         {},
+         CheckDownloadFile},
         {"read-chip", "FILE", true,
          "read the chip back into FILE as Intel HEX (--raw: the lines as the window saves them)",
          nullptr, ReadBackOptions(ReadBack::Chip)},

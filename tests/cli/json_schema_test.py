@@ -69,8 +69,8 @@ def main():
         (["--simulate=wrong-model,latency-us=0", "download", production, "auto"], 1),
         ([quick, "--device", "/dev/no-such-programmer", "status"], 3),
         ([quick, "frobnicate"], 2),
-        ([quick, "download", bad], 1),
-        (["download", bad], 3),
+        ([quick, "download", bad], 2),
+        (["download", bad], 2),
     ]
     matched = set()
     failures = []

@@ -135,7 +135,7 @@ TEST(CliSimulated, NoChipExitsOneWithTheMessage) {
     ToolRun r = RunTool({"--simulate=no-chip,latency-us=0", "auto"});
     EXPECT_EQ(r.rc, 1);
     EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(r.err, "没有检测到芯片，请放入芯片!\n");
+    EXPECT_EQ(r.err, "qrv-writer-cli: 没有检测到芯片，请放入芯片!\n");
 }
 
 TEST(CliSimulated, StepsChooseTheRunAndCountersCarryOver) {
@@ -440,6 +440,43 @@ TEST(CliJson, ARefusedCommandLineNamesNoCommandAndNoProgrammer) {
     EXPECT_TRUE(error.at("command").is_null());
     EXPECT_TRUE(error.at("programmer").is_null());
     EXPECT_FALSE(error["error"].get<std::string>().empty());
+}
+
+TEST(CliBadInput, ABadFileIsRefusedBeforeConnectingAndExitsTwo) {
+    const std::string bad = testing::TempDir() + "qrv-cli-bad.hex";
+    ASSERT_TRUE(WriteFileAtomically(bad, ":10000000ZZ\r\n", nullptr));
+    const std::string missing = testing::TempDir() + "qrv-cli-missing.hex";
+    for (const std::string& file : {bad, missing}) {
+        // Without a programmer, and with one that must be left untouched.
+        test::FakeSeam none;
+        const ToolRun alone = RunTool({"download", file}, &none);
+        EXPECT_EQ(alone.rc, 2) << file << alone.err;
+        test::FakeSeam seam;
+        test::FakeDevice& dev = seam.Add(test::FakeInterface{"/dev/hidraw7"});
+        const ToolRun r = RunTool({"download", file}, &seam);
+        EXPECT_EQ(r.rc, 2) << file << r.err;
+        EXPECT_TRUE(dev.Written().empty()) << file;
+        EXPECT_EQ(RunTool({"info", file}).rc, 2) << file;
+    }
+}
+
+TEST(CliMessages, EveryLineOnErrCarriesTheToolsName) {
+    const std::string bad = testing::TempDir() + "qrv-cli-bad2.hex";
+    ASSERT_TRUE(WriteFileAtomically(bad, ":10000000ZZ\r\n", nullptr));
+    const std::vector<std::vector<std::string>> calls = {
+        {"--simulate=no-chip,latency-us=0", "auto"},
+        {"--simulate=latency-us=0", "--steps", "blank", "download", bad},
+        {"--simulate=latency-us=0", "frobnicate"},
+        {"--simulate=latency-us=0", "--device", "/dev/none", "status"},
+        {"--simulate=latency-us=0", "info", bad},
+    };
+    for (const auto& args : calls) {
+        const ToolRun r = RunTool(args);
+        EXPECT_FALSE(r.err.empty()) << args.back();
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_EQ(line.rfind("qrv-writer-cli: ", 0), 0u) << args.back() << ": " << line;
+    }
 }
 
 }  // namespace
