@@ -189,6 +189,106 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
     }
 }
 
+// The edit distance of two words (insertions, deletions and substitutions).
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The refusal of an argument that is neither a command nor an option, with
+// the nearest command or option when one is near enough to be a typing slip.
+std::string UnknownArgument(const std::string& argument, const std::vector<std::string>& options) {
+    const bool option = argument.size() > 1 && argument[0] == '-';
+    const std::string word = option ? argument.substr(0, argument.find('=')) : argument;
+    std::vector<std::string> candidates = options;
+    if (!option) {
+        candidates.clear();
+        for (const Command& c : Commands()) candidates.emplace_back(c.name);
+    }
+    const std::string* nearest = nullptr;
+    std::size_t best = 0;
+    for (const std::string& candidate : candidates) {
+        const std::size_t d = EditDistance(word, candidate);
+        if (!nearest || d < best) {
+            nearest = &candidate;
+            best = d;
+        }
+    }
+    // A slip of one or two characters, and never most of the word.
+    const bool near = nearest && best > 0 && best <= 2 && best * 2 < word.size();
+    return std::string("unknown ") + (option ? "option" : "command") + " '" + argument + "'" +
+           (near ? " (did you mean '" + *nearest + "'?)" : " (see --help)");
+}
+
+// Names of the options that take a value, and of all options, as typed.
+struct OptionNames {
+    std::vector<std::string> global;  // the value options of the whole call
+    std::vector<std::string> value;   // every value option, of the commands too
+    std::vector<std::string> all;     // every option, for suggestions
+};
+
+OptionNames CollectOptionNames(CLI::App& app) {
+    OptionNames names;
+    const auto add = [&names](const CLI::App& from, bool global) {
+        for (const CLI::Option* opt : from.get_options()) {
+            if (!opt->nonpositional()) continue;
+            const bool takesValue = opt->get_expected_min() > 0;
+            for (const std::string& l : opt->get_lnames()) {
+                names.all.push_back("--" + l);
+                if (takesValue) names.value.push_back("--" + l);
+                if (takesValue && global) names.global.push_back("--" + l);
+            }
+            for (const std::string& n : opt->get_snames())
+                if (takesValue) names.value.push_back("-" + n);
+        }
+    };
+    add(app, true);
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        add(*sub, false);
+    return names;
+}
+
+// Refuses, before CLI11 reads them, the values it would take wrongly: an empty
+// value (`--log=` from an unset shell variable would take the next argument,
+// a command, as the file name) and an option of the whole call given twice.
+void CheckOptionValues(const std::vector<std::string>& args, const OptionNames& names) {
+    const auto isValueOption = [&names](const std::string& name) {
+        return std::find(names.value.begin(), names.value.end(), name) != names.value.end();
+    };
+    const auto empty = [](const std::string& name) {
+        const char* message = ValueMessage(name);
+        return UsageError(message ? std::string(message) + ", not an empty value"
+                                  : name + " needs a value, not an empty one");
+    };
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-') continue;
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        if (!isValueOption(name)) continue;
+        if (equals != std::string::npos ? equals + 1 == arg.size()
+                                        : i + 1 < args.size() && args[i + 1].empty())
+            throw empty(name);
+        if (std::find(names.global.begin(), names.global.end(), name) == names.global.end())
+            continue;
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            throw UsageError(name + " was given more than once");
+        seen.push_back(name);
+        if (equals == std::string::npos) ++i;  // its value
+    }
+}
+
 // The sub-command of one command. Its callback runs each time the command has
 // been read, in command-line order, and only queues it: nothing reaches the
 // programmer before the whole line has parsed.
@@ -273,13 +373,14 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                "\nExit status: 0 success, 1 the programmer reported a failure, 2 bad usage\n"
                "or input, 3 no programmer or no answer.");
 
+    const OptionNames names = CollectOptionNames(app);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     std::string refusal;
     try {
+        CheckOptionValues(args, names);
         app.parse(reversed);
         const std::vector<std::string> extras = app.remaining(true);
-        if (!extras.empty())
-            throw UsageError("unknown argument '" + extras.front() + "' (see --help)");
+        if (!extras.empty()) throw UsageError(UnknownArgument(extras.front(), names.all));
         ApplyGlobals(g, &options);
         if (options.commands.empty()) throw UsageError("no command given (see --help)");
     } catch (const CLI::CallForHelp&) {
@@ -558,8 +659,6 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
             session_->AbandonRun(silence);
             Error(silence);
             if (quietEnds) return onQuiet();
-            std::fprintf(err, "%s: the programmer did not answer for %.3g s\n", kTool,
-                         static_cast<double>(options.timeout.count()) / 1000.0);
             return kExitNoProgrammer;
         }
         if (result) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -63,7 +64,7 @@ TEST(CliArguments, BadUsageExitsTwoWithAReason) {
     EXPECT_EQ(RunTool({}).rc, 2);
     ToolRun r = RunTool({"--simulate", "frobnicate"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_NE(r.err.find("unknown argument 'frobnicate'"), std::string::npos);
+    EXPECT_NE(r.err.find("unknown command 'frobnicate'"), std::string::npos);
     for (auto bad : {"0", "-1", "x", "", "1e9"}) {
         ToolRun t = RunTool({"--simulate", "--timeout", bad, "status"});
         EXPECT_EQ(t.rc, 2) << bad;
@@ -477,6 +478,44 @@ TEST(CliMessages, EveryLineOnErrCarriesTheToolsName) {
         for (std::string line; std::getline(lines, line);)
             EXPECT_EQ(line.rfind("qrv-writer-cli: ", 0), 0u) << args.back() << ": " << line;
     }
+}
+
+TEST(CliArguments, ValuesThatWouldBeMisreadAreRefusedWithTheReason) {
+    const std::string source = HexFile("empty-values.hex", 0x20);
+    const std::string output = testing::TempDir() + "qrv-cli-empty-values-out.hex";
+    std::remove(output.c_str());
+    std::remove("status");
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        // An unset shell variable: the next argument is no value.
+        {{"--simulate=latency-us=0", "--log=", "status", "auto"}, "--log needs"},
+        {{"--simulate=latency-us=0", "--steps=", "auto"}, "--steps needs"},
+        {{"export", source, "-o", output, "--user-code="}, "--user-code needs a value"},
+        {{"export", source, "-o", output, "--user-code", ""}, "--user-code needs a value"},
+        {{"--simulate", "--device", "A", "--device", "B", "status"},
+         "--device was given more than once"},
+        {{"--simulate", "downlod", "x.hex"},
+         "unknown command 'downlod' (did you mean 'download'?)"},
+        {{"--simulate", "--jsn", "status"}, "unknown option '--jsn' (did you mean '--json'?)"},
+        {{"--simulate", "read-chip", "--rw", "x.hex"}, "(did you mean '--raw'?)"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool(c.args);
+        EXPECT_EQ(r.rc, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    // Nothing ran: no log was opened under a command's name, no file written.
+    EXPECT_FALSE(std::filesystem::exists("status"));
+    std::remove("status");
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(Scripted, ATimeOutIsSaidOnce) {
+    const ToolRun r = RunTool({"--timeout", "0.2", "status"}, &seam);
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_EQ(r.err, "qrv-writer-cli: the programmer did not answer for 0.2 s\n");
 }
 
 }  // namespace
