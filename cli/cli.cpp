@@ -95,6 +95,31 @@ bool ParseOptionWord(const std::string& text, uint32_t* out) {
 
 namespace {
 
+// A message box's text on one line: each run of white space that holds a line
+// break becomes one space, and the ends are trimmed.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = i;
+        bool lineBreak = false;
+        while (j < text.size() && std::isspace(static_cast<unsigned char>(text[j]))) {
+            lineBreak = lineBreak || text[j] == '\n' || text[j] == '\r';
+            ++j;
+        }
+        if (j > i) {
+            if (!lineBreak)
+                line.append(text, i, j - i);
+            else if (!line.empty() && j < text.size())
+                line += ' ';
+            i = j;
+        } else {
+            line += text[i++];
+        }
+    }
+    return line;
+}
+
 const char* ExitClass(int rc) {
     switch (rc) {
         case kExitFailure:
@@ -404,6 +429,7 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         refusal = e.what();
     }
     if (!refusal.empty()) {
+        refusal = OneLine(refusal);
         std::fprintf(err, "%s: %s\n", kTool, refusal.c_str());
         if (std::find(args.begin(), args.end(), "--json") != args.end())
             PrintJsonError(out, nullptr, nullptr, refusal, kExitUsage);
@@ -429,35 +455,6 @@ class CliInteraction : public Interaction {
   private:
     Context& context_;
 };
-
-namespace {
-
-// A message box's text on one line: each run of white space that holds a line
-// break becomes one space, and the ends are trimmed.
-std::string OneLine(const std::string& text) {
-    std::string line;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t j = i;
-        bool lineBreak = false;
-        while (j < text.size() && std::isspace(static_cast<unsigned char>(text[j]))) {
-            lineBreak = lineBreak || text[j] == '\n' || text[j] == '\r';
-            ++j;
-        }
-        if (j > i) {
-            if (!lineBreak)
-                line.append(text, i, j - i);
-            else if (!line.empty() && j < text.size())
-                line += ' ';
-            i = j;
-        } else {
-            line += text[i++];
-        }
-    }
-    return line;
-}
-
-}  // namespace
 
 void Context::Emit(const nlohmann::ordered_json& fields, const std::string& text) {
     ClearProgress();
