@@ -376,7 +376,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         ->type_name("0xNNNNNNNN");
     app.add_flag("--json", g.json,
                  "print each command's result as one JSON object per line on stdout; errors "
-                 "too, with their exit status and class");
+                 "too, with their exit status and class (described by "
+                 "qrv-writer-cli.schema.json)");
     app.add_option("--log", g.log,
                    "append one CSV line per automatic run and single step to FILE (time, "
                    "programmer, model, checksum, steps, outcome, failed step, message, counters)")
