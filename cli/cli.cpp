@@ -4,6 +4,8 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -93,6 +95,31 @@ bool ParseOptionWord(const std::string& text, uint32_t* out) {
 
 namespace {
 
+// A message box's text on one line: each run of white space that holds a line
+// break becomes one space, and the ends are trimmed.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = i;
+        bool lineBreak = false;
+        while (j < text.size() && std::isspace(static_cast<unsigned char>(text[j]))) {
+            lineBreak = lineBreak || text[j] == '\n' || text[j] == '\r';
+            ++j;
+        }
+        if (j > i) {
+            if (!lineBreak)
+                line.append(text, i, j - i);
+            else if (!line.empty() && j < text.size())
+                line += ' ';
+            i = j;
+        } else {
+            line += text[i++];
+        }
+    }
+    return line;
+}
+
 const char* ExitClass(int rc) {
     switch (rc) {
         case kExitFailure:
@@ -111,12 +138,15 @@ void PrintJson(FILE* out, const nlohmann::ordered_json& object) {
     std::fflush(out);
 }
 
-// The error object of --json: the command, the message, the exit status and
-// its class.
-void PrintJsonError(FILE* out, const std::string& command, const std::string& message, int rc) {
+// The error object of --json: the command (null when the command line was
+// refused), the programmer (null when none is connected), the message, the
+// exit status and its class. The message is never empty.
+void PrintJsonError(FILE* out, const nlohmann::ordered_json& command,
+                    const nlohmann::ordered_json& programmer, const std::string& message, int rc) {
     nlohmann::ordered_json o;
-    if (!command.empty()) o["command"] = command;
-    o["error"] = message;
+    o["command"] = command;
+    o["programmer"] = programmer;
+    o["error"] = message.empty() ? std::string(ExitClass(rc)) : message;
     o["exit"] = rc;
     o["class"] = ExitClass(rc);
     PrintJson(out, o);
@@ -184,6 +214,106 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
     }
 }
 
+// The edit distance of two words (insertions, deletions and substitutions).
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The refusal of an argument that is neither a command nor an option, with
+// the nearest command or option when one is near enough to be a typing slip.
+std::string UnknownArgument(const std::string& argument, const std::vector<std::string>& options) {
+    const bool option = argument.size() > 1 && argument[0] == '-';
+    const std::string word = option ? argument.substr(0, argument.find('=')) : argument;
+    std::vector<std::string> candidates = options;
+    if (!option) {
+        candidates.clear();
+        for (const Command& c : Commands()) candidates.emplace_back(c.name);
+    }
+    const std::string* nearest = nullptr;
+    std::size_t best = 0;
+    for (const std::string& candidate : candidates) {
+        const std::size_t d = EditDistance(word, candidate);
+        if (!nearest || d < best) {
+            nearest = &candidate;
+            best = d;
+        }
+    }
+    // A slip of one or two characters, and never most of the word.
+    const bool near = nearest && best > 0 && best <= 2 && best * 2 < word.size();
+    return std::string("unknown ") + (option ? "option" : "command") + " '" + argument + "'" +
+           (near ? " (did you mean '" + *nearest + "'?)" : " (see --help)");
+}
+
+// Names of the options that take a value, and of all options, as typed.
+struct OptionNames {
+    std::vector<std::string> global;  // the value options of the whole call
+    std::vector<std::string> value;   // every value option, of the commands too
+    std::vector<std::string> all;     // every option, for suggestions
+};
+
+OptionNames CollectOptionNames(CLI::App& app) {
+    OptionNames names;
+    const auto add = [&names](const CLI::App& from, bool global) {
+        for (const CLI::Option* opt : from.get_options()) {
+            if (!opt->nonpositional()) continue;
+            const bool takesValue = opt->get_expected_min() > 0;
+            for (const std::string& l : opt->get_lnames()) {
+                names.all.push_back("--" + l);
+                if (takesValue) names.value.push_back("--" + l);
+                if (takesValue && global) names.global.push_back("--" + l);
+            }
+            for (const std::string& n : opt->get_snames())
+                if (takesValue) names.value.push_back("-" + n);
+        }
+    };
+    add(app, true);
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        add(*sub, false);
+    return names;
+}
+
+// Refuses, before CLI11 reads them, the values it would take wrongly: an empty
+// value (`--log=` from an unset shell variable would take the next argument,
+// a command, as the file name) and an option of the whole call given twice.
+void CheckOptionValues(const std::vector<std::string>& args, const OptionNames& names) {
+    const auto isValueOption = [&names](const std::string& name) {
+        return std::find(names.value.begin(), names.value.end(), name) != names.value.end();
+    };
+    const auto empty = [](const std::string& name) {
+        const char* message = ValueMessage(name);
+        return UsageError(message ? std::string(message) + ", not an empty value"
+                                  : name + " needs a value, not an empty one");
+    };
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-') continue;
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        if (!isValueOption(name)) continue;
+        if (equals != std::string::npos ? equals + 1 == arg.size()
+                                        : i + 1 < args.size() && args[i + 1].empty())
+            throw empty(name);
+        if (std::find(names.global.begin(), names.global.end(), name) == names.global.end())
+            continue;
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            throw UsageError(name + " was given more than once");
+        seen.push_back(name);
+        if (equals == std::string::npos) ++i;  // its value
+    }
+}
+
 // The sub-command of one command. Its callback runs each time the command has
 // been read, in command-line order, and only queues it: nothing reaches the
 // programmer before the whole line has parsed.
@@ -203,7 +333,13 @@ void AddCommand(CLI::App& app, const Command& command, std::vector<Invocation>* 
     sub->callback([&command, queue, argument, positional, bind] {
         if (positional && positional->count() == 0)
             throw UsageError(std::string("'") + command.name + "' needs " + command.argument);
-        queue->push_back({command.name, *argument, command.needsProgrammer, bind(*argument)});
+        Run check;
+        if (command.check)
+            check = [c = command.check, arg = *argument](Context& context) {
+                return c(context, arg);
+            };
+        queue->push_back(
+            {command.name, *argument, command.needsProgrammer, bind(*argument), check});
         argument->clear();
     });
 }
@@ -240,7 +376,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         ->type_name("0xNNNNNNNN");
     app.add_flag("--json", g.json,
                  "print each command's result as one JSON object per line on stdout; errors "
-                 "too, with their exit status and class");
+                 "too, with their exit status and class (described by "
+                 "qrv-writer-cli.schema.json)");
     app.add_option("--log", g.log,
                    "append one CSV line per automatic run and single step to FILE (time, "
                    "programmer, model, checksum, steps, outcome, failed step, message, counters)")
@@ -262,13 +399,14 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
                "\nExit status: 0 success, 1 the programmer reported a failure, 2 bad usage\n"
                "or input, 3 no programmer or no answer.");
 
+    const OptionNames names = CollectOptionNames(app);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     std::string refusal;
     try {
+        CheckOptionValues(args, names);
         app.parse(reversed);
         const std::vector<std::string> extras = app.remaining(true);
-        if (!extras.empty())
-            throw UsageError("unknown argument '" + extras.front() + "' (see --help)");
+        if (!extras.empty()) throw UsageError(UnknownArgument(extras.front(), names.all));
         ApplyGlobals(g, &options);
         if (options.commands.empty()) throw UsageError("no command given (see --help)");
     } catch (const CLI::CallForHelp&) {
@@ -292,27 +430,27 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         refusal = e.what();
     }
     if (!refusal.empty()) {
+        refusal = OneLine(refusal);
         std::fprintf(err, "%s: %s\n", kTool, refusal.c_str());
         if (std::find(args.begin(), args.end(), "--json") != args.end())
-            PrintJsonError(out, "", refusal, kExitUsage);
+            PrintJsonError(out, nullptr, nullptr, refusal, kExitUsage);
         *exitCode = kExitUsage;
         return std::nullopt;
     }
     return options;
 }
 
-// Message boxes of the session become lines on err, and the last one is the
-// message of a command's --json error.
-class CliInteraction : public StreamInteraction {
+// Message boxes of the session become lines on err, as the tool's own
+// messages, and the last one is the message of a command's --json error.
+// Dialogs are never answered.
+class CliInteraction : public Interaction {
   public:
-    CliInteraction(Context& context) : StreamInteraction(context.err), context_(context) {}
-    void ShowMessage(const std::string& text) override {
-        context_.lastMessage_ = text;
-        StreamInteraction::ShowMessage(text);
-    }
-    void Warning(const std::string& text) override {
-        context_.lastMessage_ = text;
-        StreamInteraction::Warning(text);
+    CliInteraction(Context& context) : context_(context) {}
+    void ShowMessage(const std::string& text) override { context_.Error(text); }
+    void Warning(const std::string& text) override { context_.Error(text); }
+    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> SaveFile(const std::string&, const std::string&) override {
+        return std::nullopt;
     }
 
   private:
@@ -328,18 +466,50 @@ void Context::Emit(const nlohmann::ordered_json& fields, const std::string& text
     }
     nlohmann::ordered_json o;
     o["command"] = command;
+    o["programmer"] = Programmer();
     for (const auto& [key, value] : fields.items()) o[key] = value;
     PrintJson(out, o);
 }
 
+void Context::BeginCommand(const std::string& name) {
+    command = name;
+    lastMessage_.clear();
+    failure_.clear();
+}
+
+nlohmann::ordered_json Context::Programmer() const {
+    if (!session_ || !session_->Connected()) return nullptr;
+    return session_->Link().WritePath();
+}
+
+nlohmann::ordered_json HexWordJson(unsigned value) {
+    return H4(value & 0xFFFFu);
+}
+
+nlohmann::ordered_json CountJson(const std::string& text) {
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return nullptr;
+    return value;
+}
+
 void Context::Error(const std::string& text) {
+    lastMessage_ = OneLine(text);
+    Note(text);
+}
+
+void Context::Note(const std::string& text) {
     ClearProgress();
-    lastMessage_ = text;
-    std::fprintf(err, "%s: %s\n", kTool, text.c_str());
+    std::fprintf(err, "%s: %s\n", kTool, OneLine(text).c_str());
+    std::fflush(err);
 }
 
 Context::Context(const Options& opts, HidSeam& seam, FILE* o, FILE* e)
-    : out(o), err(e), options(opts), seam_(seam) {
+    : out(o),
+      err(e),
+      options(opts),
+      seam_(seam),
+      messages_(std::make_unique<CliInteraction>(*this)) {
     progressAllowed_ = !opts.trace && isatty(fileno(e));
 }
 
@@ -425,9 +595,7 @@ int Context::ChooseSteps() {
     for (int n = 1; n <= 4; ++n) boxesEnabled = boxesEnabled && f.StepBox(n).enabled;
     if (!boxesEnabled) {
         if (!options.steps) return kExitOk;
-        std::fprintf(err,
-                     "%s: --steps: the programmer holds a production file, whose steps decide\n",
-                     kTool);
+        Error("--steps: the programmer holds a production file, whose steps decide");
         return kExitUsage;
     }
     // Setting a box runs its click rule, which keeps StepFlags.
@@ -453,6 +621,10 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
         std::optional<int> result;
         const auto handle = [&](const Report& r) {
             session_->OnReply(r);
+            // Only a programmer of kind 'A' reports its firmware version.
+            if (r[3] == RPL_STATUS)
+                firmware_ = r[61] == 'A' ? nlohmann::ordered_json(FirmwareVersionText(r[63], r[64]))
+                                         : nlohmann::ordered_json(nullptr);
             if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
             replied = true;
             result = onReply(r);
@@ -485,8 +657,6 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
             session_->AbandonRun(silence);
             Error(silence);
             if (quietEnds) return onQuiet();
-            std::fprintf(err, "%s: the programmer did not answer for %.3g s\n", kTool,
-                         static_cast<double>(options.timeout.count()) / 1000.0);
             return kExitNoProgrammer;
         }
         if (result) {
@@ -554,14 +724,16 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
 
     Context context(*options, *seam, out, err);
     for (const Invocation& command : options->commands) {
-        context.command = command.name;
-        int rc = kExitOk;
-        if (command.needsProgrammer && !context.IsConnected()) rc = context.Connect();
+        context.BeginCommand(command.name);
+        int rc = command.check ? command.check(context) : kExitOk;
+        if (rc == kExitOk && command.needsProgrammer && !context.IsConnected())
+            rc = context.Connect();
         if (rc == kExitOk) rc = command.run(context);
         std::fflush(out);
         if (command.needsProgrammer) context.statusFresh = false;
         if (rc != kExitOk) {
-            if (options->json) PrintJsonError(out, command.name, context.LastMessage(), rc);
+            if (options->json)
+                PrintJsonError(out, command.name, context.Programmer(), context.FailureText(), rc);
             return rc;
         }
     }

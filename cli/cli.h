@@ -50,6 +50,9 @@ struct Invocation {
     std::string argument;  // its positional argument (empty when it takes none)
     bool needsProgrammer = false;
     Run run;
+    // What is checked before the programmer is connected (the file of a
+    // download): kExitOk, or the exit code after a message. May be empty.
+    Run check;
 };
 
 struct Options {
@@ -89,10 +92,20 @@ struct Command {
     // run. It must leave the values at their defaults for the next occurrence
     // of the same command. Commands without options leave it empty.
     std::function<Bind(CLI::App& command)> options = {};
+    // What is checked of the argument before the programmer is connected, so
+    // that bad input says so with or without a programmer. May be empty.
+    std::function<int(Context&, const std::string& argument)> check = {};
 };
 
-// `download FILE` (download.cpp).
+// A checksum or address in --json: four upper-case hex digits ("F110").
+nlohmann::ordered_json HexWordJson(unsigned value);
+// A counter as the window shows it, as a JSON number; null when it is none.
+nlohmann::ordered_json CountJson(const std::string& text);
+
+// `download FILE` (download.cpp), and the whole-file check of FILE made
+// before connecting.
 int Download(Context& c, const std::string& file);
+int CheckDownloadFile(Context& c, const std::string& file);
 
 // The service commands (service.cpp): `user-option`, and the option hooks of
 // `read-chip FILE` and `read-cache FILE` (--raw), `mode NAME`,
@@ -128,13 +141,28 @@ class Context {
     std::string command;
 
     // A result: the text as it stands, or with --json the fields as one
-    // object, after {"command": NAME}.
+    // object, after {"command": NAME, "programmer": PATH}.
     void Emit(const nlohmann::ordered_json& fields, const std::string& text);
-    // A message on err ("qrv-writer-cli: " + text); with --json it also becomes
-    // the message of the command's error object.
+    // A message on err ("qrv-writer-cli: " + text, on one line); with --json it
+    // also becomes the message of the command's error object.
     void Error(const std::string& text);
-    // The last message said (by Error or by the session), for --json.
-    const std::string& LastMessage() const { return lastMessage_; }
+    // A note on err, on one line with the same prefix, that is no error.
+    void Note(const std::string& text);
+    // The message boxes of the models the commands drive: each becomes an
+    // Error line.
+    Interaction& Messages() { return *messages_; }
+    // What failed when no message said it ("verify: failed"), for the error
+    // object of --json.
+    void NoteFailure(const std::string& what) { failure_ = what; }
+    // Why the command failed, for --json: its last message, else what failed.
+    std::string FailureText() const { return lastMessage_.empty() ? failure_ : lastMessage_; }
+    // Forgets the messages of the previous command.
+    void BeginCommand(const std::string& name);
+    // The connected programmer's device path, or null.
+    nlohmann::ordered_json Programmer() const;
+    // The firmware version of the last status reply ("3.6"), or null when the
+    // programmer does not report one.
+    const nlohmann::ordered_json& Firmware() const { return firmware_; }
     HidSeam& Seam() { return seam_; }
 
     // Connects the programmer and waits for its status. kExitOk, or
@@ -192,6 +220,7 @@ class Context {
 
     HidSeam& seam_;
     std::unique_ptr<Interaction> interaction_;
+    std::unique_ptr<Interaction> messages_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<MainSession> session_;
     bool connected_ = false;
@@ -201,6 +230,8 @@ class Context {
     bool progressAllowed_ = false;
     std::optional<Report> held_;
     std::string lastMessage_;
+    std::string failure_;
+    nlohmann::ordered_json firmware_;
     friend class CliInteraction;
 };
 

@@ -2,7 +2,6 @@
 // controls do and waits for the replies that finish it.
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -15,14 +14,6 @@
 namespace qrv::cli {
 
 namespace {
-
-// A counter as the window shows it, as a JSON number where it is one.
-nlohmann::ordered_json Count(const std::string& text) {
-    long long value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) return text;
-    return value;
-}
 
 int List(Context& c, const std::string&) {
     auto paths = c.Seam().Enumerate();
@@ -74,9 +65,10 @@ int Status(Context& c, const std::string&) {
     const MainWindowModel& f = s.form;
     c.Emit({{"caption", f.caption},
             {"model", f.Edit2.text},
-            {"checksum", f.Edit3.text},
-            {"passed", Count(f.Edit4.text)},
-            {"failed", Count(f.Edit5.text)}},
+            {"checksum", HexWordJson(static_cast<unsigned>(s.ImageChecksum))},
+            {"firmware", c.Firmware()},
+            {"passed", CountJson(f.Edit4.text)},
+            {"failed", CountJson(f.Edit5.text)}},
            "caption: " + f.caption + "\nmodel: " + f.Edit2.text + "\nchecksum: " + f.Edit3.text +
                "\npassed: " + f.Edit4.text + "\nfailed: " + f.Edit5.text + "\n");
     return kExitOk;
@@ -93,9 +85,11 @@ const StepRow* StepOutcome(Context& c, const Report& r) {
         return nullptr;
     }
     if (r[6] != 1 && r[6] != 2) return nullptr;
-    const char* outcome = c.Session().form.Image(row->failImage).visible ? "failed" : "passed";
-    c.Emit({{"step", row->name}, {"outcome", outcome}},
-           std::string(row->name) + ": " + outcome + "\n");
+    const bool failed = r[6] == 2;
+    const char* outcome = failed ? "failed" : "passed";
+    const std::string line = std::string(row->name) + ": " + outcome;
+    if (failed) c.NoteFailure(line);
+    c.Emit({{"step", row->name}, {"outcome", outcome}}, line + "\n");
     return row;
 }
 
@@ -107,7 +101,7 @@ int SingleStep(Context& c, int index) {
     return c.Await([&](const Report& r) -> std::optional<int> {
         const StepRow* row = StepOutcome(c, r);
         if (row != &step) return std::nullopt;
-        return s.form.Image(step.failImage).visible ? kExitFailure : kExitOk;
+        return r[6] == 2 ? kExitFailure : kExitOk;
     });
 }
 
@@ -121,8 +115,9 @@ bool OptionResult(Context& c, const Report& r, bool* seen) {
     if (!name || (r[6] != 1 && r[6] != 2)) return true;
     *seen = true;
     const std::string& panel = c.Session().form.Panel1.caption;
-    c.Emit({{name, r[6] == 1 ? "passed" : "failed"}, {"panel", panel}},
-           std::string(name) + ": " + panel + "\n");
+    const std::string line = std::string(name) + ": " + panel;
+    if (r[6] != 1) c.NoteFailure(line);
+    c.Emit({{name, r[6] == 1 ? "passed" : "failed"}, {"panel", panel}}, line + "\n");
     return r[6] == 1;
 }
 
@@ -145,7 +140,12 @@ int Auto(Context& c, const std::string&) {
         const char* outcome = failed ? "failed" : "passed";
         const std::string& count = failed ? s.form.Edit5.text : s.form.Edit4.text;
         const char* panel = failed ? kRunFailed : kRunPassed;
-        c.Emit({{"result", outcome}, {"panel", panel}, {outcome, Count(count)}},
+        // A failed step said what failed; a run that failed without one says so.
+        if (failed && c.FailureText().empty()) c.NoteFailure(std::string("result: ") + panel);
+        c.Emit({{"result", outcome},
+                {"panel", panel},
+                {"passed", CountJson(s.form.Edit4.text)},
+                {"failed", CountJson(s.form.Edit5.text)}},
                std::string("result: ") + panel + " (" + outcome + ": " + count + ")\n");
         return failed ? kExitFailure : kExitOk;
     });
@@ -168,7 +168,8 @@ int Checksum(Context& c, const std::string&) {
     s.Button13Click();
     return c.Await([&](const Report& r) -> std::optional<int> {
         if (r[3] != RPL_CHECKSUM) return std::nullopt;
-        c.Emit({{"checksum", s.form.Edit3.text}}, "checksum: " + s.form.Edit3.text + "\n");
+        c.Emit({{"checksum", HexWordJson(static_cast<unsigned>(s.ImageChecksum))}},
+               "checksum: " + s.form.Edit3.text + "\n");
         return kExitOk;
     });
 }
@@ -186,13 +187,13 @@ int EraseStorage(Context& c, const std::string&) {
 
 int Info(Context& c, const std::string& path) {
     std::string error;
-    const std::optional<FileInfo> info = ReadFileInfo(path, c.err, &error);
+    const std::optional<FileInfo> info = ReadFileInfo(path, c.Messages(), &error);
     if (!info) {
         c.Error("info: " + error);
         return kExitUsage;
     }
     nlohmann::ordered_json fields = {
-        {"file", path}, {"end", info->end}, {"checksum", info->checksum}};
+        {"file", path}, {"end", info->end}, {"checksum", HexWordJson(info->checksumValue)}};
     std::string text = "end: " + info->end + "\nchecksum: " + info->checksum + "\n";
     if (info->optionWord) {
         char word[16];
@@ -293,10 +294,14 @@ const std::vector<Command>& Commands() {
         {"auto", nullptr, true, "run the programmer's selected steps and print the result", Auto},
         {"checksum", nullptr, true, "read the chip's checksum", Checksum},
         {"erase-storage", nullptr, true, "erase the image stored in the programmer", EraseStorage},
-        {"download", "FILE", true,
+        {"download",
+         "FILE",
+         true,
          "download an Intel HEX or production file into the programmer and print the stored "
          "checksum",
-         Download},
+         Download,
+         {},
+         CheckDownloadFile},
         {"read-chip", "FILE", true,
          "read the chip back into FILE as Intel HEX (--raw: the lines as the window saves them)",
          nullptr, ReadBackOptions(ReadBack::Chip)},

@@ -1,7 +1,26 @@
 // `download FILE`: the import of "导入文件" and the download that follows it.
 #include "cli/cli.h"
+#include "common/atomic_file.h"
+#include "common/hex_check.h"
 
 namespace qrv::cli {
+
+int CheckDownloadFile(Context& c, const std::string& file) {
+    // The check the import makes, with the same message, made before the
+    // programmer is connected: a bad file is bad input with or without one.
+    std::string text;
+    std::string error;
+    if (!ReadWholeFile(file, &text, &error)) {
+        c.Error(error);
+        return kExitUsage;
+    }
+    const ImageBuffer image = ImageBuffer::FromText(text);
+    if (const auto problem = CheckHexLines(image.Lines(), {c.options.ignoreChecksums})) {
+        c.Error(std::string(kFormatErrorText) + " " + file + ", " + problem->Text());
+        return kExitUsage;
+    }
+    return kExitOk;
+}
 
 int Download(Context& c, const std::string& file) {
     MainSession& s = c.Session();
@@ -14,8 +33,7 @@ int Download(Context& c, const std::string& file) {
             break;
         case ImportResult::NotConnected:
             return kExitNoProgrammer;
-        case ImportResult::Refused:
-            return kExitFailure;  // the session has said why
+        case ImportResult::Refused:  // the session has said why
         case ImportResult::Cancelled:
         case ImportResult::Unreadable:
             return kExitUsage;
@@ -39,7 +57,9 @@ int Download(Context& c, const std::string& file) {
                 return std::nullopt;
             }
             case RPL_DOWNLOAD_DONE:
-                c.Emit({{"file", file}, {"checksum", s.form.Edit3.text}},
+                // The checksum of what the programmer stored (bytes 7..8).
+                c.Emit({{"file", file},
+                        {"checksum", HexWordJson(static_cast<unsigned>(r[7] << 8 | r[8]))}},
                        "checksum: " + s.form.Edit3.text + "\n");
                 stored = true;
                 return kExitOk;

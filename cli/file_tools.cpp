@@ -8,7 +8,8 @@
 
 namespace qrv {
 
-std::optional<FileInfo> ReadFileInfo(const std::string& path, FILE* err, std::string* error) {
+std::optional<FileInfo> ReadFileInfo(const std::string& path, Interaction& notices,
+                                     std::string* error) {
     // The first problem the programmer's import would refuse the file for.
     std::string content;
     if (!ReadWholeFile(path, &content, error)) return std::nullopt;
@@ -17,12 +18,13 @@ std::optional<FileInfo> ReadFileInfo(const std::string& path, FILE* err, std::st
         return std::nullopt;
     }
     content = std::string();
-    // The file view asks nothing; its notices go to err.
-    StreamInteraction interaction(err);
-    ConfigSession session(interaction);
+    // The file view asks nothing.
+    ConfigSession session(notices);
     session.FormCreate();
     if (!session.OpenSourceFile(path, error)) return std::nullopt;
-    return FileInfo{session.form.Edit5.text, session.form.Edit6.text, session.fileOptionWord};
+    return FileInfo{session.form.Edit5.text, session.form.Edit6.text,
+                    static_cast<unsigned>(session.settings.fileChecksum & 0xFFFFu),
+                    session.fileOptionWord};
 }
 
 }  // namespace qrv

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
+#include "common/atomic_file.h"
+#include "common/hex.h"
 #include "sim/sim_seam.h"
 #include "tests/mainwin/session_fixture.h"
 #include "tests/support/cli_run.h"
@@ -59,7 +64,7 @@ TEST(CliArguments, BadUsageExitsTwoWithAReason) {
     EXPECT_EQ(RunTool({}).rc, 2);
     ToolRun r = RunTool({"--simulate", "frobnicate"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_NE(r.err.find("unknown argument 'frobnicate'"), std::string::npos);
+    EXPECT_NE(r.err.find("unknown command 'frobnicate'"), std::string::npos);
     for (auto bad : {"0", "-1", "x", "", "1e9"}) {
         ToolRun t = RunTool({"--simulate", "--timeout", bad, "status"});
         EXPECT_EQ(t.rc, 2) << bad;
@@ -131,7 +136,7 @@ TEST(CliSimulated, NoChipExitsOneWithTheMessage) {
     ToolRun r = RunTool({"--simulate=no-chip,latency-us=0", "auto"});
     EXPECT_EQ(r.rc, 1);
     EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(r.err, "没有检测到芯片，请放入芯片!\n");
+    EXPECT_EQ(r.err, "qrv-writer-cli: 没有检测到芯片，请放入芯片!\n");
 }
 
 TEST(CliSimulated, StepsChooseTheRunAndCountersCarryOver) {
@@ -361,6 +366,156 @@ TEST(CliNoProgrammer, AProgrammerThatCannotBeOpenedIsListedWithTheReason) {
     EXPECT_EQ(status.rc, 3);
     EXPECT_NE(status.err.find("/dev/hidraw3 无法打开(读取): Permission denied"), std::string::npos)
         << status.err;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(nlohmann::json::parse(line));
+    return objects;
+}
+
+// An image of `count` bytes from address 0, written as a HEX file.
+std::string HexFile(const std::string& name, unsigned count) {
+    std::vector<std::string> lines;
+    for (unsigned a = 0; a < count; a += 16) {
+        std::vector<uint8_t> data;
+        for (unsigned i = a; i < std::min(a + 16, count); ++i)
+            data.push_back(static_cast<uint8_t>(i * 5 + 3));
+        lines.push_back(IntelHexDataRecord(a, data.data(), static_cast<unsigned>(data.size())));
+    }
+    lines.emplace_back(kIntelHexEndOfFile);
+    const std::string path = testing::TempDir() + "qrv-cli-" + name;
+    EXPECT_TRUE(WriteFileAtomically(path, JoinCrLf(lines), nullptr));
+    return path;
+}
+
+TEST(CliJson, TheStoredChecksumIsFourHexDigitsWhereverItIsPrinted) {
+    sim::SimSeam seam(sim::SimOptions{.latencyUs = 0});
+    const std::string file = HexFile("checksum.hex", 0x120);
+    const ToolRun r = RunTool({"--json", "download", file, "status"}, &seam);
+    ASSERT_EQ(r.rc, 0) << r.err;
+    const auto objects = JsonLines(r.out);
+    ASSERT_EQ(objects.size(), 2u) << r.out;
+    const std::string stored = H4(seam.WithDevice([](auto& d) { return d.StoredChecksum(); }));
+    for (const auto& o : objects) {
+        EXPECT_EQ(o["checksum"], stored) << o;
+        EXPECT_EQ(o["programmer"], "sim:qrv-programmer") << o;
+    }
+    EXPECT_EQ(objects[1]["firmware"], "3.6");
+}
+
+TEST(CliJson, ARunCarriesBothCountersAndAFailureSaysWhatFailed) {
+    struct Case {
+        const char* sim;
+        int rc;
+        int passed, failed;
+        const char* error;
+    } cases[] = {
+        {"--simulate=latency-us=0", 0, 1, 0, nullptr},
+        {"--simulate=fail=verify,latency-us=0", 1, 0, 1, "verify: failed"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool({c.sim, "--json", "auto"});
+        EXPECT_EQ(r.rc, c.rc) << c.sim;
+        const auto objects = JsonLines(r.out);
+        ASSERT_FALSE(objects.empty()) << c.sim;
+        const nlohmann::json* result = nullptr;
+        for (const auto& o : objects)
+            if (o.contains("result")) result = &o;
+        ASSERT_TRUE(result) << r.out;
+        EXPECT_EQ((*result)["passed"], c.passed) << c.sim;
+        EXPECT_EQ((*result)["failed"], c.failed) << c.sim;
+        if (!c.error) continue;
+        EXPECT_EQ(objects.back()["error"], c.error) << c.sim;
+        EXPECT_EQ(objects.back()["command"], "auto") << c.sim;
+        EXPECT_EQ(objects.back()["programmer"], "sim:qrv-programmer") << c.sim;
+    }
+}
+
+TEST(CliJson, ARefusedCommandLineNamesNoCommandAndNoProgrammer) {
+    const ToolRun r = RunTool({"--json", "--simulate", "frobnicate"});
+    EXPECT_EQ(r.rc, 2);
+    const auto error = nlohmann::json::parse(r.out);
+    EXPECT_TRUE(error.at("command").is_null());
+    EXPECT_TRUE(error.at("programmer").is_null());
+    EXPECT_FALSE(error["error"].get<std::string>().empty());
+}
+
+TEST(CliBadInput, ABadFileIsRefusedBeforeConnectingAndExitsTwo) {
+    const std::string bad = testing::TempDir() + "qrv-cli-bad.hex";
+    ASSERT_TRUE(WriteFileAtomically(bad, ":10000000ZZ\r\n", nullptr));
+    const std::string missing = testing::TempDir() + "qrv-cli-missing.hex";
+    for (const std::string& file : {bad, missing}) {
+        // Without a programmer, and with one that must be left untouched.
+        test::FakeSeam none;
+        const ToolRun alone = RunTool({"download", file}, &none);
+        EXPECT_EQ(alone.rc, 2) << file << alone.err;
+        test::FakeSeam seam;
+        test::FakeDevice& dev = seam.Add(test::FakeInterface{"/dev/hidraw7"});
+        const ToolRun r = RunTool({"download", file}, &seam);
+        EXPECT_EQ(r.rc, 2) << file << r.err;
+        EXPECT_TRUE(dev.Written().empty()) << file;
+        EXPECT_EQ(RunTool({"info", file}).rc, 2) << file;
+    }
+}
+
+TEST(CliMessages, EveryLineOnErrCarriesTheToolsName) {
+    const std::string bad = testing::TempDir() + "qrv-cli-bad2.hex";
+    ASSERT_TRUE(WriteFileAtomically(bad, ":10000000ZZ\r\n", nullptr));
+    const std::vector<std::vector<std::string>> calls = {
+        {"--simulate=no-chip,latency-us=0", "auto"},
+        {"--simulate=latency-us=0", "--steps", "blank", "download", bad},
+        {"--simulate=latency-us=0", "frobnicate"},
+        {"--simulate=latency-us=0", "--device", "/dev/none", "status"},
+        {"--simulate=latency-us=0", "info", bad},
+    };
+    for (const auto& args : calls) {
+        const ToolRun r = RunTool(args);
+        EXPECT_FALSE(r.err.empty()) << args.back();
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_EQ(line.rfind("qrv-writer-cli: ", 0), 0u) << args.back() << ": " << line;
+    }
+}
+
+TEST(CliArguments, ValuesThatWouldBeMisreadAreRefusedWithTheReason) {
+    const std::string source = HexFile("empty-values.hex", 0x20);
+    const std::string output = testing::TempDir() + "qrv-cli-empty-values-out.hex";
+    std::remove(output.c_str());
+    std::remove("status");
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        // An unset shell variable: the next argument is no value.
+        {{"--simulate=latency-us=0", "--log=", "status", "auto"}, "--log needs"},
+        {{"--simulate=latency-us=0", "--steps=", "auto"}, "--steps needs"},
+        {{"export", source, "-o", output, "--user-code="}, "--user-code needs a value"},
+        {{"export", source, "-o", output, "--user-code", ""}, "--user-code needs a value"},
+        {{"--simulate", "--device", "A", "--device", "B", "status"},
+         "--device was given more than once"},
+        {{"--simulate", "downlod", "x.hex"},
+         "unknown command 'downlod' (did you mean 'download'?)"},
+        {{"--simulate", "--jsn", "status"}, "unknown option '--jsn' (did you mean '--json'?)"},
+        {{"--simulate", "read-chip", "--rw", "x.hex"}, "(did you mean '--raw'?)"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool(c.args);
+        EXPECT_EQ(r.rc, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    // Nothing ran: no log was opened under a command's name, no file written.
+    EXPECT_FALSE(std::filesystem::exists("status"));
+    std::remove("status");
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(Scripted, ATimeOutIsSaidOnce) {
+    const ToolRun r = RunTool({"--timeout", "0.2", "status"}, &seam);
+    EXPECT_EQ(r.rc, 3);
+    EXPECT_EQ(r.err, "qrv-writer-cli: the programmer did not answer for 0.2 s\n");
 }
 
 }  // namespace

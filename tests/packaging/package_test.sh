@@ -34,6 +34,7 @@ sort >"$work/expected" <<'EOF'
 ./usr/share/man/man1/qrv-writer-cli.1.gz
 ./usr/share/man/man1/qrv-writer.1.gz
 ./usr/share/metainfo/qrv-writer.metainfo.xml
+./usr/share/qrv-writer-cli/qrv-writer-cli.schema.json
 EOF
 diff -u "$work/expected" "$work/files" || fail "the package's files differ (- expected, + packaged)"
 
