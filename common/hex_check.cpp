@@ -15,8 +15,8 @@ constexpr int kTypeHeader = 0x22;
 constexpr long kImageEnd = 0x10000;
 
 // The record's characters without trailing blanks (editors leave them).
-std::string_view Trimmed(const std::string& line) {
-    std::string_view v(line);
+std::string_view Trimmed(std::string_view line) {
+    std::string_view v = line;
     while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r'))
         v.remove_suffix(1);
     return v;
@@ -36,34 +36,53 @@ std::string Hex2(int value) {
 // its count of ASCII characters and those characters, in at most 61 bytes; a
 // configuration record holds the 21-byte configuration block. The programmer
 // takes them before any image data, and one user code record only.
+// Whether the record's tag (its bytes 4 to 6, characters 9 to 14 of the line)
+// is this one.
+bool TagIs(std::string_view digits, const char* tag) {
+    return digits.size() >= 14 && ByteAt(digits, 4) == tag[0] && ByteAt(digits, 5) == tag[1] &&
+           ByteAt(digits, 6) == tag[2];
+}
+
+// Which header records the programmer is sent, and in what order it takes
+// them: the marker record on the first line opens the header, user code
+// records may follow, and the configuration record closes it. The import
+// refuses any sent header record outside that order.
+struct HeaderOrder {
+    bool open = false;        // the first line was a marker record
+    bool configSeen = false;  // a configuration record closed the header
+};
+
 std::optional<std::string> CheckSentHeader(std::string_view digits, bool afterData,
-                                           bool& userCodeSeen) {
+                                           bool& userCodeSeen, HeaderOrder& order) {
     if (digits.size() < 14) return std::nullopt;  // too short for a tag: never sent
-    const auto tagIs = [digits](const char* tag) {
-        return ByteAt(digits, 4) == tag[0] && ByteAt(digits, 5) == tag[1] &&
-               ByteAt(digits, 6) == tag[2];
-    };
-    const bool userCode = tagIs("ASD");
-    if (!userCode && !tagIs("QRV")) return std::nullopt;
+    const bool userCode = TagIs(digits, "ASD");
+    if (!userCode && !TagIs(digits, "QRV")) return std::nullopt;
     const char* name = userCode ? "user code record" : "configuration record";
     const int length = ByteAt(digits, 0);
     if (digits.size() != 14 + 2 * static_cast<std::size_t>(length))
         return std::string(name) + ": it holds " + std::to_string((digits.size() - 14) / 2) +
                " bytes after its tag, its length byte says " + std::to_string(length);
     if (afterData) return std::string(name) + " after image data";
+    if (!userCode && length != 21)
+        return "configuration record of " + std::to_string(length) + " bytes, not 21";
+    if (userCode && (length < 2 || length > 61))
+        return "user code record of " + std::to_string(length) + " bytes, not 2 to 61";
+    if (userCode && 2 + ByteAt(digits, 8) > length)
+        return "user code record: " + std::to_string(ByteAt(digits, 8)) +
+               " ASCII characters do not fit its " + std::to_string(length) + " bytes";
+    if (!order.open) {
+        if (!order.configSeen)
+            return std::string(name) + ", but the first line is no marker record";
+        return userCode ? "user code record after the configuration record"
+                        : "a second configuration record";
+    }
     if (!userCode) {
-        if (length != 21)
-            return "configuration record of " + std::to_string(length) + " bytes, not 21";
+        order.open = false;
+        order.configSeen = true;
         return std::nullopt;
     }
     if (userCodeSeen) return std::string("a second user code record");
     userCodeSeen = true;
-    if (length < 2 || length > 61)
-        return "user code record of " + std::to_string(length) + " bytes, not 2 to 61";
-    const int ascii = ByteAt(digits, 8);
-    if (2 + ascii > length)
-        return "user code record: " + std::to_string(ascii) + " ASCII characters do not fit its " +
-               std::to_string(length) + " bytes";
     return std::nullopt;
 }
 
@@ -73,7 +92,7 @@ std::string HexProblem::Text() const {
     return line > 0 ? "line " + std::to_string(line) + ": " + reason : reason;
 }
 
-bool IsBlankLine(const std::string& line) {
+bool IsBlankLine(std::string_view line) {
     return Trimmed(line).empty();
 }
 
@@ -81,6 +100,8 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
                                         const HexCheckOptions& options) {
     bool anyData = false;
     bool userCodeSeen = false;
+    bool firstLine = true;
+    HeaderOrder order;
     std::optional<HexProblem> badChecksum;  // kept until a worse problem shows
     for (std::size_t n = 0; n < lines.size(); ++n) {
         const int number = static_cast<int>(n) + 1;
@@ -95,14 +116,21 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
             if (HexDigitValue(c) < 0)
                 return refuse(std::string("not a record: '") + c + "' is no hex digit");
         if (digits.size() < 8) return refuse("not a record: too short for its fields");
+        // The import looks for the marker record on the first line that is not
+        // blank.
+        if (firstLine) order.open = TagIs(digits, "AMC");
+        firstLine = false;
         const int type = ByteAt(digits, 3);
         // The production file's header records follow rules of their own (the
         // marker record ends in a decimal number of any length); those that go
         // to the programmer must be records it takes.
         if (type == kTypeHeader) {
             if (!options.checkSentHeaders) continue;
-            if (auto reason = CheckSentHeader(digits, anyData, userCodeSeen))
-                return refuse(std::move(*reason));
+            if (auto reason = CheckSentHeader(digits, anyData, userCodeSeen, order)) {
+                HexProblem problem = refuse(std::move(*reason));
+                problem.header = true;
+                return problem;
+            }
             continue;
         }
         if (digits.size() % 2 != 0) return refuse("not a record: an odd number of hex digits");

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qrv {
@@ -18,6 +19,9 @@ struct HexProblem {
     // Only record checksums are wrong: an operator may download such a file on
     // purpose.
     bool checksumOnly = false;
+    // A header record the programmer would refuse: the import's own refusal
+    // of a production file.
+    bool header = false;
 
     // "line 12: <reason>", or the reason alone for the whole file.
     std::string Text() const;
@@ -41,12 +45,15 @@ struct HexCheckOptions {
 // configuration records, which go to the programmer, must be records it takes:
 // their length byte right, the user code's ASCII characters within its 2 to 61
 // bytes, the configuration block of 21 bytes, both before any image data and
-// one user code record only. The file must hold at least one data record.
+// one user code record only; and in the order the import takes them: the
+// first line that is not blank a marker record, the user code record before
+// the configuration record, one configuration record only. The file must hold
+// at least one data record.
 // Returns the first problem, or nullopt.
 std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
                                         const HexCheckOptions& options = {});
 
 // Whether a line is blank: empty, or only spaces and tabs (and a stray CR).
-bool IsBlankLine(const std::string& line);
+bool IsBlankLine(std::string_view line);
 
 }  // namespace qrv

@@ -92,8 +92,11 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
                               kBadChecksumQuestion))
         problem = CheckHexLines(image.Lines(), {true});
     if (problem) {
-        interaction_.ShowMessage(std::string(kFormatErrorText) + "\n" + *path + ", " +
-                                 problem->Text());
+        // A production file whose header the programmer would refuse says so
+        // as the download's own refusal does.
+        interaction_.ShowMessage(
+            std::string(problem->header ? kFileRefusedText : kFormatErrorText) + "\n" + *path +
+            ", " + problem->Text());
         return done(ImportResult::Refused);
     }
 

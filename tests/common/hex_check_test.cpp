@@ -36,7 +36,7 @@ TEST(CheckHexLines, NamesTheFirstProblemWithItsLine) {
          1,
          "user code record: 5 ASCII characters do not fit its 3 bytes"},
         {{":0100002241534433", kData}, 1, "user code record of 1 bytes, not 2 to 61"},
-        {{kUserCode, kUserCode, kConfig, kData}, 2, "a second user code record"},
+        {{":10000022414D43", kUserCode, kUserCode, kConfig, kData}, 3, "a second user code record"},
         {{kConfig.substr(0, kConfig.size() - 2), kData},
          1,
          "configuration record: it holds 20 bytes after its tag"},
@@ -67,6 +67,8 @@ TEST(CheckHexLines, AcceptsAProductionFileAsTheWindowWritesIt) {
     EXPECT_FALSE(CheckHexLines({":10000022414D4312345", kUserCode, kConfig, kData, ":00000001FF"}));
     // An empty data record writes nothing: the header records still come first.
     EXPECT_FALSE(CheckHexLines({":10000022414D43", ":0000000000", kConfig, kData}));
+    // Blank lines before the marker record are skipped like any other.
+    EXPECT_FALSE(CheckHexLines({"", " ", ":10000022414D43", kConfig, kData}));
     // Header records of other tags are not sent; they need only their fields.
     EXPECT_FALSE(CheckHexLines({kData, ":0100002258595A", ":10000022414D43"}));
 }
