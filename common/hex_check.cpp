@@ -30,6 +30,16 @@ std::string Hex2(int value) {
     return H2(static_cast<unsigned>(value));
 }
 
+// A character of the file as a message shows it: printable ASCII as it is,
+// any other byte (a NUL, a control character, part of a multi-byte
+// character) as \x and two hex digits, so that it neither cuts the message
+// short nor runs it into the next.
+std::string Shown(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) return std::string(1, c);
+    return "\\x" + H2(byte);
+}
+
 // The header records that go to the programmer: user code and configuration.
 // Their form is the programmer's: the length byte counts the data after the
 // tag and the line ends with them; a user code record holds its flags byte,
@@ -114,7 +124,7 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
         const std::string_view digits = text.substr(1);
         for (char c : digits)
             if (HexDigitValue(c) < 0)
-                return refuse(std::string("not a record: '") + c + "' is no hex digit");
+                return refuse("not a record: '" + Shown(c) + "' is no hex digit");
         if (digits.size() < 8) return refuse("not a record: too short for its fields");
         // The import looks for the marker record on the first line that is not
         // blank.

@@ -19,6 +19,10 @@ TEST(CheckHexLines, NamesTheFirstProblemWithItsLine) {
     const std::vector<Case> cases = {
         {{kData, "garbage"}, 2, "not a record"},
         {{kData, ":10000000ZZ"}, 2, "not a record: 'Z'"},
+        // Bytes that are not printable are shown escaped, never cut the message.
+        {{kData, std::string(":1000", 5) + '\0' + "0000"}, 2, "not a record: '\\x00' is no"},
+        {{kData, ":1000\x1B" + std::string("0000")}, 2, "not a record: '\\x1B' is no"},
+        {{kData, ":1000\xE4" + std::string("0000")}, 2, "not a record: '\\xE4' is no"},
         {{":0000"}, 1, "not a record: too short"},
         {{":0300000001020"}, 1, "not a record: an odd number"},
         {{":0400000001020304"}, 1, "the record holds 3 data bytes"},
