@@ -40,12 +40,6 @@ std::string Shown(char c) {
     return "\\x" + H2(byte);
 }
 
-// The header records that go to the programmer: user code and configuration.
-// Their form is the programmer's: the length byte counts the data after the
-// tag and the line ends with them; a user code record holds its flags byte,
-// its count of ASCII characters and those characters, in at most 61 bytes; a
-// configuration record holds the 21-byte configuration block. The programmer
-// takes them before any image data, and one user code record only.
 // Whether the record's tag (its bytes 4 to 6, characters 9 to 14 of the line)
 // is this one.
 bool TagIs(std::string_view digits, const char* tag) {
@@ -62,52 +56,68 @@ struct HeaderOrder {
     bool configSeen = false;  // a configuration record closed the header
 };
 
-std::optional<std::string> CheckSentHeader(std::string_view digits, bool afterData,
-                                           bool& userCodeSeen, HeaderOrder& order) {
+// A reason in the two languages the front-ends show.
+struct Reason {
+    std::string english;
+    std::string chinese;
+};
+
+// The header records that go to the programmer: user code and configuration.
+// Their form is the programmer's: the length byte counts the data after the
+// tag and the line ends with them; a user code record holds its flags byte,
+// its count of ASCII characters and those characters, in at most 61 bytes; a
+// configuration record holds the 21-byte configuration block. The programmer
+// takes them before any image data, and one user code record only.
+std::optional<Reason> CheckSentHeader(std::string_view digits, bool afterData, bool& userCodeSeen,
+                                      HeaderOrder& order) {
     if (digits.size() < 14) return std::nullopt;  // too short for a tag: never sent
     const bool userCode = TagIs(digits, "ASD");
     if (!userCode && !TagIs(digits, "QRV")) return std::nullopt;
-    const char* name = userCode ? "user code record" : "configuration record";
+    const std::string name = userCode ? "user code record" : "configuration record";
+    const std::string nameZh = userCode ? "用户信息代码记录" : "配置记录";
     const int length = ByteAt(digits, 0);
-    if (digits.size() != 14 + 2 * static_cast<std::size_t>(length))
-        return std::string(name) + ": it holds " + std::to_string((digits.size() - 14) / 2) +
-               " bytes after its tag, its length byte says " + std::to_string(length);
-    if (afterData) return std::string(name) + " after image data";
+    const std::string ll = std::to_string(length);
+    if (digits.size() != 14 + 2 * static_cast<std::size_t>(length)) {
+        const std::string held = std::to_string((digits.size() - 14) / 2);
+        return Reason{
+            name + ": it holds " + held + " bytes after its tag, its length byte says " + ll,
+            nameZh + "：标签后有 " + held + " 个字节，其长度字节却是 " + ll};
+    }
+    if (afterData) return Reason{name + " after image data", nameZh + "位于映像数据之后"};
     if (!userCode && length != 21)
-        return "configuration record of " + std::to_string(length) + " bytes, not 21";
+        return Reason{"configuration record of " + ll + " bytes, not 21",
+                      "配置记录有 " + ll + " 个字节，应为 21 个"};
     if (userCode && (length < 2 || length > 61))
-        return "user code record of " + std::to_string(length) + " bytes, not 2 to 61";
-    if (userCode && 2 + ByteAt(digits, 8) > length)
-        return "user code record: " + std::to_string(ByteAt(digits, 8)) +
-               " ASCII characters do not fit its " + std::to_string(length) + " bytes";
+        return Reason{"user code record of " + ll + " bytes, not 2 to 61",
+                      "用户信息代码记录有 " + ll + " 个字节，应为 2 到 61 个"};
+    if (userCode && 2 + ByteAt(digits, 8) > length) {
+        const std::string ascii = std::to_string(ByteAt(digits, 8));
+        return Reason{
+            "user code record: " + ascii + " ASCII characters do not fit its " + ll + " bytes",
+            "用户信息代码记录：" + ascii + " 个 ASCII 字符超出其 " + ll + " 个字节"};
+    }
     if (!order.open) {
         if (!order.configSeen)
-            return std::string(name) + ", but the first line is no marker record";
-        return userCode ? "user code record after the configuration record"
-                        : "a second configuration record";
+            return Reason{name + ", but the first line is no marker record",
+                          nameZh + "：第一行不是标记记录"};
+        if (userCode)
+            return Reason{"user code record after the configuration record",
+                          "用户信息代码记录位于配置记录之后"};
+        return Reason{"a second configuration record", "第二个配置记录"};
     }
     if (!userCode) {
         order.open = false;
         order.configSeen = true;
         return std::nullopt;
     }
-    if (userCodeSeen) return std::string("a second user code record");
+    if (userCodeSeen) return Reason{"a second user code record", "第二个用户信息代码记录"};
     userCodeSeen = true;
     return std::nullopt;
 }
 
-}  // namespace
-
-std::string HexProblem::Text() const {
-    return line > 0 ? "line " + std::to_string(line) + ": " + reason : reason;
-}
-
-bool IsBlankLine(std::string_view line) {
-    return Trimmed(line).empty();
-}
-
-std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
-                                        const HexCheckOptions& options) {
+// The check over any list of lines that reads each as a string_view.
+template <typename Lines>
+std::optional<HexProblem> CheckLines(const Lines& lines, const HexCheckOptions& options) {
     bool anyData = false;
     bool userCodeSeen = false;
     bool firstLine = true;
@@ -117,15 +127,23 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
         const int number = static_cast<int>(n) + 1;
         const std::string_view text = Trimmed(lines[n]);
         if (text.empty()) continue;
-        const auto refuse = [number](std::string reason) {
-            return HexProblem{number, std::move(reason), false};
+        const auto refuse = [number](Reason reason) {
+            HexProblem problem;
+            problem.line = number;
+            problem.reason = std::move(reason.english);
+            problem.chineseReason = std::move(reason.chinese);
+            return problem;
         };
-        if (text[0] != ':') return refuse("not a record: it does not start with ':'");
+        if (text[0] != ':')
+            return refuse({"not a record: it does not start with ':'", "不是记录：不以 ':' 开头"});
         const std::string_view digits = text.substr(1);
         for (char c : digits)
             if (HexDigitValue(c) < 0)
-                return refuse("not a record: '" + Shown(c) + "' is no hex digit");
-        if (digits.size() < 8) return refuse("not a record: too short for its fields");
+                return refuse({"not a record: '" + Shown(c) + "' is no hex digit",
+                               "不是记录：'" + Shown(c) + "' 不是十六进制数字"});
+        if (digits.size() < 8)
+            return refuse(
+                {"not a record: too short for its fields", "不是记录：太短，容不下记录的字段"});
         // The import looks for the marker record on the first line that is not
         // blank.
         if (firstLine) order.open = TagIs(digits, "AMC");
@@ -143,45 +161,82 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
             }
             continue;
         }
-        if (digits.size() % 2 != 0) return refuse("not a record: an odd number of hex digits");
+        if (digits.size() % 2 != 0)
+            return refuse({"not a record: an odd number of hex digits",
+                           "不是记录：十六进制数字的个数是奇数"});
         const int length = ByteAt(digits, 0);
         const long address = ByteAt(digits, 1) * 256L + ByteAt(digits, 2);
 
         const std::size_t bytes = digits.size() / 2;
-        if (bytes != static_cast<std::size_t>(length) + 5)
-            return refuse("the record holds " + std::to_string(bytes > 5 ? bytes - 5 : 0) +
-                          " data bytes, its length byte says " + std::to_string(length));
+        if (bytes != static_cast<std::size_t>(length) + 5) {
+            const std::string held = std::to_string(bytes > 5 ? bytes - 5 : 0);
+            const std::string ll = std::to_string(length);
+            return refuse({"the record holds " + held + " data bytes, its length byte says " + ll,
+                           "记录有 " + held + " 个数据字节，其长度字节却是 " + ll});
+        }
         int sum = 0;
         for (std::size_t i = 0; i < bytes; ++i) sum += ByteAt(digits, i);
         if ((sum & 0xFF) != 0 && !options.ignoreChecksums && !badChecksum) {
-            const int given = ByteAt(digits, bytes - 1);
-            badChecksum = HexProblem{number,
-                                     "record checksum " + Hex2(given) + ", the record needs " +
-                                         Hex2((given - sum) & 0xFF),
-                                     true};
+            const std::string given = Hex2(ByteAt(digits, bytes - 1));
+            const std::string needed = Hex2((ByteAt(digits, bytes - 1) - sum) & 0xFF);
+            badChecksum = refuse({"record checksum " + given + ", the record needs " + needed,
+                                  "记录校验和为 " + given + "，该记录需要 " + needed});
+            badChecksum->checksumOnly = true;
         }
         if (type == kTypeData || type == kTypeData20) {
-            if (address + length > kImageEnd)
-                return refuse("data up to " + H4(static_cast<unsigned>(address)) + "H + " +
-                              std::to_string(length) +
-                              " bytes runs past FFFFH, beyond any image of this programmer");
+            if (address + length > kImageEnd) {
+                const std::string from = H4(static_cast<unsigned>(address)) + "H";
+                const std::string count = std::to_string(length);
+                return refuse({"data up to " + from + " + " + count +
+                                   " bytes runs past FFFFH, beyond any image of this programmer",
+                               "数据从 " + from + " 起共 " + count +
+                                   " 个字节，超过 FFFFH，超出本烧录器的映像"});
+            }
             if (length > 0) anyData = true;
         } else if (type == kTypeSegment || type == kTypeLinear) {
             const int value = length == 2 ? ByteAt(digits, 4) * 256 + ByteAt(digits, 5) : -1;
-            if (value != 0)
+            if (value != 0) {
+                const bool segment = type == kTypeSegment;
+                const std::string shown = H4(static_cast<unsigned>(value)) + "H";
                 return refuse(
-                    std::string(type == kTypeSegment ? "extended segment" : "extended linear") +
-                    " address " +
-                    (value < 0 ? "of a wrong length" : H4(static_cast<unsigned>(value)) + "H") +
-                    ": its data lies above 64 KiB, beyond any image of this programmer");
+                    {std::string(segment ? "extended segment" : "extended linear") + " address " +
+                         (value < 0 ? "of a wrong length" : shown) +
+                         ": its data lies above 64 KiB, beyond any image of this programmer",
+                     std::string(segment ? "扩展段地址" : "扩展线性地址") +
+                         (value < 0 ? "长度错误" : " " + shown) +
+                         "：其数据在 64 KiB 以上，超出本烧录器的映像"});
+            }
         } else if (type == kTypeEnd) {
             // The end of the file's records; blank lines may follow.
         }
     }
     if (badChecksum) return badChecksum;
-    if (!anyData && options.requireData)
-        return HexProblem{0, "the file holds no data record", false};
+    if (!anyData && options.requireData) {
+        HexProblem problem;
+        problem.reason = "the file holds no data record";
+        problem.chineseReason = "文件中没有数据记录";
+        return problem;
+    }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::string HexProblem::Text() const {
+    return line > 0 ? "line " + std::to_string(line) + ": " + reason : reason;
+}
+
+std::string HexProblem::ChineseText() const {
+    return line > 0 ? "第 " + std::to_string(line) + " 行：" + chineseReason : chineseReason;
+}
+
+bool IsBlankLine(std::string_view line) {
+    return Trimmed(line).empty();
+}
+
+std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
+                                        const HexCheckOptions& options) {
+    return CheckLines(lines, options);
 }
 
 }  // namespace qrv

@@ -14,8 +14,9 @@ namespace qrv {
 
 // The first problem found in a file.
 struct HexProblem {
-    int line = 0;  // 1-based line number; 0 for the file as a whole
-    std::string reason;
+    int line = 0;               // 1-based line number; 0 for the file as a whole
+    std::string reason;         // in English, for the command line
+    std::string chineseReason;  // the same in Chinese, for the windows
     // Only record checksums are wrong: an operator may download such a file on
     // purpose.
     bool checksumOnly = false;
@@ -25,6 +26,8 @@ struct HexProblem {
 
     // "line 12: <reason>", or the reason alone for the whole file.
     std::string Text() const;
+    // The same in Chinese: "第 12 行：<reason>".
+    std::string ChineseText() const;
 };
 
 struct HexCheckOptions {

@@ -79,7 +79,7 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     std::string text;
     std::string error;
     if (!ReadWholeFile(*path, &text, &error)) {
-        interaction_.ShowMessage(error);
+        interaction_.Message(Severity::Warning, error);
         return done(ImportResult::Unreadable);
     }
     // The whole file is checked before anything is sent, so that a bad file
@@ -87,16 +87,25 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     ImageBuffer image = ImageBuffer::FromText(text);
     text = std::string();
     std::optional<HexProblem> problem = CheckHexLines(image.Lines(), {IgnoreChecksums});
-    if (problem && problem->checksumOnly &&
-        interaction_.Question(std::string(kFormatErrorText) + "\n" + problem->Text() +
-                              kBadChecksumQuestion))
+    // The window's reasons are Chinese; the command line's English.
+    const auto reason = [this](const HexProblem& p) {
+        return CommandLineMessages ? p.Text() : p.ChineseText();
+    };
+    // A file whose only fault is its record checksums may be downloaded on
+    // purpose: the window asks, and "No" ends the import there. The command
+    // line cannot ask; --ignore-checksums downloads such a file.
+    if (problem && problem->checksumOnly && !CommandLineMessages) {
+        if (!interaction_.Question(std::string(kFormatErrorText) + "\n" + reason(*problem) +
+                                   kBadChecksumQuestion))
+            return done(ImportResult::Refused);
         problem = CheckHexLines(image.Lines(), {true});
+    }
     if (problem) {
         // A production file whose header the programmer would refuse says so
         // as the download's own refusal does.
-        interaction_.ShowMessage(
-            std::string(problem->header ? kFileRefusedText : kFormatErrorText) + "\n" + *path +
-            ", " + problem->Text());
+        interaction_.Message(Severity::Warning,
+                             std::string(problem->header ? kFileRefusedText : kFormatErrorText) +
+                                 "\n" + *path + ", " + reason(*problem));
         return done(ImportResult::Refused);
     }
 
