@@ -88,6 +88,16 @@ ExportResult ConfigSession::ExportProduction(
             interaction_.ShowMessage(kUserCodeError);
             return ExportResult::Refused;
         }
+        // The import reads no file larger than its cap: a production file
+        // that would exceed it is refused before anything is written (LF line
+        // ends in the source become CR LF, and the header records add lines).
+        std::size_t size = 0;
+        for (const std::string& line : *lines) size += line.size() + 2;
+        if (size > kMaxInputFileSize) {
+            interaction_.Message(Severity::Warning,
+                                 ProductionFileTooLarge(settings.sourceFileName, size));
+            return ExportResult::Refused;
+        }
         form.Memo2.lines = std::move(*lines);
 
         const std::optional<std::string> path = choosePath();
