@@ -239,4 +239,8 @@ std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
     return CheckLines(lines, options);
 }
 
+std::optional<HexProblem> CheckHexLines(const LinedText& lines, const HexCheckOptions& options) {
+    return CheckLines(lines, options);
+}
+
 }  // namespace qrv

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text_lines.h"
+
 namespace qrv {
 
 // The first problem found in a file.
@@ -54,6 +56,9 @@ struct HexCheckOptions {
 // at least one data record.
 // Returns the first problem, or nullopt.
 std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
+                                        const HexCheckOptions& options = {});
+
+std::optional<HexProblem> CheckHexLines(const LinedText& lines,
                                         const HexCheckOptions& options = {});
 
 // Whether a line is blank: empty, or only spaces and tabs (and a stray CR).

@@ -84,8 +84,7 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     }
     // The whole file is checked before anything is sent, so that a bad file
     // never leaves the programmer holding half an image.
-    ImageBuffer image = ImageBuffer::FromText(text);
-    text = std::string();
+    ImageBuffer image = ImageBuffer::FromText(std::move(text));
     std::optional<HexProblem> problem = CheckHexLines(image.Lines(), {IgnoreChecksums});
     // The window's reasons are Chinese; the command line's English.
     const auto reason = [this](const HexProblem& p) {
@@ -110,8 +109,10 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     }
 
     ResetOperationDisplay();
-    form.Memo1.lines = image.Lines();
-    form.Memo2.lines = image.Lines();
+    // The loader keeps the file's one copy; the hidden lists hold no second
+    // one (a file of millions of short lines would cost many times its size).
+    form.Memo1.lines.clear();
+    form.Memo2.lines.clear();
     form.Edit1.text = *path;
     // Takes the lines, resets the download state (UpdateMode too), finds the end
     // of the image, examines the first line and empties Memo2 for the trace.
