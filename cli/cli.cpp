@@ -530,6 +530,7 @@ int Context::Connect() {
     }
     if (options.log) session_->SetProductionLog(ProductionLog(*options.log));
     session_->IgnoreChecksums = options.ignoreChecksums;
+    session_->CommandLineMessages = true;
     session_->FormCreate();
     if (!session_->Connected()) {
         if (!session_->Link().AccessProblem().empty())

@@ -7,20 +7,29 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "common/text_lines.h"
 
 namespace qrv {
 
 // The first problem found in a file.
 struct HexProblem {
-    int line = 0;  // 1-based line number; 0 for the file as a whole
-    std::string reason;
+    int line = 0;               // 1-based line number; 0 for the file as a whole
+    std::string reason;         // in English, for the command line
+    std::string chineseReason;  // the same in Chinese, for the windows
     // Only record checksums are wrong: an operator may download such a file on
     // purpose.
     bool checksumOnly = false;
+    // A header record the programmer would refuse: the import's own refusal
+    // of a production file.
+    bool header = false;
 
     // "line 12: <reason>", or the reason alone for the whole file.
     std::string Text() const;
+    // The same in Chinese: "第 12 行：<reason>".
+    std::string ChineseText() const;
 };
 
 struct HexCheckOptions {
@@ -41,12 +50,18 @@ struct HexCheckOptions {
 // configuration records, which go to the programmer, must be records it takes:
 // their length byte right, the user code's ASCII characters within its 2 to 61
 // bytes, the configuration block of 21 bytes, both before any image data and
-// one user code record only. The file must hold at least one data record.
+// one user code record only; and in the order the import takes them: the
+// first line that is not blank a marker record, the user code record before
+// the configuration record, one configuration record only. The file must hold
+// at least one data record.
 // Returns the first problem, or nullopt.
 std::optional<HexProblem> CheckHexLines(const std::vector<std::string>& lines,
                                         const HexCheckOptions& options = {});
 
+std::optional<HexProblem> CheckHexLines(const LinedText& lines,
+                                        const HexCheckOptions& options = {});
+
 // Whether a line is blank: empty, or only spaces and tabs (and a stray CR).
-bool IsBlankLine(const std::string& line);
+bool IsBlankLine(std::string_view line);
 
 }  // namespace qrv

@@ -294,8 +294,7 @@ void ConfigSession::BitBtn1Click() {
 bool ConfigSession::OpenSourceFile(const std::string& path, std::string* error) {
     std::string content;
     if (!ReadWholeFile(path, &content, error)) return false;
-    std::vector<std::string> lines = SplitLines(content);
-    content = std::string();
+    const LinedText lines(std::move(content));
 
     form.Memo1.lines.clear();
     form.Memo2.lines.clear();
@@ -332,7 +331,8 @@ bool ConfigSession::OpenSourceFile(const std::string& path, std::string* error) 
     settings.fileChecksum = scan.fileChecksum;
     form.Edit6.text = H4(settings.fileChecksum) + "H";
 
-    form.Memo1.lines = std::move(lines);
+    // The file's lines are read again at each export: the hidden list keeps
+    // no copy of them.
     return true;
 }
 

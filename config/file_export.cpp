@@ -68,7 +68,7 @@ ExportResult ConfigSession::ExportProduction(
             interaction_.ShowMessage(std::string(kCannotReadFile) + "\n" + error);
             return ExportResult::Refused;
         }
-        std::vector<std::string> source = SplitLines(text);
+        const LinedText source(std::move(text));
         if (source.empty()) {
             interaction_.ShowMessage(std::string(kCannotReadFile) + "\n" + settings.sourceFileName +
                                      ": the file is empty");
@@ -82,18 +82,36 @@ ExportResult ConfigSession::ExportProduction(
         const UserCode code{form.Edit1.text, form.CheckBox19.Checked(), form.CheckBox10.Checked(),
                             settings.optionSet};
         const auto marker = static_cast<uint16_t>(Random() % 0x10000);
-        std::optional<std::vector<std::string>> lines =
-            ProductionFileLines(marker, code, settings.Block(), source);
-        if (!lines) {
+        const std::optional<std::vector<std::string>> header =
+            ProductionFileLines(marker, code, settings.Block(), {});
+        if (!header) {
             interaction_.ShowMessage(kUserCodeError);
             return ExportResult::Refused;
         }
-        form.Memo2.lines = std::move(*lines);
+
+        // The import reads no file larger than its cap: a production file
+        // that would exceed it is refused before anything is written (LF line
+        // ends in the source become CR LF, and the header records add lines).
+        std::size_t size = 0;
+        for (const std::string& line : *header) size += line.size() + 2;
+        for (std::size_t i = 0; i < source.size(); ++i) size += source[i].size() + 2;
+        if (size > kMaxInputFileSize) {
+            interaction_.Message(Severity::Warning,
+                                 ProductionFileTooLarge(settings.sourceFileName, size));
+            return ExportResult::Refused;
+        }
+        // Memo2 keeps the header records; the file is written straight from the
+        // source's one buffer, so that its lines are never held twice.
+        form.Memo2.lines = *header;
 
         const std::optional<std::string> path = choosePath();
         if (!path) return ExportResult::Cancelled;
+        std::string content;
+        content.reserve(size);
+        for (const std::string& line : *header) content.append(line).append("\r\n");
+        for (std::size_t i = 0; i < source.size(); ++i) content.append(source[i]).append("\r\n");
         // Saved under the chosen name as it stands.
-        return Save(*path, JoinCrLf(form.Memo2.lines));
+        return Save(*path, content);
     };
     const ExportResult result = build();
     form.Button2.enabled = true;

@@ -55,9 +55,18 @@ std::optional<uint8_t> DecodeHexPair(std::string_view text, std::size_t pos) {
     return static_cast<uint8_t>(value & 0xFF);
 }
 
-std::size_t NextRecordLine(const std::vector<std::string>& lines, std::size_t i) {
+namespace {
+
+template <typename Lines>
+std::size_t FirstRecordLine(const Lines& lines, std::size_t i) {
     while (i < lines.size() && (lines[i].empty() || lines[i][0] != ':')) ++i;
     return i;
+}
+
+}  // namespace
+
+std::size_t NextRecordLine(const std::vector<std::string>& lines, std::size_t i) {
+    return FirstRecordLine(lines, i);
 }
 
 void AddLineToChecksum(std::string_view line, uint32_t& fileChecksum, uint32_t& nextAddress) {
@@ -79,11 +88,15 @@ void AddLineToChecksum(std::string_view line, uint32_t& fileChecksum, uint32_t& 
     }
 }
 
-FileViewScan ScanFileView(const std::vector<std::string>& lines) {
+namespace {
+
+// The scan over any list of lines that reads each as a string_view.
+template <typename Lines>
+FileViewScan ScanLines(const Lines& lines) {
     FileViewScan scan;
     unsigned last = 0;
-    for (const std::string& text : lines) {
-        const std::string_view line(text);
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const std::string_view line(lines[k]);
         std::size_t at = line.find(':');
         while (at != std::string_view::npos) {
             const std::string_view record = line.substr(at);
@@ -127,11 +140,21 @@ FileViewScan ScanFileView(const std::vector<std::string>& lines) {
     // The view shows 16-bit addresses: a record that runs past 0xFFFF ends the image there.
     scan.lastAddress = std::min(last, 0xFFFFu);
 
-    for (std::size_t i = NextRecordLine(lines, 0); i < lines.size();
-         i = NextRecordLine(lines, i + 1))
+    for (std::size_t i = FirstRecordLine(lines, 0); i < lines.size();
+         i = FirstRecordLine(lines, i + 1))
         AddLineToChecksum(lines[i], scan.fileChecksum, scan.nextAddress);
     scan.fileChecksum &= 0xFFFF;
     return scan;
+}
+
+}  // namespace
+
+FileViewScan ScanFileView(const std::vector<std::string>& lines) {
+    return ScanLines(lines);
+}
+
+FileViewScan ScanFileView(const LinedText& lines) {
+    return ScanLines(lines);
 }
 
 }  // namespace qrv

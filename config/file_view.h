@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text_lines.h"
+
 namespace qrv {
 
 inline constexpr int kGridColumns = 17;  // column 0 address, columns 1..16 data bytes
@@ -73,5 +75,6 @@ void AddLineToChecksum(std::string_view line, uint32_t& fileChecksum, uint32_t& 
 // Reads the lines of a HEX file into grid rows, option words, end and checksum.
 // Records of type 0x00 and 0x20 are data; every other line is skipped.
 FileViewScan ScanFileView(const std::vector<std::string>& lines);
+FileViewScan ScanFileView(const LinedText& lines);
 
 }  // namespace qrv

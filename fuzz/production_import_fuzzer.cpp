@@ -2,7 +2,9 @@
 // record, configuration record, then the image) imported by the main window's
 // session and downloaded into the simulated programmer, as the file comes with
 // record checksums ignored and put right as it stands. Every file: the
-// download invariants of the HEX loader (DownloadRun::Download). A stored
+// download invariants of the HEX loader (DownloadRun::Download), and a file
+// that passes the whole-file check downloads whole: the loader never refuses
+// its header records nor gives it up half way. A stored
 // production file laid out as the configuration window writes it: the
 // programmer holds its configuration block, user code and file kind.
 #include <cstddef>
@@ -67,7 +69,10 @@ std::optional<ProductionFile> WellFormedProduction(const std::vector<std::string
 
 void Download(std::string_view text, bool ignoreChecksums) {
     DownloadRun run;
-    if (!run.Download(text, ignoreChecksums)) return;
+    const bool stored = run.Download(text, ignoreChecksums).has_value();
+    if (run.Session().loader.Abandoned())
+        Fail("a file that passes the whole-file check downloads whole");
+    if (!stored) return;
     const auto file = WellFormedProduction(run.Lines());
     if (!file) return;
     const qrv::sim::SimProgrammer& device = run.Device();

@@ -106,7 +106,7 @@ void HexLoader::PackNextReport() {
         }
 
         const RecordLine line(image_.Line(CurrentLine));
-        if (IsBlankLine(std::string(line.Text()))) {
+        if (IsBlankLine(line.Text())) {
             // A blank line is skipped wherever it falls, also inside a step.
             ++CurrentLine;
             continue;

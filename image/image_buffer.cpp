@@ -1,12 +1,13 @@
 #include "image/image_buffer.h"
 
-#include "common/atomic_file.h"
 #include "common/hex.h"
 
 namespace qrv {
 
-ImageBuffer ImageBuffer::FromText(const std::string& text) {
-    return ImageBuffer(SplitLines(text));
+ImageBuffer ImageBuffer::FromText(std::string text) {
+    ImageBuffer image;
+    image.lines_ = LinedText(std::move(text));
+    return image;
 }
 
 uint8_t RecordLine::ByteAt(int column) const {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text_lines.h"
+
 namespace qrv {
 
 // Record types the loader tells apart.
@@ -16,26 +18,27 @@ inline constexpr int kRecordData20 = 0x20;  // data, exactly as 0x00
 inline constexpr int kRecordHeader = 0x22;  // production-file header record
 
 // The loaded file as an ordered list of text lines (CR LF or LF line ends, no
-// extra empty line after a final line end).
+// extra empty line after a final line end), held as the file's one buffer.
 class ImageBuffer {
   public:
     ImageBuffer() = default;
-    explicit ImageBuffer(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+    explicit ImageBuffer(const std::vector<std::string>& lines)
+        : lines_(LinedText::FromLines(lines)) {}
 
-    // Splits file text into lines.
-    static ImageBuffer FromText(const std::string& text);
+    // Takes the file's text and splits it into lines.
+    static ImageBuffer FromText(std::string text);
 
     int LineCount() const { return static_cast<int>(lines_.size()); }
     // Line i; any index outside the file (the line count included) reads as an
     // empty line.
     std::string_view Line(int i) const {
-        if (i < 0 || i >= LineCount()) return {};
+        if (i < 0) return {};
         return lines_[static_cast<std::size_t>(i)];
     }
-    const std::vector<std::string>& Lines() const { return lines_; }
+    const LinedText& Lines() const { return lines_; }
 
   private:
-    std::vector<std::string> lines_;
+    LinedText lines_;
 };
 
 // The fields of one line, read by character column:

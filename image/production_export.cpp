@@ -3,6 +3,7 @@
 #include <ctime>
 #include <utility>
 
+#include "common/atomic_file.h"
 #include "common/hex.h"
 
 namespace qrv {
@@ -113,6 +114,12 @@ std::optional<std::vector<std::string>> ProductionFileLines(
     lines.push_back(ConfigRecord(block));
     lines.insert(lines.end(), source.begin(), source.end());
     return lines;
+}
+
+std::string ProductionFileTooLarge(const std::string& source, std::size_t size) {
+    return std::string(kProductionFileTooLarge) + "\n" + source +
+           ": the production file would be " + std::to_string(size) + " bytes, larger than the " +
+           std::to_string(kMaxInputFileSize >> 20) + " MiB that the import reads";
 }
 
 std::string ProposedFileName(const CalendarDate& date) {

@@ -65,6 +65,12 @@ std::optional<std::vector<std::string>> ProductionFileLines(
     uint16_t marker, const UserCode& code, const std::array<uint8_t, kConfigBlockSize>& block,
     const std::vector<std::string>& source);
 
+// The export's refusal of a production file larger than the import reads
+// (kMaxInputFileSize): kProductionFileTooLarge, then the source and the size
+// the file would have.
+inline constexpr const char* kProductionFileTooLarge = "量产文件过大，导入时无法读取!";
+std::string ProductionFileTooLarge(const std::string& source, std::size_t size);
+
 // A date as the proposed file names use it.
 struct CalendarDate {
     int year = 0;

@@ -3,6 +3,7 @@
 // CMD_USER_CODE_RECORD (tag ASD) and CMD_CONFIG_RECORD (tag QRV) before the image.
 #include <string>
 
+#include "common/hex_check.h"
 #include "image/hex_loader.h"
 #include "protocol/protocol.h"
 
@@ -37,7 +38,10 @@ uint8_t HeaderByte(const RecordLine& line, int i) {
 }  // namespace
 
 void HexLoader::CheckFirstLine() {
-    const RecordLine first(image_.Line(0));
+    // Blank lines before the marker record are skipped, as everywhere else.
+    int n = 0;
+    while (n < image_.LineCount() && IsBlankLine(image_.Line(n))) ++n;
+    const RecordLine first(image_.Line(n));
     FileMarkerBytes = {0, 0};
     if (TagIs(first, "AMC")) {
         host_.Buffer().HeaderAccepted() = kHeaderAcceptedMark;

@@ -79,27 +79,40 @@ ImportResult MainSession::RunImport(const std::function<std::optional<std::strin
     std::string text;
     std::string error;
     if (!ReadWholeFile(*path, &text, &error)) {
-        interaction_.ShowMessage(error);
+        interaction_.Message(Severity::Warning, error);
         return done(ImportResult::Unreadable);
     }
     // The whole file is checked before anything is sent, so that a bad file
     // never leaves the programmer holding half an image.
-    ImageBuffer image = ImageBuffer::FromText(text);
-    text = std::string();
+    ImageBuffer image = ImageBuffer::FromText(std::move(text));
     std::optional<HexProblem> problem = CheckHexLines(image.Lines(), {IgnoreChecksums});
-    if (problem && problem->checksumOnly &&
-        interaction_.Question(std::string(kFormatErrorText) + "\n" + problem->Text() +
-                              kBadChecksumQuestion))
+    // The window's reasons are Chinese; the command line's English.
+    const auto reason = [this](const HexProblem& p) {
+        return CommandLineMessages ? p.Text() : p.ChineseText();
+    };
+    // A file whose only fault is its record checksums may be downloaded on
+    // purpose: the window asks, and "No" ends the import there. The command
+    // line cannot ask; --ignore-checksums downloads such a file.
+    if (problem && problem->checksumOnly && !CommandLineMessages) {
+        if (!interaction_.Question(std::string(kFormatErrorText) + "\n" + reason(*problem) +
+                                   kBadChecksumQuestion))
+            return done(ImportResult::Refused);
         problem = CheckHexLines(image.Lines(), {true});
+    }
     if (problem) {
-        interaction_.ShowMessage(std::string(kFormatErrorText) + "\n" + *path + ", " +
-                                 problem->Text());
+        // A production file whose header the programmer would refuse says so
+        // as the download's own refusal does.
+        interaction_.Message(Severity::Warning,
+                             std::string(problem->header ? kFileRefusedText : kFormatErrorText) +
+                                 "\n" + *path + ", " + reason(*problem));
         return done(ImportResult::Refused);
     }
 
     ResetOperationDisplay();
-    form.Memo1.lines = image.Lines();
-    form.Memo2.lines = image.Lines();
+    // The loader keeps the file's one copy; the hidden lists hold no second
+    // one (a file of millions of short lines would cost many times its size).
+    form.Memo1.lines.clear();
+    form.Memo2.lines.clear();
     form.Edit1.text = *path;
     // Takes the lines, resets the download state (UpdateMode too), finds the end
     // of the image, examines the first line and empties Memo2 for the trace.

@@ -12,8 +12,7 @@ class MainSession;
 // The warning of an import while no programmer is connected.
 inline constexpr const char* kNoProgrammerWarning = "没有连接烧录器! \n\n请连接烧录器!";
 // The question before a file whose only fault is its record checksums.
-inline constexpr const char* kBadChecksumQuestion =
-    "\n\n仍要下载这个文件吗? (Download it all the same?)";
+inline constexpr const char* kBadChecksumQuestion = "\n\n仍要下载这个文件吗?";
 
 // How an import ended before the download handshake took over.
 enum class ImportResult {

@@ -276,6 +276,10 @@ class MainSession {
     // Downloads files whose only fault is their record checksums without
     // asking (the command line's --ignore-checksums).
     bool IgnoreChecksums = false;
+    // The command line's way with a refused file: the check's reasons in
+    // English, and no question before a file whose only fault is its record
+    // checksums (the window's messages are Chinese, and it asks).
+    bool CommandLineMessages = false;
 
     // The configuration window.
     void Button1Click();

@@ -19,6 +19,10 @@ TEST(CheckHexLines, NamesTheFirstProblemWithItsLine) {
     const std::vector<Case> cases = {
         {{kData, "garbage"}, 2, "not a record"},
         {{kData, ":10000000ZZ"}, 2, "not a record: 'Z'"},
+        // Bytes that are not printable are shown escaped, never cut the message.
+        {{kData, std::string(":1000", 5) + '\0' + "0000"}, 2, "not a record: '\\x00' is no"},
+        {{kData, ":1000\x1B" + std::string("0000")}, 2, "not a record: '\\x1B' is no"},
+        {{kData, ":1000\xE4" + std::string("0000")}, 2, "not a record: '\\xE4' is no"},
         {{":0000"}, 1, "not a record: too short"},
         {{":0300000001020"}, 1, "not a record: an odd number"},
         {{":0400000001020304"}, 1, "the record holds 3 data bytes"},
@@ -36,7 +40,7 @@ TEST(CheckHexLines, NamesTheFirstProblemWithItsLine) {
          1,
          "user code record: 5 ASCII characters do not fit its 3 bytes"},
         {{":0100002241534433", kData}, 1, "user code record of 1 bytes, not 2 to 61"},
-        {{kUserCode, kUserCode, kConfig, kData}, 2, "a second user code record"},
+        {{":10000022414D43", kUserCode, kUserCode, kConfig, kData}, 3, "a second user code record"},
         {{kConfig.substr(0, kConfig.size() - 2), kData},
          1,
          "configuration record: it holds 20 bytes after its tag"},
@@ -67,6 +71,8 @@ TEST(CheckHexLines, AcceptsAProductionFileAsTheWindowWritesIt) {
     EXPECT_FALSE(CheckHexLines({":10000022414D4312345", kUserCode, kConfig, kData, ":00000001FF"}));
     // An empty data record writes nothing: the header records still come first.
     EXPECT_FALSE(CheckHexLines({":10000022414D43", ":0000000000", kConfig, kData}));
+    // Blank lines before the marker record are skipped like any other.
+    EXPECT_FALSE(CheckHexLines({"", " ", ":10000022414D43", kConfig, kData}));
     // Header records of other tags are not sent; they need only their fields.
     EXPECT_FALSE(CheckHexLines({kData, ":0100002258595A", ":10000022414D43"}));
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/atomic_file.h"
 #include "config_test_support.h"
 #include "tests/support/cli_run.h"
 
@@ -47,6 +48,22 @@ TEST(ExportCommand, ReproducibleWithBothMarkersAndTheFileAfterTheModel) {
     EXPECT_NE(written.find("FE2000030C\r\n"), std::string::npos) << written;
     ASSERT_EQ(RunTool(args).rc, 0);
     EXPECT_EQ(Read(f.dir.Path("out.hex")), written);
+}
+
+// A source within the import's 16 MiB whose production file would not be:
+// its LF line ends become CR LF. Nothing is written.
+TEST(ExportCommand, AProductionFileLargerThanTheImportReadsIsRefused) {
+    Files f;
+    std::string source = DataRecord(0x0000, {1, 2, 3, 4}) + "\n";
+    const std::string line = std::string(15, 'x') + "\n";
+    while (source.size() + line.size() <= kMaxInputFileSize) source += line;
+    const std::string path = f.dir.Write("big.hex", source);
+    const std::string out = f.dir.Path("big-out.hex");
+    const ToolRun r = RunTool({"export", path, "-o", out, "--model", "qm-002"});
+    EXPECT_NE(r.rc, 0);
+    EXPECT_NE(r.err.find("量产文件过大"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("larger than the 16 MiB"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 TEST(ExportCommand, AZeroLengthRecordMovesNoEnd) {

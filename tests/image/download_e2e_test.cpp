@@ -276,13 +276,13 @@ TEST(CliDownload, ARefusedFileExitsOneAndAMalformedOneTwo) {
     sim::SimSeam seam(Quick());
     auto refused = Production();
     refused.erase(refused.begin());  // no marker record: the configuration is refused
+    const std::size_t before = Snapshot(seam).Received().size();
     ToolRun r = RunTool({"download", WriteTempFile("cli-refused.hex", refused)}, seam);
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("文件错误！无法下载！"), std::string::npos);
-
-    EXPECT_TRUE(Eventually(seam, [](const sim::SimProgrammer& d) {
-        return !d.DownloadInProgress() && AbortsReceived(d) == 1;
-    }));
+    // Refused before the download request: the connection's status request alone.
+    EXPECT_EQ(Snapshot(seam).Received().size(), before + 1);
+    EXPECT_EQ(AbortsReceived(Snapshot(seam)), 0u);
 
     // A malformed file is bad input, refused before the programmer is even
     // connected: it hears nothing of it.
@@ -349,6 +349,65 @@ TEST(CliDownload, HostileFilesAreRefusedAndChangeNothing) {
     EXPECT_EQ(Snapshot(seam).CompletedDownloads(), 1);
     std::remove(fifo.c_str());
     std::remove(big.c_str());
+}
+
+// Production files whose header records the programmer would refuse are
+// refused whole, by `info` and by `download`, before anything is sent.
+TEST(CliDownload, HeaderRecordsOutOfOrderAreRefusedBeforeAnythingIsSent) {
+    const auto block = ConfigBlock();
+    const std::string marker = ":10000022414D4312";
+    const std::string userCode = ":05000022415344330241420C";
+    const std::string config = ":15000022515256" + HexBytes(block.data(), block.size());
+    const std::string data = DataRecord(0, Counting(16));
+    struct Case {
+        std::string name;
+        std::vector<std::string> lines;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"configuration twice", {marker, config, config, data}, "line 3: a second configuration"},
+        {"user code after configuration",
+         {marker, config, userCode, data},
+         "line 3: user code record after the configuration record"},
+        {"no marker", {userCode, config, data}, "line 1: user code record, but the first line"},
+        {"marker after user code",
+         {userCode, marker, config, data},
+         "line 1: user code record, but the first line"},
+        {"marker, configuration, marker, configuration",
+         {marker, config, marker, config, data},
+         "line 4: a second configuration record"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = WriteTempFile("order.hex", c.lines);
+        const ToolRun info = test::RunTool({"info", path});
+        EXPECT_NE(info.rc, 0) << c.name;
+        EXPECT_NE(info.err.find(c.says), std::string::npos) << c.name << ": " << info.err;
+
+        sim::SimSeam seam(Quick());
+        const ToolRun r = RunTool({"--timeout", "2", "download", path}, seam);
+        EXPECT_EQ(r.rc, 1) << c.name;
+        EXPECT_NE(r.err.find("文件错误！无法下载！"), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << ": " << r.err;
+        const sim::SimProgrammer device = Snapshot(seam);
+        EXPECT_EQ(device.Received().size(), 1u) << c.name;  // the status request alone
+        EXPECT_FALSE(device.Config().has_value()) << c.name;
+    }
+
+    // A blank line before the marker record is skipped like any blank line.
+    auto lines = Production();
+    lines.insert(lines.begin(), "");
+    const std::string path = WriteTempFile("order-blank.hex", lines);
+    EXPECT_EQ(test::RunTool({"info", path}).rc, 0);
+    sim::SimSeam seam(Quick());
+    const ToolRun r = RunTool({"download", path}, seam);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    const sim::SimProgrammer device = Snapshot(seam);
+    EXPECT_EQ(device.CompletedDownloads(), 1);
+    ASSERT_TRUE(device.Config().has_value());
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), device.Config()->block.begin()));
+    ASSERT_TRUE(device.UserCode().has_value());
+    const Memory expected = ExpectedMemory(lines);
+    for (std::size_t a = 0; a < 0x800; ++a) ASSERT_EQ(device.Storage()[a], expected.bytes[a]) << a;
 }
 
 TEST(CliDownload, LinesEndedByCrAloneAreLines) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/atomic_file.h"
+
 namespace qrv {
 namespace {
 
@@ -74,6 +76,35 @@ TEST(ScanImageEndTest, CapsAtFFFFAndTakesType20) {
 TEST(ScanImageEndTest, IgnoresOtherRecordTypesAndShortLines) {
     const ImageBuffer image({"", ":0400000001020304F2", ":02000004FFFFFC", ":1", "text"});
     EXPECT_EQ(ScanImageEnd(image, image.LineCount()), 4);
+}
+
+}  // namespace
+}  // namespace qrv
+
+namespace qrv {
+namespace {
+
+// The file's one buffer splits as SplitLines splits, whichever way its lines
+// are read: forward, backward, or from afar.
+TEST(ImageBufferText, LinesAreThoseOfSplitLinesInAnyOrder) {
+    std::string many;
+    for (int i = 0; i < 300; ++i) many += (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "x\n" : ":0\r");
+    const std::vector<std::string> texts = {
+        "",         "\n",         "\r\n\r\n", "a\rb\nc\r\nd", "\xEF\xBB\xBF:1\r\n:2",
+        "a\n\r\nb", "\r\r\n\n\r", "last\n",   many,
+    };
+    for (const std::string& text : texts) {
+        const std::vector<std::string> expected = SplitLines(text);
+        const ImageBuffer image = ImageBuffer::FromText(text);
+        ASSERT_EQ(image.LineCount(), static_cast<int>(expected.size())) << text;
+        for (int i = 0; i < image.LineCount(); ++i) EXPECT_EQ(image.Line(i), expected[i]) << i;
+        for (int i = image.LineCount() - 1; i >= 0; --i) EXPECT_EQ(image.Line(i), expected[i]) << i;
+        for (int i = 0; i < image.LineCount(); i += 7) {
+            const int j = (i * 131) % image.LineCount();
+            EXPECT_EQ(image.Line(j), expected[j]) << j;
+        }
+        EXPECT_EQ(image.Line(image.LineCount()), "");
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // "导入文件" in the main window's session, with the replies handed in by the test.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <fstream>
+#include <optional>
 
 #include "common/hex.h"
 #include "tests/image/loader_fixture.h"
@@ -113,7 +115,8 @@ TEST_F(ImportTest, ImportResetsTheOperationDisplayAndSendsTheRequest) {
     EXPECT_EQ(s.form.Edit5.text, "0");
     EXPECT_EQ(s.form.ProgressBar5.position, 0);
     EXPECT_EQ(s.form.Edit1.text, path);
-    EXPECT_EQ(s.form.Memo1.lines, kPlain);
+    EXPECT_TRUE(s.form.Memo1.lines.empty());  // the loader keeps the file
+    EXPECT_EQ(s.loader.Image().LineCount(), static_cast<int>(kPlain.size()));
     EXPECT_TRUE(s.form.Memo2.lines.empty());
     EXPECT_EQ(s.buffer.UpdateMode(), 0);
     EXPECT_EQ(s.ImageLength, 32);
@@ -125,6 +128,75 @@ TEST_F(ImportTest, ImportResetsTheOperationDisplayAndSendsTheRequest) {
     EXPECT_EQ(request[2], 4);
     EXPECT_EQ(request[25], 0);
     EXPECT_EQ(request[26], 0);
+}
+
+// A window's interaction that answers the questions it is asked, in order.
+class AskingInteraction : public ScriptedInteraction {
+  public:
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
+    bool Question(const std::string& text) override {
+        questions.push_back(text);
+        const bool yes = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return yes;
+    }
+};
+
+// The window's refusals: the reason in Chinese, in a warning box; a file whose
+// only fault is its checksums is asked about once, and "否" ends the import.
+TEST(ImportRefusal, TheWindowSaysWhyInChinese) {
+    auto badSum = kPlain;
+    badSum[1].back() = badSum[1].back() == '0' ? '1' : '0';
+    auto text = kPlain;
+    text.push_back("hello");
+    auto noMarker = Production();
+    noMarker.erase(noMarker.begin());
+    struct Case {
+        std::string name;
+        std::vector<std::string> lines;
+        std::optional<bool> answer;  // the answer to the checksum question, if asked
+        ImportResult result;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"bad checksum, no", badSum, false, ImportResult::Refused, "第 2 行：记录校验和为 "},
+        {"bad checksum, yes", badSum, true, ImportResult::Requested, "第 2 行：记录校验和为 "},
+        {"not a record", text, std::nullopt, ImportResult::Refused, "第 5 行：不是记录："},
+        {"no marker", noMarker, std::nullopt, ImportResult::Refused,
+         "文件错误！无法下载！\n" + ::testing::TempDir() +
+             "refusal.hex, 第 1 行：用户信息代码记录"},
+    };
+    for (const Case& c : cases) {
+        FakeSeam seam;
+        FakeDevice& dev = seam.Add(FakeInterface{"programmer"});
+        AskingInteraction ui;
+        RecordingClock clock;
+        MainSession s{seam, ui, clock};
+        ASSERT_EQ(s.Link().FindProgrammer(), ProgrammerLink::kFound);
+        if (c.answer) ui.answers.push_back(*c.answer);
+        ui.openAnswers.push_back(WriteTempFile("refusal.hex", c.lines));
+        EXPECT_EQ(s.BitBtn1Click(), c.result) << c.name;
+        if (c.answer) {
+            ASSERT_EQ(ui.questions.size(), 1u) << c.name;
+            EXPECT_NE(ui.questions[0].find(c.says), std::string::npos) << ui.questions[0];
+            EXPECT_EQ(ui.questions[0].find("Download"), std::string::npos) << ui.questions[0];
+            EXPECT_TRUE(ui.messages.empty()) << c.name;  // no second box
+        } else {
+            EXPECT_TRUE(ui.questions.empty()) << c.name;
+            ASSERT_EQ(ui.messages.size(), 1u) << c.name;
+            EXPECT_EQ(ui.severities[0], Severity::Warning) << c.name;
+            EXPECT_NE(ui.messages[0].find(c.says), std::string::npos) << ui.messages[0];
+            EXPECT_EQ(ui.messages[0].find("line "), std::string::npos) << ui.messages[0];
+        }
+        const auto written = dev.Written();
+        if (c.result == ImportResult::Requested) {
+            ASSERT_EQ(written.size(), 1u) << c.name;
+            EXPECT_EQ(written[0][3], CMD_DOWNLOAD_REQUEST) << c.name;
+        } else {
+            EXPECT_TRUE(written.empty()) << c.name;
+        }
+    }
 }
 
 TEST_F(ImportTest, AcknowledgementsCarryTheDownloadToItsEnd) {
