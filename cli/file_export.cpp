@@ -117,10 +117,10 @@ void ChooseOptions(ConfigSession& s, const ExportChoice& x) {
     if (x.pc01Io) f.CheckBox17.SetChecked(*x.pc01Io);
     if (x.pinIo) f.CheckBox12.SetChecked(*x.pinIo);
 
-    f.CheckBox5.SetChecked((x.steps & kStepBlank) != 0);
-    f.CheckBox6.SetChecked((x.steps & kStepErase) != 0);
-    f.CheckBox7.SetChecked((x.steps & kStepOption) != 0);
-    f.CheckBox8.SetChecked((x.steps & kStepVerify) != 0);
+    f.CheckBox5.SetChecked((x.steps & kAutoStepBlank) != 0);
+    f.CheckBox6.SetChecked((x.steps & kAutoStepErase) != 0);
+    f.CheckBox7.SetChecked((x.steps & kAutoStepOption) != 0);
+    f.CheckBox8.SetChecked((x.steps & kAutoStepVerify) != 0);
 
     f.CheckBox19.SetChecked(x.userCodeHex);
     s.Edit1Change(x.userCode);
@@ -174,10 +174,10 @@ std::optional<bool> BoxChoice(const std::string& tick, bool ticked, const std::s
 }
 
 uint8_t ParseAutoSteps(const std::string& text) {
-    static constexpr std::pair<const char*, uint8_t> kSteps[] = {{"blank", kStepBlank},
-                                                                 {"option", kStepOption},
-                                                                 {"erase", kStepErase},
-                                                                 {"verify", kStepVerify}};
+    static constexpr std::pair<const char*, uint8_t> kSteps[] = {{"blank", kAutoStepBlank},
+                                                                 {"option", kAutoStepOption},
+                                                                 {"erase", kAutoStepErase},
+                                                                 {"verify", kAutoStepVerify}};
     uint8_t steps = 0;
     std::size_t from = 0;
     while (from <= text.size()) {

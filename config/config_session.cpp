@@ -255,20 +255,20 @@ void SetStep(uint8_t& steps, uint8_t mask, bool on) {
 }  // namespace
 
 void ConfigSession::CheckBox5Click() {
-    SetStep(settings.autoSteps, kStepBlank, form.CheckBox5.Checked());
+    SetStep(settings.autoSteps, kAutoStepBlank, form.CheckBox5.Checked());
     if (form.CheckBox5.Checked()) interaction_.ShowMessage(kBlankCheckWarning);
 }
 
 void ConfigSession::CheckBox6Click() {
-    SetStep(settings.autoSteps, kStepErase, form.CheckBox6.Checked());
+    SetStep(settings.autoSteps, kAutoStepErase, form.CheckBox6.Checked());
 }
 
 void ConfigSession::CheckBox7Click() {
-    SetStep(settings.autoSteps, kStepOption, form.CheckBox7.Checked());
+    SetStep(settings.autoSteps, kAutoStepOption, form.CheckBox7.Checked());
 }
 
 void ConfigSession::CheckBox8Click() {
-    SetStep(settings.autoSteps, kStepVerify, form.CheckBox8.Checked());
+    SetStep(settings.autoSteps, kAutoStepVerify, form.CheckBox8.Checked());
 }
 
 void ConfigSession::CheckBox10Click() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/production_export.h"
+#include "protocol/step_bits.h"
 
 namespace qrv {
 
@@ -25,11 +26,8 @@ inline constexpr uint8_t kPc01Flag = 0x20;       // CheckBox17 "PC0.1用作IO" u
 inline constexpr uint8_t kOptionSetFlag = 0x80;  // set by the production-file writer
 // hardLockSize
 inline constexpr uint8_t kOptionSetMarker = 0x80;
-// autoSteps
-inline constexpr uint8_t kStepBlank = 0x01;   // CheckBox5 "空校验"
-inline constexpr uint8_t kStepOption = 0x02;  // CheckBox7 "user option"
-inline constexpr uint8_t kStepErase = 0x04;   // CheckBox6 "擦除"
-inline constexpr uint8_t kStepVerify = 0x08;  // CheckBox8 "校验"
+// autoSteps: kAutoStepBlank (CheckBox5), kAutoStepOption (CheckBox7),
+// kAutoStepErase (CheckBox6), kAutoStepVerify (CheckBox8), in protocol/step_bits.h
 // userCodeMode
 inline constexpr int32_t kUserCodeFixed = kUserCodeModeFixed;
 inline constexpr int32_t kUserCodeRolling = kUserCodeModeRolling;

@@ -103,10 +103,10 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
          {&controls.Button3, &controls.Button4, &controls.Button5, &controls.Button6})
         button->enabled = false;
     const uint8_t steps = HeaderByte(line, kConfigAutoSteps);
-    controls.CheckBox1.SetChecked((steps & 0x01) != 0);
+    controls.CheckBox1.SetChecked((steps & kAutoStepBlank) != 0);
     controls.CheckBox3.SetChecked(true);
-    controls.CheckBox2.SetChecked((steps & 0x04) != 0);
-    controls.CheckBox4.SetChecked((steps & 0x08) != 0);
+    controls.CheckBox2.SetChecked((steps & kAutoStepErase) != 0);
+    controls.CheckBox4.SetChecked((steps & kAutoStepVerify) != 0);
     ++CurrentLine;
     return HeaderOutcome::Sent;
 }

@@ -7,6 +7,7 @@
 
 #include "common/hex.h"
 #include "link/report_buffer.h"
+#include "protocol/step_bits.h"
 
 namespace qrv {
 

@@ -86,12 +86,6 @@ inline constexpr uint32_t kPanelText = 0xFFFFFF;
 inline constexpr int kKeySpace = 32;
 inline constexpr char kKeyEnter = 13;
 
-// The steps of the automatic sequence (StepFlags bits).
-inline constexpr uint8_t kStepFlagBlankCheck = 0x01;
-inline constexpr uint8_t kStepFlagErase = 0x02;
-inline constexpr uint8_t kStepFlagVerify = 0x04;
-inline constexpr uint8_t kStepFlagProgram = 0x10;
-
 // One step row of the main window: 0 blank check, 1 erase, 2 program, 3 verify.
 struct StepRow {
     const char* name;  // the command-line name of the step

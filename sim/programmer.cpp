@@ -12,14 +12,7 @@ namespace qrv::sim {
 
 namespace {
 
-constexpr uint8_t kStepBlank = 0x01;
-constexpr uint8_t kStepErase = 0x02;
-constexpr uint8_t kStepVerify = 0x04;
-constexpr uint8_t kStepProgram = 0x10;
-constexpr uint32_t kStepMask = kStepBlank | kStepErase | kStepVerify | kStepProgram;
-
-constexpr uint8_t kAutoStepsUserOption = 0x02;  // configuration block byte 20, bit 1
-constexpr uint8_t kProtectionBits = 0x07;       // read protection, debug protection, hard lock
+constexpr uint8_t kProtectionBits = 0x07;  // read protection, debug protection, hard lock
 
 constexpr uint8_t kOscCustom = 0x23;
 
@@ -350,7 +343,7 @@ void SimProgrammer::Dispatch(const Report& c, Replies& out) {
             out.Add(StatusReply());
             return;
         case CMD_BLANK_CHECK:
-            ExpectArgument(c, (arg & ~kStepMask) == 0);
+            ExpectArgument(c, (arg & ~uint32_t{kStepFlagMask}) == 0);
             if (ChipReady(out)) RunStep(ChipStep::BlankCheck, out);
             return;
         case CMD_ERASE:
@@ -364,7 +357,7 @@ void SimProgrammer::Dispatch(const Report& c, Replies& out) {
                         out);
             return;
         case CMD_AUTO_PROGRAM:
-            ExpectArgument(c, (arg & ~kStepMask) == 0);
+            ExpectArgument(c, (arg & ~uint32_t{kStepFlagMask}) == 0);
             AutoProgram(arg, out);
             return;
         case CMD_READ_CHECKSUM:
@@ -749,10 +742,11 @@ void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
     InsertBlankChip();  // the operator puts a new chip in the socket for each run
     if (!ChipReady(out)) return;
 
-    static constexpr std::pair<uint8_t, ChipStep> kOrder[] = {{kStepBlank, ChipStep::BlankCheck},
-                                                              {kStepErase, ChipStep::Erase},
-                                                              {kStepProgram, ChipStep::Program},
-                                                              {kStepVerify, ChipStep::Verify}};
+    static constexpr std::pair<uint8_t, ChipStep> kOrder[] = {
+        {kStepFlagBlankCheck, ChipStep::BlankCheck},
+        {kStepFlagErase, ChipStep::Erase},
+        {kStepFlagProgram, ChipStep::Program},
+        {kStepFlagVerify, ChipStep::Verify}};
     bool passed = true;
     for (const auto& [bit, step] : kOrder) {
         if ((steps & bit) != 0 && !RunStep(step, out)) {
@@ -761,7 +755,7 @@ void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
         }
     }
     std::vector<Report> optionResults;
-    if (passed && config_ && (config_->AutoSteps() & kAutoStepsUserOption) != 0) {
+    if (passed && config_ && (config_->AutoSteps() & kAutoStepOption) != 0) {
         chip_.optionWord = static_cast<uint32_t>(config_->OptionBits()) |
                            static_cast<uint32_t>(config_->HardLockSize()) << 8 |
                            static_cast<uint32_t>(config_->DataFlashSize()) << 16;
@@ -829,9 +823,9 @@ Report SimProgrammer::StatusReply() {
     uint8_t steps = 0;
     if (config_) {
         const uint8_t a = config_->AutoSteps();
-        if (a & 0x01) steps |= kStepBlank;
-        if (a & 0x04) steps |= kStepErase;
-        if (a & 0x08) steps |= kStepVerify;
+        if (a & kAutoStepBlank) steps |= kStepFlagBlankCheck;
+        if (a & kAutoStepErase) steps |= kStepFlagErase;
+        if (a & kAutoStepVerify) steps |= kStepFlagVerify;
     }
     r[12] = steps;
     r[62] = steps;

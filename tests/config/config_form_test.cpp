@@ -117,7 +117,7 @@ TEST(ConfigWindow, ModelChoiceAndClicksGoThroughTheModel) {
     EXPECT_EQ(w.form.Edit5->text(), "8BFF");
 
     w.form.CheckBox5->click();
-    EXPECT_EQ(w.model().settings.autoSteps, kStepBlank);
+    EXPECT_EQ(w.model().settings.autoSteps, kAutoStepBlank);
     EXPECT_EQ(w.answers.messages.size(), 1u);
 
     w.form.Edit1->setText("");
@@ -177,7 +177,7 @@ TEST_P(ClosingTheWindow, RunsFormCloseAndEmitsFinishedOnce) {
     w.form.show();
     w.form.CheckBox6->click();
     w.form.CheckBox10->click();
-    ASSERT_EQ(w.model().settings.autoSteps, kStepErase);
+    ASSERT_EQ(w.model().settings.autoSteps, kAutoStepErase);
     GetParam().close(w.form);
     EXPECT_FALSE(w.form.isVisible());
     EXPECT_EQ(w.finished, 1);
@@ -210,7 +210,7 @@ TEST(ConfigWindow, EscapeDoesNotCloseTheWindow) {
     QApplication::sendEvent(&w.form, &press);
     EXPECT_TRUE(w.form.isVisible());
     EXPECT_EQ(w.finished, 0);
-    EXPECT_EQ(w.model().settings.autoSteps, kStepErase);
+    EXPECT_EQ(w.model().settings.autoSteps, kAutoStepErase);
     w.form.close();
 }
 
