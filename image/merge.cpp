@@ -106,7 +106,7 @@ std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusa
     // one record and lines without one are passed over.
     while ((pos = text.find(':', pos)) != std::string_view::npos) {
         const std::size_t at = pos;
-        uint8_t header[4];  // LL, address high and low, type
+        uint8_t header[4] = {};  // LL, address high and low, type
         if (!reader.Bytes(at + 1, 4, header)) return std::nullopt;
         pos = at + kHeaderChars;
         const unsigned length = header[0];
@@ -127,7 +127,7 @@ std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusa
             low = std::min(low, address);
             high = std::max(high, end);
         } else if (type == kTypeSegment || type == kTypeLinear) {
-            uint8_t bytes[2];
+            uint8_t bytes[2] = {};
             if (!reader.Bytes(pos, 2, bytes)) return std::nullopt;
             pos += 4;
             const unsigned value = unsigned{bytes[0]} << 8 | bytes[1];
