@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build directory and checks it: its file
-# list and control fields, lintian and desktop-file-validate, and the unpacked
-# programs, man page and bash completion.
+# Builds the two Debian packages from a build directory with one cpack run
+# and checks them: their file lists and control fields, lintian and
+# desktop-file-validate, and the unpacked programs, udev rule, man pages and
+# bash completion.
 #   package_test.sh BUILD_DIR SCRATCH_DIR VERSION
 set -euo pipefail
 build=$1
@@ -16,43 +17,88 @@ fail() {
 rm -rf "$work"
 mkdir -p "$work"
 cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
-  { cat "$work/cpack.log"; fail "cpack could not build the package"; }
-deb=$work/qrv-writer_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || fail "no $deb; built: $(ls "$work"/*.deb 2>/dev/null)"
+  { cat "$work/cpack.log"; fail "cpack could not build the packages"; }
+arch=$(dpkg --print-architecture)
+cli_deb=$work/qrv-writer-cli_${version}_$arch.deb
+gui_deb=$work/qrv-writer_${version}_$arch.deb
+built=$(cd "$work" && ls ./*.deb 2>/dev/null | sort | tr '\n' ' ')
+[ "$built" = "./qrv-writer-cli_${version}_$arch.deb ./qrv-writer_${version}_$arch.deb " ] ||
+  fail "one cpack run builds exactly the two packages; built: $built"
 
 echo "== files"
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/files"
-sort >"$work/expected" <<'EOF'
-./lib/udev/rules.d/60-qrv-writer.rules
-./usr/bin/qrv-writer
+# files DEB: the package holds exactly the files read from stdin.
+files() {
+  dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/files"
+  sort >"$work/expected"
+  diff -u "$work/expected" "$work/files" ||
+    fail "$(basename "$1"): the files differ (- expected, + packaged)"
+}
+files "$cli_deb" <<'EOF'
 ./usr/bin/qrv-writer-cli
-./usr/share/applications/qrv-writer.desktop
+./usr/lib/udev/rules.d/60-qrv-writer.rules
 ./usr/share/bash-completion/completions/qrv-writer-cli
+./usr/share/doc/qrv-writer-cli/README.md
+./usr/share/doc/qrv-writer-cli/changelog.gz
+./usr/share/doc/qrv-writer-cli/copyright
+./usr/share/man/man1/qrv-writer-cli.1.gz
+./usr/share/metainfo/invalid.localhost.QrvWriterCli.metainfo.xml
+EOF
+files "$gui_deb" <<'EOF'
+./usr/bin/qrv-writer
+./usr/share/applications/qrv-writer.desktop
+./usr/share/doc/qrv-writer/README.md
 ./usr/share/doc/qrv-writer/changelog.gz
 ./usr/share/doc/qrv-writer/copyright
 ./usr/share/icons/hicolor/scalable/apps/qrv-writer.svg
-./usr/share/man/man1/qrv-writer-cli.1.gz
 ./usr/share/man/man1/qrv-writer.1.gz
-./usr/share/metainfo/qrv-writer.metainfo.xml
+./usr/share/metainfo/invalid.localhost.QrvWriter.metainfo.xml
 EOF
-diff -u "$work/expected" "$work/files" || fail "the package's files differ (- expected, + packaged)"
 
 echo "== control"
-dpkg-deb -f "$deb" Package Version Depends | tee "$work/control"
-grep -qx "Package: qrv-writer" "$work/control" || fail "package name"
-grep -qx "Version: $version" "$work/control" || fail "version"
-# dpkg-shlibdeps found the libraries the programs link.
-for lib in libqt6widgets6 libhidapi-hidraw0 libudev1 libstdc++6; do
-  grep -q "^Depends:.*\b$lib\b" "$work/control" || fail "Depends lacks $lib"
-done
+# control DEB NAME: its fields into $work/control; the name and the version.
+control() {
+  dpkg-deb -f "$1" Package Version Depends | tee "$work/control"
+  grep -qx "Package: $2" "$work/control" || fail "package name $2"
+  grep -qx "Version: $version" "$work/control" || fail "$2: version"
+}
+# depends TEXT NAME: the Depends line of the last control holds TEXT.
+depends() {
+  grep "^Depends:" "$work/control" | grep -qF "$1" || fail "$2: Depends lacks $1"
+}
+control "$cli_deb" qrv-writer-cli
+# dpkg-shlibdeps found the libraries the program links; a headless line PC
+# needs no Qt and no X.
+for lib in libhidapi-hidraw0 libstdc++6; do depends "$lib" qrv-writer-cli; done
+if grep -Eq "^Depends:.*\b(libqt|libx11|libxcb|libgl)" "$work/control"; then
+  fail "qrv-writer-cli depends on Qt or X"
+fi
+control "$gui_deb" qrv-writer
+for lib in libqt6widgets6 libhidapi-hidraw0 libudev1 libstdc++6; do depends "$lib" qrv-writer; done
+# Its captions need a CJK font; the udev rule comes with the command-line package.
+depends "fonts-noto-cjk | fonts-wqy-microhei" qrv-writer
+depends "qrv-writer-cli (= $version)" qrv-writer
 
 echo "== lintian"
 # Errors and warnings fail; info tags are not shown.
-lintian --fail-on error,warning --tag-display-limit 0 "$deb" || fail "lintian reports errors"
+lintian --fail-on error,warning --tag-display-limit 0 "$cli_deb" "$gui_deb" ||
+  fail "lintian reports errors"
 
 echo "== unpacked"
 root=$work/root
-dpkg-deb -x "$deb" "$root"
+dpkg-deb -x "$cli_deb" "$root"
+dpkg-deb -x "$gui_deb" "$root"
+# The rule: the user at the seat, and the members of plugdev, open the programmer.
+rule=$root/usr/lib/udev/rules.d/60-qrv-writer.rules
+for match in 'KERNEL=="hidraw*"' 'SUBSYSTEM=="usb"'; do
+  line=$(grep -F "$match, ATTRS{idVendor}==\"0483\", ATTRS{idProduct}==\"5750\"," "$rule") ||
+    fail "the udev rule lacks its $match line"
+  for key in 'TAG+="uaccess"' 'GROUP="plugdev"' 'MODE="0660"'; do
+    [[ "$line" == *"$key"* ]] || fail "the udev rule's $match line lacks $key: $line"
+  done
+done
+for id in invalid.localhost.QrvWriter invalid.localhost.QrvWriterCli; do
+  grep -q "<id>$id</id>" "$root/usr/share/metainfo/$id.metainfo.xml" || fail "AppStream id $id"
+done
 desktop-file-validate "$root/usr/share/applications/qrv-writer.desktop" || fail "desktop entry"
 first=$("$root/usr/bin/qrv-writer-cli" --version | head -n1)
 [ "$first" = "qrv-writer-cli $version" ] || fail "qrv-writer-cli --version: $first"
@@ -93,4 +139,4 @@ expect "qrv-writer-cli --simulate=no-chip,fa" "no-chip,fail="
 expect "qrv-writer-cli --simulate=fail=ver" "verify"
 expect "qrv-writer-cli info $root/usr/share/doc/qrv-writer/cop" "$root/usr/share/doc/qrv-writer/copyright"
 expect "qrv-writer-cli info x.hex sta" "status"
-echo "package ok: $deb"
+echo "packages ok: $cli_deb $gui_deb"
