@@ -102,16 +102,59 @@ done
 desktop-file-validate "$root/usr/share/applications/qrv-writer.desktop" || fail "desktop entry"
 first=$("$root/usr/bin/qrv-writer-cli" --version | head -n1)
 [ "$first" = "qrv-writer-cli $version" ] || fail "qrv-writer-cli --version: $first"
-# The window's --version (which help2man reads) needs no display.
+# The window's --version and --help (which the man page is made from) need no display.
 first=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/qrv-writer" --version |
   head -n1)
 [ "$first" = "qrv-writer $version" ] || fail "qrv-writer --version: $first"
 "$root/usr/bin/qrv-writer-cli" --simulate status >"$work/status" || fail "--simulate status"
 grep -q "^checksum: " "$work/status" || fail "--simulate status printed: $(cat "$work/status")"
-zcat "$root/usr/share/man/man1/qrv-writer-cli.1.gz" >"$work/man"
-grep -q '^\.TH QRV-WRITER-CLI "1"' "$work/man" || fail "man page header"
-grep -q 'download' "$work/man" || fail "the man page lacks the commands"
-grep -q 'no\\-chip' "$work/man" || fail "the man page lacks the simulator's options"
+echo "== man pages"
+# man_page NAME: the page as text (no hyphenation, so that words stay whole).
+man_page() {
+  zcat "$root/usr/share/man/man1/$1.1.gz" >"$work/$1.man"
+  MANWIDTH=200 LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l "$work/$1.man" 2>"$work/$1.warnings" |
+    col -b >"$work/$1.txt"
+  [ ! -s "$work/$1.warnings" ] || fail "$1.1: $(cat "$work/$1.warnings")"
+}
+# section NAME TITLE: the text of one section of a man page.
+section() {
+  awk -v title="$2" '$0 == title { on = 1; next } on && /^[A-Z]/ { exit } on' "$work/$1.txt"
+}
+for page in qrv-writer-cli qrv-writer; do
+  man_page "$page"
+  grep -q "^\.TH $(echo "$page" | tr 'a-z' 'A-Z' | sed 's/-/\\\\-/g') \"1\"" "$work/$page.man" ||
+    fail "$page.1: header"
+  for title in NAME SYNOPSIS DESCRIPTION OPTIONS SIMULATOR "EXIT STATUS" FILES ENVIRONMENT \
+               EXAMPLES "SEE ALSO"; do
+    grep -qx "$title" "$work/$page.txt" || fail "$page.1 lacks the section $title"
+  done
+  # The default firmware file is the user's, not the builder's.
+  grep -q '/root/\|/home/' "$work/$page.txt" && fail "$page.1 names the builder's home"
+  grep -q '~/.local/share/qrv-writer/programmer-firmware.bin' "$work/$page.txt" ||
+    fail "$page.1: the default firmware file"
+  grep -q 'XDG_DATA_HOME' "$work/$page.txt" || fail "$page.1: XDG_DATA_HOME"
+  # The simulator's options have a section of their own, not among the program's.
+  section "$page" OPTIONS | grep -q 'no-chip\|latency-us' && fail "$page.1: simulator options under OPTIONS"
+  for option in no-chip fail=STEP latency-us=N state=FILE; do
+    section "$page" SIMULATOR | grep -q "^ *$option\$" || fail "$page.1: SIMULATOR lacks $option"
+  done
+done
+for title in COMMANDS "JSON OUTPUT" "PRODUCTION LOG"; do
+  grep -qx "$title" "$work/qrv-writer-cli.txt" || fail "qrv-writer-cli.1 lacks the section $title"
+done
+# Each command with its options.
+commands=$(section qrv-writer-cli COMMANDS)
+for entry in "download" "read-chip" "--raw" "export" "--auto-steps" "--user-code" "merge" "--format" \
+             "chooser-word" "--model" "--hard-lock" "calibrate"; do
+  grep -q -- "^ *$entry\b" <<<"$commands" || fail "qrv-writer-cli.1: COMMANDS lacks $entry"
+done
+exits=$(section qrv-writer-cli "EXIT STATUS")
+for code in 0 1 2 3 4 130; do
+  grep -qE "^ *$code( |$)" <<<"$exits" || fail "qrv-writer-cli.1: EXIT STATUS lacks $code"
+done
+grep -q 'time,programmer,model,checksum,steps,outcome' "$work/qrv-writer-cli.txt" ||
+  fail "qrv-writer-cli.1: the log's header line"
+grep -q '"command":"auto","error":' "$work/qrv-writer-cli.txt" || fail "qrv-writer-cli.1: JSON errors"
 
 echo "== bash completion"
 # Each candidate is what bash puts in place of the word after its last "="
