@@ -33,15 +33,16 @@ constexpr std::array<int8_t, 256> kDigitValue = [] {
     return t;
 }();
 
-// The value of each pair of characters read as two hex digits (the first in
-// the high byte of the index), or kNotAPair.
+// The value of each pair of characters read as two hex digits, indexed by the
+// first character plus 256 times the second (one 16-bit load on the usual
+// machine), or kNotAPair.
 constexpr unsigned kNotAPair = 0x100;
 const std::array<uint16_t, 0x10000>& PairValues() {
     static const std::array<uint16_t, 0x10000> table = [] {
         std::array<uint16_t, 0x10000> t{};
         for (unsigned i = 0; i < t.size(); ++i) {
-            const int high = kDigitValue[i >> 8];
-            const int low = kDigitValue[i & 0xFF];
+            const int high = kDigitValue[i & 0xFF];
+            const int low = kDigitValue[i >> 8];
             t[i] = static_cast<uint16_t>(high < 0 || low < 0 ? kNotAPair : high * 16 + low);
         }
         return t;
@@ -149,34 +150,54 @@ std::optional<MergeSpan> MergeImage::ReadClean(std::string_view text) {
         const std::size_t chars = static_cast<std::size_t>(last - line);
         if (line[0] != ':' || chars < kHeaderChars || chars % 2 == 0) return std::nullopt;
         const unsigned bytes = static_cast<unsigned>(chars / 2);
-        uint8_t record[5 + 255];
-        if (bytes > sizeof record) return std::nullopt;
+        const auto* digits = reinterpret_cast<const unsigned char*>(line + 1);
+        const auto pair = [&pairs, digits](unsigned i) {
+            return unsigned{pairs[digits[2 * i] | unsigned{digits[2 * i + 1]} << 8]};
+        };
         unsigned bad = 0;
         unsigned sum = 0;
-        const auto* digits = reinterpret_cast<const unsigned char*>(line + 1);
-        for (unsigned i = 0; i < bytes; ++i) {
-            const unsigned value = pairs[unsigned{digits[2 * i]} << 8 | digits[2 * i + 1]];
+        uint8_t header[4];  // LL, address high and low, type
+        for (unsigned i = 0; i < 4; ++i) {
+            const unsigned value = pair(i);
             bad |= value;
             sum += value;
-            record[i] = static_cast<uint8_t>(value);
+            header[i] = static_cast<uint8_t>(value);
         }
         if (bad & kNotAPair) return std::nullopt;
-        const unsigned type = record[3];
-        // A production file's header records are not merged; their hex
-        // digits are all that is asked of them.
-        if (type == kTypeHeader) continue;
-        const unsigned length = record[0];
+        const unsigned type = header[3];
+        if (type == kTypeHeader) {
+            // A production file's header records are not merged; their hex
+            // digits are all that is asked of them.
+            for (unsigned i = 4; i < bytes; ++i) bad |= pair(i);
+            if (bad & kNotAPair) return std::nullopt;
+            continue;
+        }
+        const unsigned length = header[0];
         if (bytes != length + 5) return std::nullopt;
+        const unsigned address = unsigned{header[1]} << 8 | header[2];
+        const bool data = type == kTypeData || type == kTypeData20;
+        if (data && address + length > kMergeSize) return std::nullopt;
+        // Data go straight to MergeScratch: a file that turns out bad is read
+        // again from the start by ReadChecked.
+        uint8_t other[255];
+        uint8_t* to = data ? MergeScratch.data() + address : other;
+        for (unsigned i = 0; i < length; ++i) {
+            const unsigned value = pair(4 + i);
+            bad |= value;
+            sum += value;
+            to[i] = static_cast<uint8_t>(value);
+        }
+        const unsigned checksum = pair(4 + length);
+        bad |= checksum;
+        sum += checksum;
+        if (bad & kNotAPair) return std::nullopt;
         if ((sum & 0xFF) != 0 && !IgnoreChecksums) return std::nullopt;
-        const unsigned address = unsigned{record[1]} << 8 | record[2];
-        if (type == kTypeData || type == kTypeData20) {
+        if (data) {
             if (length == 0) continue;
-            if (address + length > kMergeSize) return std::nullopt;
-            std::memcpy(MergeScratch.data() + address, record + 4, length);
             low = std::min(low, address);
             high = std::max(high, address + length);
         } else if (type == kTypeSegment || type == kTypeLinear) {
-            if (length != 2 || record[4] != 0 || record[5] != 0) return std::nullopt;
+            if (length != 2 || other[0] != 0 || other[1] != 0) return std::nullopt;
         }
     }
     if (high == 0) return MergeSpan{};
