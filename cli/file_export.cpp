@@ -369,6 +369,8 @@ int RunMerge(Context& c, const std::vector<std::string>& files, const std::strin
     ConfigSession s(dialogs);
     s.FormCreate();
     s.form.CheckBox20.SetChecked(true);  // "合并": a new merge series
+    // --ignore-checksums: a file whose only fault is its checksums is merged.
+    s.merge.IgnoreChecksums = c.options.ignoreChecksums;
     for (const std::string& file : files) {
         const MergeResult result = s.MergeFileFrom(file);
         dialogs.Flush(c, "merge: ", result == MergeResult::Refused);
@@ -409,7 +411,8 @@ Bind MergeOptions(CLI::App& sub) {
         "past its highest byte (0xFF where it writes nothing); the image runs from 0 to the "
         "furthest end of all files. HEX output is 16-byte records from address 0, the last "
         "filled with 0xFF. A file with data above 0xFFFF or a non-zero extended address is "
-        "refused.");
+        "refused, and so is a malformed one; with --ignore-checksums a file whose only fault "
+        "is wrong record checksums is merged, as download does.");
     return [v](const std::string&) -> Run {
         if (v->files.empty()) Refuse("merge", "needs at least one FILE");
         if (v->output.empty()) Refuse("-o", "merge needs the image to write");

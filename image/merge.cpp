@@ -23,6 +23,7 @@ constexpr int kTypeData = 0x00;
 constexpr int kTypeData20 = 0x20;
 constexpr int kTypeSegment = 0x02;  // extended segment address: value * 16
 constexpr int kTypeLinear = 0x04;   // extended linear address: value << 16
+constexpr int kTypeHeader = 0x22;   // production-file header records
 
 // Each character's value as a hex digit, -1 for any other character.
 constexpr std::array<int8_t, 256> kDigitValue = [] {
@@ -31,6 +32,23 @@ constexpr std::array<int8_t, 256> kDigitValue = [] {
         t[c] = static_cast<int8_t>(HexDigitValue(static_cast<char>(c)));
     return t;
 }();
+
+// The value of each pair of characters read as two hex digits, indexed by the
+// first character plus 256 times the second (one 16-bit load on the usual
+// machine), or kNotAPair.
+constexpr unsigned kNotAPair = 0x100;
+const std::array<uint16_t, 0x10000>& PairValues() {
+    static const std::array<uint16_t, 0x10000> table = [] {
+        std::array<uint16_t, 0x10000> t{};
+        for (unsigned i = 0; i < t.size(); ++i) {
+            const int high = kDigitValue[i & 0xFF];
+            const int low = kDigitValue[i >> 8];
+            t[i] = static_cast<uint16_t>(high < 0 || low < 0 ? kNotAPair : high * 16 + low);
+        }
+        return t;
+    }();
+    return table;
+}
 
 // Decodes count bytes written as hex digit pairs from p; false when a
 // character is no hex digit. The caller made sure the characters are there.
@@ -97,6 +115,96 @@ std::string Hex(unsigned value, int digits) {
 }  // namespace
 
 std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusal* refusal) {
+    if (const std::optional<MergeSpan> span = ReadClean(text)) return span;
+    return ReadChecked(text, refusal);
+}
+
+std::optional<MergeSpan> MergeImage::ReadClean(std::string_view text) {
+    MergeScratch.assign(kMergeSize, 0xFF);
+    const std::array<uint16_t, 0x10000>& pairs = PairValues();
+    unsigned low = kMergeSize;
+    unsigned high = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    // A UTF-8 byte-order mark, as some editors write, is no part of the first line.
+    if (text.starts_with("\xEF\xBB\xBF")) p += 3;
+    while (p < end) {
+        // One line: up to LF, CR LF or a CR alone, without its trailing blanks.
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        if (!lf) lf = end;
+        const char* stop = static_cast<const char*>(std::memchr(p, '\r', lf - p));
+        const char* next;
+        if (!stop) {
+            stop = lf;
+            next = lf + 1;
+        } else {
+            next = stop + 1 < end && stop[1] == '\n' ? stop + 2 : stop + 1;
+        }
+        const char* last = stop;
+        while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
+        const char* line = p;
+        p = next;
+        if (last == line) continue;  // a blank line
+
+        // ':' and pairs of hex digits, as many as the length byte says.
+        const std::size_t chars = static_cast<std::size_t>(last - line);
+        if (line[0] != ':' || chars < kHeaderChars || chars % 2 == 0) return std::nullopt;
+        const unsigned bytes = static_cast<unsigned>(chars / 2);
+        const auto* digits = reinterpret_cast<const unsigned char*>(line + 1);
+        const auto pair = [&pairs, digits](unsigned i) {
+            return unsigned{pairs[digits[2 * i] | unsigned{digits[2 * i + 1]} << 8]};
+        };
+        unsigned bad = 0;
+        unsigned sum = 0;
+        uint8_t header[4];  // LL, address high and low, type
+        for (unsigned i = 0; i < 4; ++i) {
+            const unsigned value = pair(i);
+            bad |= value;
+            sum += value;
+            header[i] = static_cast<uint8_t>(value);
+        }
+        if (bad & kNotAPair) return std::nullopt;
+        const unsigned type = header[3];
+        if (type == kTypeHeader) {
+            // A production file's header records are not merged; their hex
+            // digits are all that is asked of them.
+            for (unsigned i = 4; i < bytes; ++i) bad |= pair(i);
+            if (bad & kNotAPair) return std::nullopt;
+            continue;
+        }
+        const unsigned length = header[0];
+        if (bytes != length + 5) return std::nullopt;
+        const unsigned address = unsigned{header[1]} << 8 | header[2];
+        const bool data = type == kTypeData || type == kTypeData20;
+        if (data && address + length > kMergeSize) return std::nullopt;
+        // Data go straight to MergeScratch: a file that turns out bad is read
+        // again from the start by ReadChecked.
+        uint8_t other[255];
+        uint8_t* to = data ? MergeScratch.data() + address : other;
+        for (unsigned i = 0; i < length; ++i) {
+            const unsigned value = pair(4 + i);
+            bad |= value;
+            sum += value;
+            to[i] = static_cast<uint8_t>(value);
+        }
+        const unsigned checksum = pair(4 + length);
+        bad |= checksum;
+        sum += checksum;
+        if (bad & kNotAPair) return std::nullopt;
+        if ((sum & 0xFF) != 0 && !IgnoreChecksums) return std::nullopt;
+        if (data) {
+            if (length == 0) continue;
+            low = std::min(low, address);
+            high = std::max(high, address + length);
+        } else if (type == kTypeSegment || type == kTypeLinear) {
+            if (length != 2 || other[0] != 0 || other[1] != 0) return std::nullopt;
+        }
+    }
+    if (high == 0) return MergeSpan{};
+    return MergeSpan{low, high};
+}
+
+std::optional<MergeSpan> MergeImage::ReadChecked(std::string_view text, MergeRefusal* refusal) {
     MergeScratch.assign(kMergeSize, 0xFF);
     RecordReader reader(text, refusal);
     unsigned low = kMergeSize;
@@ -106,7 +214,7 @@ std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusa
     // one record and lines without one are passed over.
     while ((pos = text.find(':', pos)) != std::string_view::npos) {
         const std::size_t at = pos;
-        uint8_t header[4];  // LL, address high and low, type
+        uint8_t header[4] = {};  // LL, address high and low, type
         if (!reader.Bytes(at + 1, 4, header)) return std::nullopt;
         pos = at + kHeaderChars;
         const unsigned length = header[0];
@@ -127,7 +235,7 @@ std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusa
             low = std::min(low, address);
             high = std::max(high, end);
         } else if (type == kTypeSegment || type == kTypeLinear) {
-            uint8_t bytes[2];
+            uint8_t bytes[2] = {};
             if (!reader.Bytes(pos, 2, bytes)) return std::nullopt;
             pos += 4;
             const unsigned value = unsigned{bytes[0]} << 8 | bytes[1];
@@ -150,7 +258,8 @@ std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusa
     // The whole-file check that the import makes too: syntax, checksums and
     // lines that are not records, before anything reaches MergeBuffer. Header
     // records are not merged, so their contents do not matter here.
-    if (const auto problem = CheckHexLines(SplitLines(std::string(text)), {false, false, false})) {
+    if (const auto problem =
+            CheckHexLines(SplitLines(std::string(text)), {IgnoreChecksums, false, false})) {
         if (refusal) *refusal = MergeRefusal{kFormatErrorText, problem->Text()};
         return std::nullopt;
     }

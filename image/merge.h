@@ -58,10 +58,23 @@ class MergeImage {
     // with 0xFF, then the end record; CR LF line ends.
     std::string HexText() const;
 
+    // Accept a file whose only fault is wrong record checksums, as the
+    // download does with --ignore-checksums.
+    bool IgnoreChecksums = false;
+
     std::vector<uint8_t> MergeBuffer;
     std::vector<uint8_t> MergeScratch;
     int MergedLength = 0;
     int FirstFileEnd = 0;
+
+  private:
+    // One pass over a file in which every line is blank or one well-formed
+    // record that the merge takes: the span, or nullopt at the first line that
+    // is not (ReadChecked then finds out why). The usual file takes this way.
+    std::optional<MergeSpan> ReadClean(std::string_view text);
+    // The records as the merge reads them, then the whole-file check: the
+    // span, or the refusal with the line and the reason.
+    std::optional<MergeSpan> ReadChecked(std::string_view text, MergeRefusal* refusal);
 };
 
 }  // namespace qrv

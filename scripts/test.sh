@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the plain build, the whole suite under
+# Sets up, builds and runs every test: the plain build, the GCC Release build
+# (-O3), the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, and each fuzz target for a short while.
 set -euo pipefail
@@ -7,6 +8,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
+# Every warning in the project's own code fails its checks.
+export QRV_WERROR=ON
 
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
@@ -14,6 +17,10 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 echo "== plain build"
 scripts/build.sh plain
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== GCC Release (-O3)"
+scripts/build.sh release
+ctest --test-dir build-release --output-on-failure -j "$jobs"
 
 echo "== ASan + UBSan"
 scripts/build.sh asan

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "sim/state_file.h"
+
 namespace qrv::sim {
 
 namespace {
@@ -60,6 +62,16 @@ bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* 
             *flag = true;
             continue;
         }
+        if (key == "state") {
+            if (value.empty()) {
+                *error = "simulator option 'state' needs a file: '" + item + "'";
+                return false;
+            }
+            // A file that is there must be a state the simulator can take.
+            if (!CheckStateFile(value, error)) return false;
+            options->stateFile = value;
+            continue;
+        }
         if (key == "fail") {
             if (!ParseStep(value, &options->failStep)) {
                 *error =
@@ -110,7 +122,9 @@ const char* SimOptionsHelp() {
            "                          latency-us=N         delay per reply in microseconds\n"
            "                                               (default 1000)\n"
            "                          speed=N              programming speed in bytes per\n"
-           "                                               second (default 0: no extra time)\n";
+           "                                               second (default 0: no extra time)\n"
+           "                          state=FILE           keep the storage, the counters and\n"
+           "                                               the chip in FILE between calls\n";
 }
 
 }  // namespace qrv::sim

@@ -61,6 +61,9 @@ struct SimOptions {
     bool optionResultsFirst = false;
     bool oldFirmware = false;  // firmware 3.5 until a firmware replacement
     int bytesPerSecond = 0;    // programming speed of the steps; 0: no extra time
+    // Where the storage, the counters and the chip are kept between processes
+    // (sim/state_file.h); empty: nowhere, the programmer starts fresh.
+    std::string stateFile{};
 };
 
 // The 21-byte configuration block of a production file, as the configuration
@@ -95,6 +98,25 @@ struct VirtualChip {
     uint8_t protection = 0;            // protection bits programmed (read, debug, hard lock)
 };
 
+// What the programmer keeps while it is unplugged: its storage, the counters,
+// its firmware state and the chip in the socket (sim/state_file.h keeps it in a
+// file between processes).
+struct StoredState {
+    std::vector<uint8_t> storage = std::vector<uint8_t>(kStoreSize, 0xFF);
+    unsigned imageLength = 0;
+    unsigned startAddress = 0;
+    uint16_t storedChecksum = 0;
+    uint8_t fileKind = 0xFF;
+    std::optional<ConfigRecord> config;
+    std::optional<std::vector<uint8_t>> userCode;
+    int completedDownloads = 0;
+    bool firmwareUpdated = false;
+    int firmwareUpdates = 0;
+    uint32_t successCount = 0;
+    uint32_t failureCount = 0;
+    VirtualChip chip;
+};
+
 // One reply and the time the device spends before sending it.
 struct TimedReply {
     Report report{};
@@ -119,6 +141,11 @@ class SimProgrammer {
     // Unplugging: an unfinished download and a pending resend are lost; the
     // storage, the counters, the firmware and the chip stay.
     void PowerCycle();
+
+    // What stays while unplugged, and a device that holds it (as after a
+    // power cycle). Defined in sim/state_file.cpp.
+    StoredState SavedState() const;
+    void RestoreState(const StoredState& state);
 
     // --- Storage ---
     const std::vector<uint8_t>& Storage() const { return store_; }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace qrv::sim {
@@ -45,7 +46,17 @@ class SimHandle : public HidHandle {
 }  // namespace
 
 SimSeam::SimSeam(SimOptions options, bool plugged)
-    : device_(options), plugged_(plugged), thread_([this] { Run(); }) {}
+    : device_(options),
+      plugged_(plugged),
+      state_(options.stateFile.empty() ? nullptr : std::make_unique<StateFile>(options.stateFile)),
+      thread_([this] { Run(); }) {
+    if (!state_) return;
+    std::lock_guard<std::mutex> device(deviceMutex_);
+    std::string error;
+    // The front-ends check the file while they read their options; this only
+    // fails when it went bad since. The device then starts fresh and leaves the file alone.
+    if (!state_->Load(device_, &error)) std::fprintf(stderr, "%s\n", error.c_str());
+}
 
 SimSeam::~SimSeam() {
     {
@@ -173,6 +184,8 @@ void SimSeam::Run() {
                 current = !quit_ && generation == generation_;
             }
             if (current) replies = device_.HandleTimed(command);
+            // What the device stored is on disk before the host hears of it.
+            if (current && state_) state_->StoreIfChanged(device_);
         }
         lock.lock();
         auto gone = [&] { return quit_ || generation != generation_; };

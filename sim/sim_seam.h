@@ -7,7 +7,10 @@
 // The device thread handles one report at a time, then sends its replies one by
 // one, each after its delay (the latency, plus the work time of a programming
 // step). Unplugging drops the replies not yet sent and the reports not yet
-// handled; the device keeps its storage, counters and chip.
+// handled; the device keeps its storage, counters and chip. With a state file
+// (SimOptions::stateFile) it keeps them between processes too: the file is
+// loaded when the seam is made, and stored before the replies of each report
+// that changed them go out.
 #pragma once
 
 #include <chrono>
@@ -23,6 +26,7 @@
 
 #include "link/hid_seam.h"
 #include "sim/programmer.h"
+#include "sim/state_file.h"
 
 namespace qrv::sim {
 
@@ -82,6 +86,9 @@ class SimSeam : public HidSeam {
     bool quit_ = false;
     uint64_t generation_ = 1;  // changes on every plug and unplug
     ChangeListener listener_;
+    // With SimOptions::stateFile: the storage kept in that file, loaded here
+    // and stored after each report that changed it (guarded by deviceMutex_).
+    std::unique_ptr<StateFile> state_;
     std::thread thread_;
 };
 

@@ -127,5 +127,19 @@ TEST(MergeCommand, FormatFromTheNameOrTheOptionAndTheNameAsGiven) {
     }
 }
 
+TEST(MergeCommand, IgnoreChecksumsMergesAFileWhoseOnlyFaultIsItsChecksums) {
+    Files f;
+    // The record's checksum should be E2.
+    const std::string bad =
+        f.dir.Write("bad.hex", std::string(":0400100001020304F0\r\n") + kEof + "\n");
+    const std::string out = f.dir.Path("merged.bin");
+    const ToolRun refused = RunTool({"merge", bad, "-o", out});
+    EXPECT_EQ(refused.rc, 2);
+    EXPECT_NE(refused.err.find("record checksum F0"), std::string::npos) << refused.err;
+    const ToolRun r = RunTool({"merge", bad, "-o", out, "--ignore-checksums"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(Read(out), std::string(0x10, '\xFF') + "\x01\x02\x03\x04");
+}
+
 }  // namespace
 }  // namespace qrv

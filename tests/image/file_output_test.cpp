@@ -181,6 +181,49 @@ TEST(Merge, RefusedFilesLeaveTheMergedImageUnchanged) {
     }
 }
 
+// The texts a merge takes as they come: every line end, a byte-order mark,
+// blank lines and trailing blanks, header records, extended addresses of 0.
+TEST(Merge, EveryLineFormOfAGoodFileMergesTheSame) {
+    const std::string records = ":020000040000FA\n:0400100001020304E2\n:01FFF000AA66\n";
+    const std::string expected = std::string(0x10, '\xFF') + "\x01\x02\x03\x04" +
+                                 std::string(0xFFF0 - 0x14, '\xFF') + "\xAA";
+    const auto replaced = [&records](const std::string& lineEnd) {
+        std::string t;
+        for (char c : records) t += c == '\n' ? lineEnd : std::string(1, c);
+        return t;
+    };
+    const std::string texts[] = {
+        replaced("\r\n"),
+        replaced("\r"),
+        "\xEF\xBB\xBF" + records,
+        "\n  \t\n" + replaced(" \t\r\n") + "\n",
+        ":0D000022515256000000030501020304FF\n" + records + ":00000001FF",
+    };
+    for (const std::string& text : texts) {
+        MergeImage m;
+        MergeRefusal refusal{};
+        const auto span = m.ReadFile(text, &refusal);
+        ASSERT_TRUE(span) << refusal.detail << " in " << text;
+        m.LayOver(*span, true);
+        EXPECT_EQ(m.Binary(), expected) << text;
+    }
+}
+
+TEST(Merge, IgnoreChecksumsTakesAFileWhoseOnlyFaultIsItsChecksums) {
+    const std::string text = ":0400100001020304F0\r\n:00000001FF\r\n";
+    MergeImage m;
+    MergeRefusal refusal{};
+    EXPECT_FALSE(m.ReadFile(text, &refusal));
+    EXPECT_NE(refusal.detail.find("record checksum F0"), std::string::npos) << refusal.detail;
+    m.IgnoreChecksums = true;
+    const auto span = m.ReadFile(text, &refusal);
+    ASSERT_TRUE(span);
+    EXPECT_EQ(span->begin, 0x10u);
+    EXPECT_EQ(span->end, 0x14u);
+    // Any other fault is still refused.
+    EXPECT_FALSE(m.ReadFile(":0400100001020304\r\n", &refusal));
+}
+
 // srec_cat, a second reader: our HEX output read back by it (it checks every
 // checksum) gives our binary, and its own merge of files that do not overlap
 // gives the same image.

@@ -1,0 +1,311 @@
+#include "sim/state_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "common/atomic_file.h"
+#include "common/hex.h"
+
+namespace qrv::sim {
+
+StoredState SimProgrammer::SavedState() const {
+    StoredState s;
+    s.storage = store_;
+    s.imageLength = imageLength_;
+    s.startAddress = startAddress_;
+    s.storedChecksum = storedChecksum_;
+    s.fileKind = fileKind_;
+    s.config = config_;
+    s.userCode = userCode_;
+    s.completedDownloads = completedDownloads_;
+    s.firmwareUpdated = firmwareUpdated_;
+    s.firmwareUpdates = firmwareUpdates_;
+    s.successCount = successCount_;
+    s.failureCount = failureCount_;
+    s.chip = chip_;
+    return s;
+}
+
+void SimProgrammer::RestoreState(const StoredState& s) {
+    PowerCycle();
+    store_ = s.storage;
+    store_.resize(kStoreSize, 0xFF);
+    imageLength_ = s.imageLength;
+    startAddress_ = s.startAddress;
+    storedChecksum_ = s.storedChecksum;
+    fileKind_ = s.fileKind;
+    config_ = s.config;
+    userCode_ = s.userCode;
+    completedDownloads_ = s.completedDownloads;
+    firmwareUpdated_ = s.firmwareUpdated;
+    firmwareUpdates_ = s.firmwareUpdates;
+    successCount_ = s.successCount;
+    failureCount_ = s.failureCount;
+    chip_ = s.chip;
+    chip_.flash.resize(kStoreSize, 0xFF);
+}
+
+namespace {
+
+constexpr std::size_t kMaxStateFileSize = std::size_t(1) << 20;  // the text is about 260 KB
+
+std::string Bytes(const uint8_t* data, std::size_t count) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s(2 * count, '0');
+    for (std::size_t i = 0; i < count; ++i) {
+        s[2 * i] = kDigits[data[i] >> 4];
+        s[2 * i + 1] = kDigits[data[i] & 0xF];
+    }
+    return s;
+}
+
+// Hex digit pairs into bytes; false for anything else.
+bool ParseBytes(const std::string& text, std::vector<uint8_t>* out) {
+    if (text.size() % 2 != 0) return false;
+    out->resize(text.size() / 2);
+    for (std::size_t i = 0; i < out->size(); ++i) {
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        (*out)[i] = static_cast<uint8_t>(high * 16 + low);
+    }
+    return true;
+}
+
+// A whole decimal number from 0 to max.
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long* out) {
+    unsigned long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max)
+        return false;
+    *out = value;
+    return true;
+}
+
+// flock on FILE.lock for as long as it lives; every reader and writer of FILE
+// takes it.
+class FileLock {
+  public:
+    FileLock(const std::string& path, int operation) {
+        fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) {
+            error_ = "cannot open " + path + ".lock: " + std::strerror(errno);
+            return;
+        }
+        while (::flock(fd_, operation) != 0) {
+            if (errno == EINTR) continue;
+            error_ = "cannot lock " + path + ".lock: " + std::strerror(errno);
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+    ~FileLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+    const std::string& Error() const { return error_; }
+
+  private:
+    int fd_ = -1;
+    std::string error_;
+};
+
+// Reads FILE under the lock: true with its text, true with an empty text when
+// it does not exist, false with the message otherwise.
+bool ReadStateFile(const std::string& path, std::string* text, bool* exists, std::string* error) {
+    *exists = false;
+    const FileLock lock(path, LOCK_SH);
+    if (!lock.Held()) {
+        *error = lock.Error();
+        return false;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
+    std::string why;
+    if (!ReadWholeFile(path, text, &why, kMaxStateFileSize)) {
+        *error = why;
+        return false;
+    }
+    *exists = true;
+    return true;
+}
+
+std::string Prefixed(const std::string& path, const std::string& why) {
+    return "simulator state " + path + ": " + why;
+}
+
+}  // namespace
+
+std::string StateText(const StoredState& s) {
+    std::string t = std::string(kStateFileFormat) + "\n";
+    const auto line = [&t](const char* key, const std::string& value) {
+        t += key;
+        t += ' ';
+        t += value;
+        t += '\n';
+    };
+    line("image-length", std::to_string(s.imageLength));
+    line("start-address", std::to_string(s.startAddress));
+    line("checksum", std::to_string(s.storedChecksum));
+    line("file-kind", std::to_string(s.fileKind));
+    line("config", s.config ? Bytes(s.config->block.data(), s.config->block.size()) : "-");
+    line("user-code", s.userCode ? Bytes(s.userCode->data(), s.userCode->size()) : "-");
+    line("downloads", std::to_string(s.completedDownloads));
+    line("firmware-updated", s.firmwareUpdated ? "1" : "0");
+    line("firmware-updates", std::to_string(s.firmwareUpdates));
+    line("success", std::to_string(s.successCount));
+    line("failure", std::to_string(s.failureCount));
+    line("chip-option", std::to_string(s.chip.optionWord));
+    line("chip-protection", std::to_string(s.chip.protection));
+    line("storage", Bytes(s.storage.data(), s.storage.size()));
+    line("chip-flash", Bytes(s.chip.flash.data(), s.chip.flash.size()));
+    return t;
+}
+
+std::optional<StoredState> ParseStateText(const std::string& text, std::string* error) {
+    const std::vector<std::string> lines = SplitLines(text);
+    if (lines.empty() || lines[0] != kStateFileFormat) {
+        *error = "not a state file of the simulated programmer (its first line is not \"" +
+                 std::string(kStateFileFormat) + "\")";
+        return std::nullopt;
+    }
+    StoredState s;
+    unsigned long long n = 0;
+    std::vector<uint8_t> bytes;
+    // Each field: its parser, which takes the value and says whether it is valid.
+    using Field = std::function<bool(const std::string&)>;
+    const auto number = [&n](unsigned long long max, auto set) -> Field {
+        return [&n, max, set](const std::string& v) {
+            if (!ParseNumber(v, max, &n)) return false;
+            set(n);
+            return true;
+        };
+    };
+    const auto block = [&bytes](std::size_t size, auto set) -> Field {
+        return [&bytes, size, set](const std::string& v) {
+            if (!ParseBytes(v, &bytes) || bytes.size() != size) return false;
+            set(bytes);
+            return true;
+        };
+    };
+    const std::map<std::string, Field> fields = {
+        {"image-length", number(kStoreSize, [&](auto v) { s.imageLength = unsigned(v); })},
+        {"start-address", number(0xFFFF, [&](auto v) { s.startAddress = unsigned(v); })},
+        {"checksum", number(0xFFFF, [&](auto v) { s.storedChecksum = uint16_t(v); })},
+        {"file-kind", number(0xFF, [&](auto v) { s.fileKind = uint8_t(v); })},
+        {"config",
+         [&](const std::string& v) {
+             if (v == "-") return true;
+             if (!ParseBytes(v, &bytes) || bytes.size() != ConfigRecord{}.block.size())
+                 return false;
+             s.config = ConfigRecord{};
+             std::copy(bytes.begin(), bytes.end(), s.config->block.begin());
+             return true;
+         }},
+        {"user-code",
+         [&](const std::string& v) {
+             if (v == "-") return true;
+             if (!ParseBytes(v, &bytes) || bytes.size() > 64) return false;
+             s.userCode = bytes;
+             return true;
+         }},
+        {"downloads", number(0x7FFFFFFF, [&](auto v) { s.completedDownloads = int(v); })},
+        {"firmware-updated", number(1, [&](auto v) { s.firmwareUpdated = v == 1; })},
+        {"firmware-updates", number(0x7FFFFFFF, [&](auto v) { s.firmwareUpdates = int(v); })},
+        {"success", number(0xFFFFFFFF, [&](auto v) { s.successCount = uint32_t(v); })},
+        {"failure", number(0xFFFFFFFF, [&](auto v) { s.failureCount = uint32_t(v); })},
+        {"chip-option", number(0xFFFFFFFF, [&](auto v) { s.chip.optionWord = uint32_t(v); })},
+        {"chip-protection", number(0xFF, [&](auto v) { s.chip.protection = uint8_t(v); })},
+        {"storage", block(kStoreSize, [&](const auto& v) { s.storage = v; })},
+        {"chip-flash", block(kStoreSize, [&](const auto& v) { s.chip.flash = v; })},
+    };
+    std::map<std::string, int> seen;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string where = "line " + std::to_string(i + 1) + ": ";
+        const std::string& l = lines[i];
+        const std::size_t space = l.find(' ');
+        const std::string key = l.substr(0, space);
+        const auto field = fields.find(key);
+        if (field == fields.end()) {
+            *error = where + "unknown field '" + key.substr(0, 40) + "'";
+            return std::nullopt;
+        }
+        if (seen.count(key)) {
+            *error = where + "a second '" + key + "'";
+            return std::nullopt;
+        }
+        seen[key] = 1;
+        if (space == std::string::npos || !field->second(l.substr(space + 1))) {
+            *error = where + "the value of '" + key + "' is not valid";
+            return std::nullopt;
+        }
+    }
+    for (const auto& [key, parse] : fields) {
+        if (!seen.count(key)) {
+            *error = "the field '" + key + "' is missing";
+            return std::nullopt;
+        }
+    }
+    return s;
+}
+
+bool CheckStateFile(const std::string& path, std::string* error) {
+    std::string text, why;
+    bool exists = false;
+    if (!ReadStateFile(path, &text, &exists, &why)) {
+        *error = Prefixed(path, why);
+        return false;
+    }
+    if (exists && !ParseStateText(text, &why)) {
+        *error = Prefixed(path, why);
+        return false;
+    }
+    return true;
+}
+
+bool StateFile::Load(SimProgrammer& device, std::string* error) {
+    std::string text, why;
+    bool exists = false;
+    std::optional<StoredState> state;
+    if (!ReadStateFile(path_, &text, &exists, &why) ||
+        (exists && !(state = ParseStateText(text, &why)))) {
+        refused_ = true;
+        *error = Prefixed(path_, why);
+        return false;
+    }
+    if (state) device.RestoreState(*state);
+    stored_ = StateText(device.SavedState());
+    return true;
+}
+
+void StateFile::StoreIfChanged(const SimProgrammer& device) {
+    if (refused_ || device.DownloadInProgress()) return;
+    std::string text = StateText(device.SavedState());
+    if (text == stored_) return;
+    std::string error;
+    const FileLock lock(path_, LOCK_EX);
+    if (!lock.Held()) {
+        error = lock.Error();
+    } else if (WriteFileAtomically(path_, text, &error)) {
+        stored_ = std::move(text);
+        reported_ = false;
+        return;
+    }
+    if (!reported_)
+        std::fprintf(stderr, "%s\n", Prefixed(path_, "cannot be written: " + error).c_str());
+    reported_ = true;
+}
+
+}  // namespace qrv::sim
