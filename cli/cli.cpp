@@ -4,8 +4,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "common/help_formatter.h"
@@ -20,6 +23,8 @@ namespace qrv::cli {
 namespace {
 
 constexpr const char* kTool = "qrv-writer-cli";
+// The reason an interrupted run is logged without a result.
+constexpr const char* kInterruptedReason = "interrupted";
 // How long the replies that follow a chip message are waited for.
 constexpr std::chrono::milliseconds kSettle{300};
 
@@ -99,6 +104,10 @@ const char* ExitClass(int rc) {
             return "failure";
         case kExitUsage:
             return "usage";
+        case kExitOutput:
+            return "output";
+        case kExitInterrupted:
+            return "interrupted";
         default:
             return "no-programmer";
     }
@@ -120,6 +129,54 @@ void PrintJsonError(FILE* out, const std::string& command, const std::string& me
     o["exit"] = rc;
     o["class"] = ExitClass(rc);
     PrintJson(out, o);
+}
+
+// How the call ends when it is interrupted, or when a result cannot be stored.
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+// How long a wait for a reply runs before it looks for an interrupt.
+constexpr std::chrono::milliseconds kInterruptPoll{50};
+
+// WaitAndDispatch in short slices, so that Ctrl-C ends a long wait soon.
+// False without a reply when the time is up, the reads fail or an interrupt came.
+bool WaitForReply(ReplyChannel& channel, std::chrono::milliseconds timeout,
+                  const ReplyChannel::Handler& handle) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (Interrupted()) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        const auto slice = std::clamp(left, std::chrono::milliseconds::zero(), kInterruptPoll);
+        if (channel.WaitAndDispatch(slice, handle)) return true;
+        if (channel.ReadFailing() || left <= kInterruptPoll) return false;
+    }
+}
+
+// The production log must be open before anything is sent: one that cannot
+// be opened is bad usage. kExitOk, or kExitUsage after the message.
+int CheckLogAtStart(const Options& options, FILE* out, FILE* err) {
+    std::string error;
+    if (!options.log || ProductionLog(*options.log).Check(&error)) return kExitOk;
+    std::fprintf(err, "%s: %s\n", kTool, error.c_str());
+    if (options.json) PrintJsonError(out, "", error, kExitUsage);
+    return kExitUsage;
+}
+
+// Whether out has taken everything written to it; says so once on err when not.
+bool OutputWritten(FILE* out, FILE* err, bool* reported) {
+    errno = 0;
+    if (std::fflush(out) == 0 && !std::ferror(out)) return true;
+    if (!*reported) {
+        const int e = errno != 0 ? errno : EIO;
+        std::fprintf(err, "%s: cannot write the results to stdout: %s\n", kTool, std::strerror(e));
+        *reported = true;
+    }
+    return false;
 }
 
 // The options that apply to the whole call, as given (checked after the parse).
@@ -260,7 +317,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     for (const Command& command : Commands()) AddCommand(app, command, &options.commands);
     app.footer(std::string(sim::SimOptionsHelp()) +
                "\nExit status: 0 success, 1 the programmer reported a failure, 2 bad usage\n"
-               "or input, 3 no programmer or no answer.");
+               "or input, 3 no programmer or no answer, 4 a result could not be stored\n"
+               "(the production log or stdout), 130 interrupted (Ctrl-C, SIGTERM).");
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     std::string refusal;
@@ -464,9 +522,11 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
             held_.reset();
             handle(r);
         } else {
-            answered = session_->Channel().WaitAndDispatch(
-                chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
+            answered =
+                WaitForReply(session_->Channel(),
+                             chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
         }
+        if (Interrupted()) return EndInterrupted();
         if (!answered) {
             ClearProgress();
             if (chipProblem) return kExitFailure;
@@ -533,10 +593,34 @@ void Context::ClearProgress() {
     progressShown_ = false;
 }
 
+void InstallInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    for (int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+}
+
+bool Interrupted() {
+    return g_interrupted != 0;
+}
+
+int Context::EndInterrupted() {
+    ClearProgress();
+    if (session_) session_->AbandonRun(kInterruptedReason);
+    Error(kInterruptedReason);
+    return kExitInterrupted;
+}
+
 int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* seam) {
     int parseExit = kExitUsage;
     std::optional<Options> options = ParseArguments(args, out, err, &parseExit);
-    if (!options) return parseExit;
+    if (!options) {
+        bool reported = false;
+        return parseExit == kExitOk && !OutputWritten(out, err, &reported) ? kExitOutput
+                                                                           : parseExit;
+    }
 
     std::unique_ptr<HidSeam> owned;
     if (!seam) {
@@ -552,20 +636,34 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
         seam = oneDevice.get();
     }
 
+    if (const int rc = CheckLogAtStart(*options, out, err); rc != kExitOk) return rc;
+
     Context context(*options, *seam, out, err);
+    // A result that could not be stored (a log line, stdout) fails the call
+    // once every command has run: programming goes on meanwhile.
+    bool outputReported = false;
+    bool outputFailed = false;
     for (const Invocation& command : options->commands) {
         context.command = command.name;
-        int rc = kExitOk;
-        if (command.needsProgrammer && !context.IsConnected()) rc = context.Connect();
+        int rc = Interrupted() ? context.EndInterrupted() : kExitOk;
+        if (rc == kExitOk && command.needsProgrammer && !context.IsConnected())
+            rc = context.Connect();
         if (rc == kExitOk) rc = command.run(context);
-        std::fflush(out);
+        if (rc == kExitOk && Interrupted()) rc = context.EndInterrupted();
+        outputFailed = !OutputWritten(out, err, &outputReported) || outputFailed;
         if (command.needsProgrammer) context.statusFresh = false;
         if (rc != kExitOk) {
             if (options->json) PrintJsonError(out, command.name, context.LastMessage(), rc);
             return rc;
         }
     }
-    return kExitOk;
+    if (context.IsConnected() && context.Session().ProductionLogFailed()) {
+        // The session has said why, once.
+        if (options->json) PrintJsonError(out, context.command, context.LastMessage(), kExitOutput);
+        outputFailed = true;
+    }
+    outputFailed = !OutputWritten(out, err, &outputReported) || outputFailed;
+    return outputFailed ? kExitOutput : kExitOk;
 }
 
 }  // namespace qrv::cli

@@ -211,6 +211,8 @@ int main(int argc, char** argv) {
         // messages its status may bring (the firmware update offer) open over it.
         form1.Render();
         form1.show();
+        // A log that cannot be opened is said at once, not at the first run.
+        session.CheckProductionLog();
         session.FormCreate();
         const int rc = app.exec();
         // Stop the reader before the windows go, so no reply is posted to them.

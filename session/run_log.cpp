@@ -139,7 +139,16 @@ void MainSession::FinishRun() {
     record.option = run.option;
     record.protect = run.protect;
     std::string error;
-    if (log_->Append(record, &error) || logFailureShown_) return;
+    if (!log_->Append(record, &error)) ReportLogFailure(error);
+}
+
+void MainSession::CheckProductionLog() {
+    std::string error;
+    if (log_ && !log_->Check(&error)) ReportLogFailure(error);
+}
+
+void MainSession::ReportLogFailure(const std::string& error) {
+    if (logFailureShown_) return;
     logFailureShown_ = true;
     ShowMessage(("生产记录无法写入!\n" + error).c_str(), Severity::Critical);
 }

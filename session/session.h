@@ -348,6 +348,10 @@ class MainSession {
     // The production log (--log): every automatic run and single step appends
     // a line. A log that cannot be written is reported once; programming goes on.
     void SetProductionLog(std::optional<ProductionLog> log) { log_ = std::move(log); }
+    // At start-up: reports a log that cannot be opened (the one report it gets).
+    void CheckProductionLog();
+    // Whether a line could not be written to the log.
+    bool ProductionLogFailed() const { return logFailureShown_; }
     // The result of the run or step under way will not come (the command-line
     // tool gave up waiting): it ends as "no result" with the reason.
     void AbandonRun(const std::string& reason) { EndRunWithoutResult("no result", reason); }
@@ -411,6 +415,8 @@ class MainSession {
     // The run ends without its result: the result panel says "编程未完成".
     void EndRunWithoutResult(const char* outcome, const std::string& reason);
     void FinishRun();
+    // The one message of a production log that cannot be written.
+    void ReportLogFailure(const std::string& error);
     void StartRunTimer(int milliseconds);
     void ShowResultPanel(const char* caption, uint32_t color, uint32_t textColor = kPanelText);
     RunStart StartAutoRun();
