@@ -16,7 +16,7 @@ struct RunRecord {
     std::string time;        // local time with its offset, ISO 8601
     std::string programmer;  // the programmer's path
     std::string model;       // the stored production file's model, or the model shown
-    std::string checksum;    // the stored image's checksum, four hex digits
+    std::string checksum;    // the stored image's checksum, four hex digits and "H"
     std::string steps;       // "blank+erase+program+verify" (those that ran)
     std::string outcome;     // "passed", "failed" or "no result"
     std::string failedStep;  // the failing step, if any

@@ -129,7 +129,9 @@ void MainSession::FinishRun() {
     record.time = LocalTimeIso8601();
     record.programmer = link_.WritePath();
     record.model = form.Edit2.text;
-    record.checksum = H4(storedChecksum_);
+    // Four hex digits and "H", as the window shows it: spreadsheets keep
+    // "1E10H" and "0123H" as text, where "1E10" and "0123" would become numbers.
+    record.checksum = H4(storedChecksum_) + "H";
     record.steps = StepNames(run.steps);
     record.outcome = run.outcome.empty() ? "no result" : run.outcome;
     record.failedStep = run.failedStep;

@@ -102,7 +102,7 @@ TEST(ProductionLogFile, WrongChipRunsAndStepsAreLogged) {
     const auto logged = Lines(log);
     ASSERT_EQ(logged.size(), 3u);
     EXPECT_NE(
-        logged[1].find(",QM-012-64HS,0006,blank+erase+program+verify,failed,,芯片与烧录型号不同,"),
+        logged[1].find(",QM-012-64HS,0006H,blank+erase+program+verify,failed,,芯片与烧录型号不同,"),
         std::string::npos)
         << logged[1];
     EXPECT_NE(logged[2].find(",verify,failed,,芯片与烧录型号不同,"), std::string::npos)
@@ -246,6 +246,50 @@ TEST(CliInterrupt, AnInterruptedRunIsLoggedAndExits130) {
         EXPECT_EQ(error["error"], "interrupted");
         EXPECT_EQ(error["exit"], 130);
         EXPECT_EQ(error["class"], "interrupted");
+    }
+}
+
+// A spreadsheet keeps every value of the log as it stands: checksums that
+// look like numbers ("1E10", "0123") are written so that they stay text. The
+// log is read with Gnumeric's ssconvert, where the machine has it.
+TEST(ProductionLogFile, ASpreadsheetKeepsTheValues) {
+    if (std::system("command -v ssconvert >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ssconvert (Gnumeric) is not installed";
+    const std::string log = TempPath("sheet.csv");
+    // Images whose checksums are 1E10H and 0123H.
+    std::vector<uint8_t> ff(16, 0xFF);
+    std::vector<uint8_t> rest(ff);
+    rest[14] = 0x2E;
+    rest[15] = 0x00;
+    const std::vector<std::vector<std::string>> images = {
+        {IntelHexDataRecord(0, ff.data(), 16), IntelHexDataRecord(16, rest.data(), 16),
+         kIntelHexEndOfFile},
+        {IntelHexDataRecord(0, std::vector<uint8_t>{0xFF, 0x24}.data(), 2), kIntelHexEndOfFile}};
+    for (const auto& image : images) {
+        const std::string file = ::testing::TempDir() + "sheet.hex";
+        ASSERT_TRUE(WriteFileAtomically(file, JoinCrLf(image), nullptr));
+        ASSERT_EQ(RunTool({"--simulate=latency-us=0", "--log", log, "--option-word", "0",
+                           "download", file, "auto"})
+                      .rc,
+                  0);
+    }
+    auto lines = Lines(log);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find(",1E10H,"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find(",0123H,"), std::string::npos) << lines[2];
+    const std::string converted = TempPath("sheet-converted.csv");
+    ASSERT_EQ(std::system(("ssconvert --import-type=Gnumeric_stf:stf_csvtab '" + log + "' '" +
+                           converted + "' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    // No field here holds a comma or a quote: the export quotes only fields
+    // with a space, and its quotes are left out of the comparison.
+    auto read = Lines(converted);
+    ASSERT_EQ(read.size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i].empty() && lines[i].back() == '\r') lines[i].pop_back();
+        std::erase(read[i], '"');
+        EXPECT_EQ(read[i], lines[i]);
     }
 }
 
