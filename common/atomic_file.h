@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,12 @@ namespace qrv {
 // target is replaced, the link stays); a file replaced keeps its mode; a path
 // that exists but is not a regular file is refused. Returns false and sets
 // error on failure.
+// A new file gets 0666 less the umask. Ctrl-C, SIGTERM or SIGHUP that end the
+// program during the write remove the temporary file first.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error);
+
+// Tests only: called with the temporary file's path as soon as it exists.
+void SetTemporaryFileHookForTests(std::function<void(const std::string&)> hook);
 
 // Joins lines with CR LF after every line (the line ends of the files operators have).
 std::string JoinCrLf(const std::vector<std::string>& lines);
