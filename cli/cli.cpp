@@ -185,6 +185,7 @@ struct GlobalValues {
     bool trace = false;
     bool json = false;
     bool ignoreChecksums = false;
+    bool force = false;
 };
 
 // What each option says when its value is missing or refused.
@@ -216,6 +217,7 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
     o->trace = g.trace;
     o->json = g.json;
     o->ignoreChecksums = g.ignoreChecksums;
+    o->force = g.force;
     if (g.log) {
         Check(!g.log->empty(), "--log");
         o->log = *g.log;
@@ -304,6 +306,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         ->type_name("FILE");
     app.add_flag("--ignore-checksums", g.ignoreChecksums,
                  "download a file whose only fault is wrong record checksums (the window asks)");
+    app.add_flag("--force", g.force,
+                 "let 'read-chip' and 'read-cache' replace a file that is read-only");
     app.set_version_flag("--version", VersionText(kTool), "print the version and exit");
     app.add_option("--firmware", g.firmware,
                    "the programmer firmware that 'update-firmware' sends (57304 bytes; default " +

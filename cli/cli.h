@@ -69,6 +69,8 @@ struct Options {
     bool json = false;
     // --ignore-checksums: download files whose only fault is their checksums.
     bool ignoreChecksums = false;
+    // --force: read-back files replace read-only files.
+    bool force = false;
     // --log FILE: the production log.
     std::optional<std::string> log;
     // --firmware: the programmer firmware file of `update-firmware`.

@@ -142,8 +142,22 @@ void SetTemporaryFileHookForTests(std::function<void(const std::string&)> hook) 
 
 namespace {}  // namespace
 
-bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
+bool IsReadOnlyFile(const std::string& path) {
     const std::string target = ResolveTarget(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // A read-only file system is no property of the file: its write fails
+    // later with that reason.
+    return (st.st_mode & 0222) == 0 || (::access(target.c_str(), W_OK) != 0 && errno == EACCES);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error,
+                         bool replaceReadOnly) {
+    const std::string target = ResolveTarget(path);
+    if (!replaceReadOnly && IsReadOnlyFile(target)) {
+        if (error) *error = "cannot replace " + path + ": it is read-only";
+        return false;
+    }
     // A new file gets the mode the umask leaves of 0666, as any new file would.
     mode_t mode = 0666 & ~CurrentUmask();
     struct stat existing {};

@@ -320,7 +320,7 @@ class MainSession {
     void ComboBox4Click(int index);  // EEPROM type
     // Writes Memo2's lines to path, as "save" does (CR LF line ends, through a
     // temporary file). False with the reason on failure.
-    bool SaveMemo2(const std::string& path, std::string* error) const;
+    bool SaveMemo2(const std::string& path, std::string* error, bool replaceReadOnly = false) const;
     // The read-back timer ran out: a storage read-back still waiting for its
     // next block, or a chip read-back short of the stored image's length,
     // ends incomplete.

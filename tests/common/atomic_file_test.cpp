@@ -87,6 +87,25 @@ TEST(WriteFileAtomically, AFullDiskOrReadOnlyDirectoryIsReportedAndLeavesTheOldF
     EXPECT_EQ(Contents(target), "old");
 }
 
+// A read-only file is replaced only when the caller says so (--force, or the
+// user's yes), and then keeps its mode.
+TEST(WriteFileAtomically, AReadOnlyFileIsReplacedOnlyOnPurpose) {
+    ScratchDir dir;
+    const std::string path = dir / "locked.hex";
+    ASSERT_TRUE(WriteFileAtomically(path, "old\r\n", nullptr));
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_TRUE(IsReadOnlyFile(path));
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomically(path, "new\r\n", &error));
+    EXPECT_EQ(error, "cannot replace " + path + ": it is read-only");
+    EXPECT_EQ(Contents(path), "old\r\n");
+    EXPECT_TRUE(WriteFileAtomically(path, "new\r\n", &error, true)) << error;
+    EXPECT_EQ(Contents(path), "new\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
 TEST(WriteFileAtomically, ANewFileFollowsTheUmask) {
     ScratchDir dir;
     for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0}}) {

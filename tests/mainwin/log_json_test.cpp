@@ -293,6 +293,25 @@ TEST(ProductionLogFile, ASpreadsheetKeepsTheValues) {
     }
 }
 
+// read-chip and read-cache replace a read-only file only with --force.
+TEST(CliOutput, AReadOnlyFileIsReplacedOnlyWithForce) {
+    const std::string file = TempPath("read-only-chip.hex");
+    ASSERT_TRUE(WriteFileAtomically(file, "before\r\n", nullptr));
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    const auto refused = RunTool({"--simulate=latency-us=0", "read-chip", file});
+    EXPECT_EQ(refused.rc, 2);
+    EXPECT_NE(refused.err.find("it is read-only (--force replaces it)"), std::string::npos)
+        << refused.err;
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(file, &text, nullptr));
+    EXPECT_EQ(text, "before\r\n");
+    const auto forced = RunTool({"--simulate=latency-us=0", "--force", "read-chip", file});
+    EXPECT_EQ(forced.rc, 0) << forced.err;
+    ASSERT_TRUE(ReadWholeFile(file, &text, nullptr));
+    EXPECT_EQ(text.rfind(":10000000FFFFFFFF", 0), 0u) << text.substr(0, 60);
+    std::remove(file.c_str());
+}
+
 using LogSession = test::SessionTest;
 
 TEST_F(LogSession, ALogThatCannotBeWrittenIsReportedOnceAndRunsGoOn) {
