@@ -306,8 +306,9 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         ->type_name("FILE");
     app.add_flag("--ignore-checksums", g.ignoreChecksums,
                  "download a file whose only fault is wrong record checksums (the window asks)");
-    app.add_flag("--force", g.force,
-                 "let 'read-chip' and 'read-cache' replace a file that is read-only");
+    app.add_flag(
+        "--force", g.force,
+        "let 'read-chip', 'read-cache', 'export' and 'merge' replace a file that is read-only");
     app.set_version_flag("--version", VersionText(kTool), "print the version and exit");
     app.add_option("--firmware", g.firmware,
                    "the programmer firmware that 'update-firmware' sends (57304 bytes; default " +

@@ -312,6 +312,25 @@ TEST(CliOutput, AReadOnlyFileIsReplacedOnlyWithForce) {
     std::remove(file.c_str());
 }
 
+// merge (and export) replace a read-only output only with --force.
+TEST(CliOutput, AReadOnlyMergeOutputIsReplacedOnlyWithForce) {
+    const std::string output = TempPath("read-only-merge.bin");
+    ASSERT_TRUE(WriteFileAtomically(output, "before", nullptr));
+    ASSERT_EQ(::chmod(output.c_str(), 0444), 0);
+    const std::string input = SmallImage();
+    const auto refused = RunTool({"merge", input, "-o", output});
+    EXPECT_NE(refused.rc, 0);
+    EXPECT_NE(refused.err.find("it is read-only"), std::string::npos) << refused.err;
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(output, &text, nullptr));
+    EXPECT_EQ(text, "before");
+    const auto forced = RunTool({"--force", "merge", input, "-o", output});
+    EXPECT_EQ(forced.rc, 0) << forced.err;
+    ASSERT_TRUE(ReadWholeFile(output, &text, nullptr));
+    EXPECT_EQ(text.substr(0, 3), std::string("\x01\x02\x03"));
+    std::remove(output.c_str());
+}
+
 using LogSession = test::SessionTest;
 
 TEST_F(LogSession, ALogThatCannotBeWrittenIsReportedOnceAndRunsGoOn) {
