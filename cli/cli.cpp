@@ -172,8 +172,10 @@ bool OutputWritten(FILE* out, FILE* err, bool* reported) {
     errno = 0;
     if (std::fflush(out) == 0 && !std::ferror(out)) return true;
     if (!*reported) {
-        const int e = errno != 0 ? errno : EIO;
-        std::fprintf(err, "%s: cannot write the results to stdout: %s\n", kTool, std::strerror(e));
+        // An earlier write may have failed already: its reason is gone then.
+        const int e = errno;
+        std::fprintf(err, "%s: cannot write the results to stdout%s%s\n", kTool, e != 0 ? ": " : "",
+                     e != 0 ? std::strerror(e) : "");
         *reported = true;
     }
     return false;
