@@ -5,9 +5,12 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "common/help_formatter.h"
@@ -22,6 +25,8 @@ namespace qrv::cli {
 namespace {
 
 constexpr const char* kTool = "qrv-writer-cli";
+// The reason an interrupted run is logged without a result.
+constexpr const char* kInterruptedReason = "interrupted";
 // How long the replies that follow a chip message are waited for.
 constexpr std::chrono::milliseconds kSettle{300};
 
@@ -126,6 +131,10 @@ const char* ExitClass(int rc) {
             return "failure";
         case kExitUsage:
             return "usage";
+        case kExitOutput:
+            return "output";
+        case kExitInterrupted:
+            return "interrupted";
         default:
             return "no-programmer";
     }
@@ -152,12 +161,63 @@ void PrintJsonError(FILE* out, const nlohmann::ordered_json& command,
     PrintJson(out, o);
 }
 
+// How the call ends when it is interrupted, or when a result cannot be stored.
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+// How long a wait for a reply runs before it looks for an interrupt.
+constexpr std::chrono::milliseconds kInterruptPoll{50};
+
+// WaitAndDispatch in short slices, so that Ctrl-C ends a long wait soon.
+// False without a reply when the time is up, the reads fail or an interrupt came.
+bool WaitForReply(ReplyChannel& channel, std::chrono::milliseconds timeout,
+                  const ReplyChannel::Handler& handle) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (Interrupted()) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        const auto slice = std::clamp(left, std::chrono::milliseconds::zero(), kInterruptPoll);
+        if (channel.WaitAndDispatch(slice, handle)) return true;
+        if (channel.ReadFailing() || left <= kInterruptPoll) return false;
+    }
+}
+
+// The production log must be open before anything is sent: one that cannot
+// be opened is bad usage. kExitOk, or kExitUsage after the message.
+int CheckLogAtStart(const Options& options, FILE* out, FILE* err) {
+    std::string error;
+    if (!options.log || ProductionLog(*options.log).Check(&error)) return kExitOk;
+    std::fprintf(err, "%s: %s\n", kTool, error.c_str());
+    if (options.json) PrintJsonError(out, "", error, kExitUsage);
+    return kExitUsage;
+}
+
+// Whether out has taken everything written to it; says so once on err when not.
+bool OutputWritten(FILE* out, FILE* err, bool* reported) {
+    errno = 0;
+    if (std::fflush(out) == 0 && !std::ferror(out)) return true;
+    if (!*reported) {
+        // An earlier write may have failed already: its reason is gone then.
+        const int e = errno;
+        std::fprintf(err, "%s: cannot write the results to stdout%s%s\n", kTool, e != 0 ? ": " : "",
+                     e != 0 ? std::strerror(e) : "");
+        *reported = true;
+    }
+    return false;
+}
+
 // The options that apply to the whole call, as given (checked after the parse).
 struct GlobalValues {
     std::optional<std::string> simulate, timeout, device, optionWord, steps, log, firmware;
     bool trace = false;
     bool json = false;
     bool ignoreChecksums = false;
+    bool force = false;
 };
 
 // What each option says when its value is missing or refused.
@@ -189,6 +249,7 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
     o->trace = g.trace;
     o->json = g.json;
     o->ignoreChecksums = g.ignoreChecksums;
+    o->force = g.force;
     if (g.log) {
         Check(!g.log->empty(), "--log");
         o->log = *g.log;
@@ -384,6 +445,9 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
         ->type_name("FILE");
     app.add_flag("--ignore-checksums", g.ignoreChecksums,
                  "download a file whose only fault is wrong record checksums (the window asks)");
+    app.add_flag(
+        "--force", g.force,
+        "let 'read-chip', 'read-cache', 'export' and 'merge' replace a file that is read-only");
     app.set_version_flag("--version", VersionText(kTool), "print the version and exit");
     app.add_option("--firmware", g.firmware,
                    "the programmer firmware that 'update-firmware' sends (57304 bytes; default " +
@@ -397,7 +461,8 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     for (const Command& command : Commands()) AddCommand(app, command, &options.commands);
     app.footer(std::string(sim::SimOptionsHelp()) +
                "\nExit status: 0 success, 1 the programmer reported a failure, 2 bad usage\n"
-               "or input, 3 no programmer or no answer.");
+               "or input, 3 no programmer or no answer, 4 a result could not be stored\n"
+               "(the production log or stdout), 130 interrupted (Ctrl-C, SIGTERM).");
 
     const OptionNames names = CollectOptionNames(app);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -637,9 +702,11 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
             held_.reset();
             handle(r);
         } else {
-            answered = session_->Channel().WaitAndDispatch(
-                chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
+            answered =
+                WaitForReply(session_->Channel(),
+                             chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
         }
+        if (Interrupted()) return EndInterrupted();
         if (!answered) {
             ClearProgress();
             if (chipProblem) return kExitFailure;
@@ -704,10 +771,34 @@ void Context::ClearProgress() {
     progressShown_ = false;
 }
 
+void InstallInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    for (int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+}
+
+bool Interrupted() {
+    return g_interrupted != 0;
+}
+
+int Context::EndInterrupted() {
+    ClearProgress();
+    if (session_) session_->AbandonRun(kInterruptedReason);
+    Error(kInterruptedReason);
+    return kExitInterrupted;
+}
+
 int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* seam) {
     int parseExit = kExitUsage;
     std::optional<Options> options = ParseArguments(args, out, err, &parseExit);
-    if (!options) return parseExit;
+    if (!options) {
+        bool reported = false;
+        return parseExit == kExitOk && !OutputWritten(out, err, &reported) ? kExitOutput
+                                                                           : parseExit;
+    }
 
     std::unique_ptr<HidSeam> owned;
     if (!seam) {
@@ -723,14 +814,32 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
         seam = oneDevice.get();
     }
 
+    if (const int rc = CheckLogAtStart(*options, out, err); rc != kExitOk) return rc;
+
     Context context(*options, *seam, out, err);
+    // A result that could not be stored (a log line, stdout) fails the call
+    // once every command has run: programming goes on meanwhile.
+    bool outputReported = false;
+    bool outputFailed = false;
+    // Every file of the call is checked whole before the first command
+    // reaches the programmer: a bad one is bad input, and nothing is sent.
+    for (const Invocation& command : options->commands) {
+        if (!command.check) continue;
+        context.BeginCommand(command.name);
+        if (const int rc = command.check(context); rc != kExitOk) {
+            if (options->json)
+                PrintJsonError(out, command.name, context.Programmer(), context.FailureText(), rc);
+            return rc;
+        }
+    }
     for (const Invocation& command : options->commands) {
         context.BeginCommand(command.name);
-        int rc = command.check ? command.check(context) : kExitOk;
+        int rc = Interrupted() ? context.EndInterrupted() : kExitOk;
         if (rc == kExitOk && command.needsProgrammer && !context.IsConnected())
             rc = context.Connect();
         if (rc == kExitOk) rc = command.run(context);
-        std::fflush(out);
+        if (rc == kExitOk && Interrupted()) rc = context.EndInterrupted();
+        outputFailed = !OutputWritten(out, err, &outputReported) || outputFailed;
         if (command.needsProgrammer) context.statusFresh = false;
         if (rc != kExitOk) {
             if (options->json)
@@ -738,7 +847,15 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
             return rc;
         }
     }
-    return kExitOk;
+    if (context.IsConnected() && context.Session().ProductionLogFailed()) {
+        // The session has said why, once.
+        if (options->json)
+            PrintJsonError(out, context.command, context.Programmer(), context.LastMessage(),
+                           kExitOutput);
+        outputFailed = true;
+    }
+    outputFailed = !OutputWritten(out, err, &outputReported) || outputFailed;
+    return outputFailed ? kExitOutput : kExitOk;
 }
 
 }  // namespace qrv::cli

@@ -28,6 +28,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;       // the programmer reported a failure
 inline constexpr int kExitUsage = 2;         // bad usage or bad input
 inline constexpr int kExitNoProgrammer = 3;  // no programmer, or no answer in time
+inline constexpr int kExitOutput = 4;  // a result could not be stored: the log or stdout failed
+inline constexpr int kExitInterrupted = 130;  // ended by Ctrl-C (SIGINT) or SIGTERM
 
 inline constexpr std::chrono::milliseconds kDefaultTimeout{30000};
 
@@ -70,6 +72,8 @@ struct Options {
     bool json = false;
     // --ignore-checksums: download files whose only fault is their checksums.
     bool ignoreChecksums = false;
+    // --force: read-back files replace read-only files.
+    bool force = false;
     // --log FILE: the production log.
     std::optional<std::string> log;
     // --firmware: the programmer firmware file of `update-firmware`.
@@ -215,6 +219,10 @@ class Context {
     void ShowProgress(const char* what, int percent);
     void ClearProgress();
 
+    // Ends the command after Ctrl-C or SIGTERM: the run in progress is logged
+    // without a result ("interrupted"); kExitInterrupted.
+    int EndInterrupted();
+
   private:
     int ChooseSteps();
 
@@ -234,6 +242,13 @@ class Context {
     nlohmann::ordered_json firmware_;
     friend class CliInteraction;
 };
+
+// Makes Ctrl-C (SIGINT) and SIGTERM end the call in order: the run in
+// progress is logged without a result ("interrupted"), and the tool exits 130.
+// Called once by the program's main, before anything else.
+void InstallInterruptHandlers();
+// Whether SIGINT or SIGTERM has come since the handlers were installed.
+bool Interrupted();
 
 // Runs the tool. `seam`, when given, replaces the USB and simulated programmers
 // (tests).

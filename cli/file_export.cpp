@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "config/config_session.h"
 #include "config/model_table.h"
 
@@ -23,6 +24,12 @@ namespace {
 // notes or the reason of a refusal.
 class Dialogs : public RecordingInteraction {
   public:
+    // --force: the window's question before it replaces a read-only file is
+    // answered yes; every other question no.
+    bool force = false;
+    bool Question(const std::string& text) override {
+        return force && text.rfind(kReplaceReadOnlyQuestion, 0) == 0;
+    }
     // Writes the messages to err as notes; with failed, the last one is the
     // command's error.
     void Flush(Context& c, const std::string& prefix, bool failed) {
@@ -264,6 +271,7 @@ ExportChoice Resolve(const ExportValues& v) {
 
 int RunExport(Context& c, const ExportChoice& x, const std::string& source) {
     Dialogs dialogs;
+    dialogs.force = c.options.force;
     ConfigSession s(dialogs);
     s.FormCreate();
     ChooseModelAndVoltage(s, x);
@@ -366,6 +374,7 @@ struct MergeValues {
 int RunMerge(Context& c, const std::vector<std::string>& files, const std::string& output,
              MergeFormat format) {
     Dialogs dialogs;
+    dialogs.force = c.options.force;
     ConfigSession s(dialogs);
     s.FormCreate();
     s.form.CheckBox20.SetChecked(true);  // "合并": a new merge series

@@ -8,5 +8,6 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    qrv::cli::InstallInterruptHandlers();
     return qrv::cli::RunCli(args, stdout, stderr);
 }

@@ -68,12 +68,13 @@ int RunReadBack(Context& c, ReadBack source, const std::string& file, bool raw) 
     std::string error;
     bool written;
     if (raw) {
-        written = s.SaveMemo2(file, &error);
+        written = s.SaveMemo2(file, &error, c.options.force);
     } else {
         records.emplace_back(kIntelHexEndOfFile);
-        written = WriteFileAtomically(file, JoinCrLf(records), &error);
+        written = WriteFileAtomically(file, JoinCrLf(records), &error, c.options.force);
     }
     if (!written) {
+        if (!c.options.force && IsReadOnlyFile(file)) error += " (--force replaces it)";
         c.Error(std::string(name) + ": " + error);
         return kExitUsage;
     }

@@ -1,13 +1,17 @@
 #include "common/atomic_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string_view>
 #include <utility>
 
@@ -47,11 +51,115 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The process's umask, read without changing it where the system tells it.
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// The temporary file of the write in progress, for the interrupt signals: a
+// signal that ends the program (SIGINT, SIGTERM, SIGHUP at their default)
+// first removes it, so an interrupted save leaves no OUT.tmpXXXXXX behind. A
+// program that handles the signal itself goes on: its handler runs, and the
+// write finishes (or fails and removes its file) as usual.
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kInterruptSignalCount = std::size(kInterruptSignals);
+char g_tempPath[PATH_MAX];
+volatile std::sig_atomic_t g_tempActive = 0;
+struct sigaction g_previous[kInterruptSignalCount];
+std::atomic<bool> g_guardTaken{false};
+
+void OnInterruptDuringWrite(int signal, siginfo_t* info, void* context) {
+    std::size_t i = 0;
+    while (i < kInterruptSignalCount && kInterruptSignals[i] != signal) ++i;
+    if (i == kInterruptSignalCount) return;
+    const struct sigaction& previous = g_previous[i];
+    if (previous.sa_flags & SA_SIGINFO) {
+        previous.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (previous.sa_handler == SIG_IGN) return;
+    if (previous.sa_handler != SIG_DFL) {
+        previous.sa_handler(signal);
+        return;
+    }
+    // The signal ends the program: remove the file, then let it do so.
+    if (g_tempActive) ::unlink(g_tempPath);
+    g_tempActive = 0;
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);  // delivered as the handler returns
+}
+
+// Watches one temporary file while it exists. Only one write at a time is
+// watched; a write on another thread meanwhile goes unwatched.
+class TemporaryFileGuard {
+  public:
+    explicit TemporaryFileGuard(const std::string& tmp) {
+        if (tmp.size() >= sizeof g_tempPath || g_guardTaken.exchange(true)) return;
+        std::memcpy(g_tempPath, tmp.c_str(), tmp.size() + 1);
+        g_tempActive = 1;
+        struct sigaction action {};
+        action.sa_sigaction = OnInterruptDuringWrite;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (int s : kInterruptSignals) sigaddset(&action.sa_mask, s);
+        for (std::size_t i = 0; i < kInterruptSignalCount; ++i)
+            ::sigaction(kInterruptSignals[i], &action, &g_previous[i]);
+        owner_ = true;
+    }
+    ~TemporaryFileGuard() {
+        if (!owner_) return;
+        for (std::size_t i = 0; i < kInterruptSignalCount; ++i)
+            ::sigaction(kInterruptSignals[i], &g_previous[i], nullptr);
+        g_tempActive = 0;
+        g_guardTaken = false;
+    }
+    TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+    TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+
+  private:
+    bool owner_ = false;
+};
+
+std::function<void(const std::string&)>& TemporaryFileHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
+void SetTemporaryFileHookForTests(std::function<void(const std::string&)> hook) {
+    TemporaryFileHook() = std::move(hook);
+}
+
+namespace {}  // namespace
+
+bool IsReadOnlyFile(const std::string& path) {
     const std::string target = ResolveTarget(path);
-    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // A read-only file system is no property of the file: its write fails
+    // later with that reason.
+    return (st.st_mode & 0222) == 0 || (::access(target.c_str(), W_OK) != 0 && errno == EACCES);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error,
+                         bool replaceReadOnly) {
+    const std::string target = ResolveTarget(path);
+    if (!replaceReadOnly && IsReadOnlyFile(target)) {
+        if (error) *error = "cannot replace " + path + ": it is read-only";
+        return false;
+    }
+    // A new file gets the mode the umask leaves of 0666, as any new file would.
+    mode_t mode = 0666 & ~CurrentUmask();
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0) {
         if (!S_ISREG(existing.st_mode)) {
@@ -61,11 +169,13 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
         mode = existing.st_mode & 07777;
     }
     std::string tmp = target + ".tmpXXXXXX";
-    int fd = mkstemp(tmp.data());
+    int fd = mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
         if (error) *error = Describe("cannot create a temporary file beside", path);
         return false;
     }
+    const TemporaryFileGuard guard(tmp);
+    if (TemporaryFileHook()) TemporaryFileHook()(tmp);
     const auto fail = [&](const char* what) {
         if (error) *error = Describe(what, path);
         if (fd >= 0) ::close(fd);

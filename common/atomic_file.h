@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,22 @@ namespace qrv {
 // target is replaced, the link stays); a file replaced keeps its mode; a path
 // that exists but is not a regular file is refused. Returns false and sets
 // error on failure.
-bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error);
+// A new file gets 0666 less the umask. Ctrl-C, SIGTERM or SIGHUP that end the
+// program during the write remove the temporary file first.
+// A file the user cannot write (read-only) is replaced only with
+// replaceReadOnly; else it is refused with the reason.
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error,
+                         bool replaceReadOnly = false);
+
+// Whether path (or the file a symlink at path leads to) is an existing file
+// that the user cannot write: no write permission, or none of its write bits
+// set (even for root), as `chmod a-w` leaves it.
+bool IsReadOnlyFile(const std::string& path);
+// What the window asks, with the path on a line of its own, before it replaces one.
+inline constexpr const char* kReplaceReadOnlyQuestion = "文件是只读的，是否替换?";
+
+// Tests only: called with the temporary file's path as soon as it exists.
+void SetTemporaryFileHookForTests(std::function<void(const std::string&)> hook);
 
 // Joins lines with CR LF after every line (the line ends of the files operators have).
 std::string JoinCrLf(const std::vector<std::string>& lines);

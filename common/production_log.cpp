@@ -27,16 +27,31 @@ std::string Quoted(const std::string& field) {
 }
 
 // Writes all of text with one write where the system allows it; a short
-// write (a full disk) goes on with the rest.
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
+// write goes on with the rest. *written counts the bytes that reached the file.
+bool WriteAll(int fd, const std::string& text, std::size_t* written) {
+    std::size_t& done = *written;
+    done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Takes back the `written` bytes of a line cut short, so that the file ends
+// with a whole line again. With O_APPEND they end at the current offset; when
+// another process has appended since, its line stays and ours is left as it is.
+void TakeBack(int fd, std::size_t written) {
+    if (written == 0) return;
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    struct stat st {};
+    if (end < static_cast<off_t>(written) || ::fstat(fd, &st) != 0 || st.st_size != end) return;
+    [[maybe_unused]] const int rc = ::ftruncate(fd, end - static_cast<off_t>(written));
 }
 
 }  // namespace
@@ -66,35 +81,66 @@ std::string LocalTimeIso8601() {
     return std::string(text) + zone;
 }
 
+int ProductionLog::Open(bool* created, std::string* error) const {
+    // Non-blocking, so that a FIFO never holds the call in open(); only a
+    // regular file is taken.
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC;
+    *created = true;
+    int fd = ::open(path_.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+    if (fd < 0 && errno == EEXIST) {
+        // An existing log, or a link to one (which may not exist yet).
+        *created = false;
+        fd = ::open(path_.c_str(), kFlags | O_CREAT, 0644);
+    }
+    if (fd < 0) {
+        // A FIFO without a reader refuses a non-blocking open with ENXIO.
+        const bool special = errno == ENXIO;
+        *error = "cannot open the production log " + path_ + ": " +
+                 (special ? std::string("it is not a regular file") : std::strerror(errno));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = "cannot open the production log " + path_ + ": it is not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    if (st.st_size == 0) *created = true;
+    return fd;
+}
+
+bool ProductionLog::Check(std::string* error) const {
+    bool created = false;
+    const int fd = Open(&created, error);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 bool ProductionLog::Append(const RunRecord& r, std::string* error) {
+    if (Failed()) {
+        *error = failure_;
+        return false;
+    }
     const std::string line =
         CsvLine({r.time, r.programmer, r.model, r.checksum, r.steps, r.outcome, r.failedStep,
                  r.message, r.passed, r.failed, r.option, r.protect});
     // A log this call creates starts with its header, in the same write.
-    bool created = true;
-    int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    }
-    if (fd < 0) {
-        *error = "cannot open the production log " + path_ + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (!created && ::fstat(fd, &st) == 0 && st.st_size == 0) created = true;
-    const bool ok = WriteAll(fd, created ? CsvLine(kHeader) + line : line);
-    const int writeErrno = errno;
+    bool created = false;
+    const int fd = Open(&created, error);
+    if (fd < 0) return false;
+    std::size_t written = 0;
+    bool ok = WriteAll(fd, created ? CsvLine(kHeader) + line : line, &written);
+    int writeErrno = errno;
+    if (!ok) TakeBack(fd, written);
     if (::close(fd) != 0 && ok) {
-        *error = "cannot write the production log " + path_ + ": " + std::strerror(errno);
-        return false;
+        ok = false;
+        writeErrno = errno;
     }
-    if (!ok) {
-        *error = "cannot write the production log " + path_ + ": " +
-                 std::strerror(writeErrno != 0 ? writeErrno : ENOSPC);
-        return false;
-    }
-    return true;
+    if (ok) return true;
+    failure_ = "cannot write the production log " + path_ + ": " + std::strerror(writeErrno);
+    *error = failure_;
+    return false;
 }
 
 }  // namespace qrv

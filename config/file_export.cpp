@@ -120,7 +120,11 @@ ExportResult ConfigSession::ExportProduction(
 
 ExportResult ConfigSession::Save(const std::string& path, const std::string& content) {
     std::string error;
-    if (WriteFileAtomically(path, content, &error)) return ExportResult::Written;
+    // A read-only file is replaced only when the user says so; else the
+    // refusal says why.
+    const bool replace = IsReadOnlyFile(path) &&
+                         interaction_.Question(std::string(kReplaceReadOnlyQuestion) + "\n" + path);
+    if (WriteFileAtomically(path, content, &error, replace)) return ExportResult::Written;
     interaction_.ShowMessage(std::string(kSaveFileError) + "\n" + error);
     return ExportResult::Failed;
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -50,11 +51,6 @@ class QrvApplication : public QApplication {
 // (`kill -USR1 $(pidof qrv-writer)`). The handler only writes to a pipe; the UI
 // thread reads it.
 int g_plugPipe[2] = {-1, -1};
-
-void OnPlugSignal(int signal) {
-    const char c = signal == SIGUSR1 ? 'u' : 'p';
-    [[maybe_unused]] ssize_t n = ::write(g_plugPipe[1], &c, 1);
-}
 
 // What the command line asks of the window.
 struct Arguments {
@@ -134,6 +130,9 @@ int main(int argc, char** argv) {
     if (const std::optional<int> rc = ParseArguments(argc, argv, &arguments)) return *rc;
     const bool simulate = arguments.simulate.has_value();
     const qrv::sim::SimOptions& simOptions = arguments.simOptions;
+    // Before the first thread starts, so that every thread inherits the mask
+    // and only the simulator's own signal thread takes the plug signals.
+    if (simulate) qrv::sim::BlockPlugSignals();
 
     QrvApplication app(argc, argv);
     QApplication::setApplicationName("QRV Writer");
@@ -194,8 +193,9 @@ int main(int argc, char** argv) {
                     else
                         simSeam->Plug();
                 });
-                std::signal(SIGUSR1, OnPlugSignal);
-                std::signal(SIGUSR2, OnPlugSignal);
+                if (!qrv::sim::ForwardPlugSignals(g_plugPipe[1]))
+                    std::fprintf(stderr, "qrv-writer: the plug signals cannot be taken: %s\n",
+                                 std::strerror(errno));
             }
         } else {
             udev = std::make_unique<qrv::UdevMonitor>();
@@ -211,6 +211,8 @@ int main(int argc, char** argv) {
         // messages its status may bring (the firmware update offer) open over it.
         form1.Render();
         form1.show();
+        // A log that cannot be opened is said at once, not at the first run.
+        session.CheckProductionLog();
         session.FormCreate();
         const int rc = app.exec();
         // Stop the reader before the windows go, so no reply is posted to them.

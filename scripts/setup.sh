@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-dev
   libcli11-dev qt6-translations-l10n nlohmann-json3-dev
   dpkg-dev file help2man lintian desktop-file-utils
-  srecord python3-jsonschema
+  srecord python3-jsonschema gnumeric
 )
 
 missing=()

@@ -129,7 +129,9 @@ void MainSession::FinishRun() {
     record.time = LocalTimeIso8601();
     record.programmer = link_.WritePath();
     record.model = form.Edit2.text;
-    record.checksum = H4(storedChecksum_);
+    // Four hex digits and "H", as the window shows it: spreadsheets keep
+    // "1E10H" and "0123H" as text, where "1E10" and "0123" would become numbers.
+    record.checksum = H4(storedChecksum_) + "H";
     record.steps = StepNames(run.steps);
     record.outcome = run.outcome.empty() ? "no result" : run.outcome;
     record.failedStep = run.failedStep;
@@ -139,7 +141,16 @@ void MainSession::FinishRun() {
     record.option = run.option;
     record.protect = run.protect;
     std::string error;
-    if (log_->Append(record, &error) || logFailureShown_) return;
+    if (!log_->Append(record, &error)) ReportLogFailure(error);
+}
+
+void MainSession::CheckProductionLog() {
+    std::string error;
+    if (log_ && !log_->Check(&error)) ReportLogFailure(error);
+}
+
+void MainSession::ReportLogFailure(const std::string& error) {
+    if (logFailureShown_) return;
     logFailureShown_ = true;
     ShowMessage(("生产记录无法写入!\n" + error).c_str(), Severity::Critical);
 }

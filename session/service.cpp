@@ -250,13 +250,18 @@ void MainSession::ReadBackTimedOut() {
 void MainSession::Button8Click() {
     const std::optional<std::string> path = interaction_.SaveFile("*.hex||*.*", "");
     if (!path) return;
+    // A read-only file is replaced only when the user says so.
+    if (IsReadOnlyFile(*path) &&
+        !interaction_.Question(std::string(kReplaceReadOnlyQuestion) + "\n" + *path))
+        return;
     std::string error;
-    if (!SaveMemo2(*path, &error))
+    if (!SaveMemo2(*path, &error, true))
         ShowMessage(("保存文件错误!\n" + error).c_str(), Severity::Critical);
 }
 
-bool MainSession::SaveMemo2(const std::string& path, std::string* error) const {
-    return WriteFileAtomically(path, JoinCrLf(form.Memo2.lines), error);
+bool MainSession::SaveMemo2(const std::string& path, std::string* error,
+                            bool replaceReadOnly) const {
+    return WriteFileAtomically(path, JoinCrLf(form.Memo2.lines), error, replaceReadOnly);
 }
 
 void MainSession::Button11Click() {

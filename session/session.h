@@ -318,7 +318,7 @@ class MainSession {
     void ComboBox4Click(int index);  // EEPROM type
     // Writes Memo2's lines to path, as "save" does (CR LF line ends, through a
     // temporary file). False with the reason on failure.
-    bool SaveMemo2(const std::string& path, std::string* error) const;
+    bool SaveMemo2(const std::string& path, std::string* error, bool replaceReadOnly = false) const;
     // The read-back timer ran out: a storage read-back still waiting for its
     // next block, or a chip read-back short of the stored image's length,
     // ends incomplete.
@@ -346,6 +346,10 @@ class MainSession {
     // The production log (--log): every automatic run and single step appends
     // a line. A log that cannot be written is reported once; programming goes on.
     void SetProductionLog(std::optional<ProductionLog> log) { log_ = std::move(log); }
+    // At start-up: reports a log that cannot be opened (the one report it gets).
+    void CheckProductionLog();
+    // Whether a line could not be written to the log.
+    bool ProductionLogFailed() const { return logFailureShown_; }
     // The result of the run or step under way will not come (the command-line
     // tool gave up waiting): it ends as "no result" with the reason.
     void AbandonRun(const std::string& reason) { EndRunWithoutResult("no result", reason); }
@@ -409,6 +413,8 @@ class MainSession {
     // The run ends without its result: the result panel says "编程未完成".
     void EndRunWithoutResult(const char* outcome, const std::string& reason);
     void FinishRun();
+    // The one message of a production log that cannot be written.
+    void ReportLogFailure(const std::string& error);
     void StartRunTimer(int milliseconds);
     void ShowResultPanel(const char* caption, uint32_t color, uint32_t textColor = kPanelText);
     RunStart StartAutoRun();

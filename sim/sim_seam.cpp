@@ -1,9 +1,12 @@
 #include "sim/sim_seam.h"
 
+#include <pthread.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -209,6 +212,51 @@ void SimSeam::Run() {
             outCv_.notify_all();
         }
     }
+}
+
+namespace {
+
+int g_plugFd = -1;
+
+sigset_t PlugSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
+    return set;
+}
+
+void OnPlugSignal(int signal) {
+    const char c = signal == SIGUSR1 ? 'u' : 'p';
+    [[maybe_unused]] const ssize_t n = ::write(g_plugFd, &c, 1);
+}
+
+}  // namespace
+
+void BlockPlugSignals() {
+    const sigset_t set = PlugSignalSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+bool ForwardPlugSignals(int fd) {
+    g_plugFd = fd;
+    struct sigaction action {};
+    action.sa_handler = OnPlugSignal;
+    // One handler at a time: the second signal waits until the first is written.
+    action.sa_mask = PlugSignalSet();
+    action.sa_flags = SA_RESTART;
+    if (::sigaction(SIGUSR1, &action, nullptr) != 0 || ::sigaction(SIGUSR2, &action, nullptr) != 0)
+        return false;
+    // The one thread that takes them: with every other thread blocking them, a
+    // second signal never runs its handler on another thread while the first
+    // one's handler has yet to write.
+    std::thread([] {
+        ::prctl(PR_SET_NAME, "qrv-plug-signals");
+        const sigset_t set = PlugSignalSet();
+        ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        for (;;) ::pause();
+    }).detach();
+    return true;
 }
 
 }  // namespace qrv::sim

@@ -92,4 +92,17 @@ class SimSeam : public HidSeam {
     std::thread thread_;
 };
 
+// The plug signals of the window's simulated programmer: SIGUSR1 unplugs it
+// and SIGUSR2 plugs it in again (`kill -USR1 PID; kill -USR2 PID`).
+//
+// BlockPlugSignals blocks both in the calling thread; called first thing in
+// main, before any thread is started, it blocks them in every thread that the
+// process (Qt, the reader, the device) starts later. ForwardPlugSignals then
+// takes them on one thread of its own, whose handler blocks the other signal
+// while it runs, and writes 'u' (unplug) or 'p' (plug) to fd for each, in the
+// order they come: an unplug and a plug sent one after the other are never
+// handled the other way round. False when the handlers cannot be installed.
+void BlockPlugSignals();
+bool ForwardPlugSignals(int fd);
+
 }  // namespace qrv::sim

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -83,6 +85,76 @@ TEST(WriteFileAtomically, AFullDiskOrReadOnlyDirectoryIsReportedAndLeavesTheOldF
     EXPECT_FALSE(WriteFileAtomically(target, "new", &error));
     EXPECT_NE(error.find("Read-only"), std::string::npos) << error;
     EXPECT_EQ(Contents(target), "old");
+}
+
+// A read-only file is replaced only when the caller says so (--force, or the
+// user's yes), and then keeps its mode.
+TEST(WriteFileAtomically, AReadOnlyFileIsReplacedOnlyOnPurpose) {
+    ScratchDir dir;
+    const std::string path = dir / "locked.hex";
+    ASSERT_TRUE(WriteFileAtomically(path, "old\r\n", nullptr));
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_TRUE(IsReadOnlyFile(path));
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomically(path, "new\r\n", &error));
+    EXPECT_EQ(error, "cannot replace " + path + ": it is read-only");
+    EXPECT_EQ(Contents(path), "old\r\n");
+    EXPECT_TRUE(WriteFileAtomically(path, "new\r\n", &error, true)) << error;
+    EXPECT_EQ(Contents(path), "new\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
+TEST(WriteFileAtomically, ANewFileFollowsTheUmask) {
+    ScratchDir dir;
+    for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0}}) {
+        const std::string path = dir / ("new-" + std::to_string(mask));
+        const mode_t old = ::umask(mask);
+        std::string error;
+        const bool written = WriteFileAtomically(path, "x\r\n", &error);
+        ::umask(old);
+        ASSERT_TRUE(written) << error;
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << std::oct << mask;
+    }
+}
+
+// SIGINT or SIGTERM during the write: when the signal ends the program, the
+// temporary file goes first; when the program handles it, the write finishes.
+volatile std::sig_atomic_t g_handled = 0;
+TEST(WriteFileAtomically, AnInterruptLeavesNoTemporaryFile) {
+    ScratchDir dir;
+    for (const int signal : {SIGINT, SIGTERM}) {
+        for (const bool handled : {false, true}) {
+            SCOPED_TRACE(std::to_string(signal) + (handled ? " handled" : " default"));
+            const std::string path = dir / "out.hex";
+            std::error_code ec;
+            fs::remove(path, ec);
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                g_handled = 0;
+                if (handled) std::signal(signal, [](int) { g_handled = 1; });
+                SetTemporaryFileHookForTests([signal](const std::string&) { ::raise(signal); });
+                const bool ok = WriteFileAtomically(path, "data\r\n", nullptr);
+                std::_Exit(ok && g_handled ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            if (handled) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+                EXPECT_EQ(Contents(path), "data\r\n");
+            } else {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+                EXPECT_FALSE(fs::exists(path));
+            }
+            for (const auto& entry : fs::directory_iterator(dir.path))
+                EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+                    << entry.path();
+        }
+    }
 }
 
 TEST(ReadWholeFile, RefusesSpecialAndOversizedFilesAtOnce) {

@@ -113,7 +113,7 @@ TEST_F(Run, TheLineCarriesTheStoredChecksumAndTheWholeModel) {
     Reply(MakeReply(RPL_AUTO_RESULT, {{8, 1}}));
     s.RunTimerExpired();
     ASSERT_EQ(Lines().size(), 1u);
-    EXPECT_NE(Lines()[0].find(",QM-012-64HS,67B6,"), std::string::npos) << Lines()[0];
+    EXPECT_NE(Lines()[0].find(",QM-012-64HS,67B6H,"), std::string::npos) << Lines()[0];
 }
 
 }  // namespace

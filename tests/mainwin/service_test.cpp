@@ -170,6 +170,26 @@ TEST_F(Service, AFailedSaveIsReportedAndLeavesTheExistingFileWhole) {
     EXPECT_EQ(text, "before\r\n");
 }
 
+TEST_F(Service, SavingOverAReadOnlyFileAsksFirst) {
+    const std::string path = testing::TempDir() + "qrv-read-only.hex";
+    std::remove(path.c_str());
+    ASSERT_TRUE(WriteFileAtomically(path, "before\r\n", nullptr));
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    s.form.Memo2.lines = {":00000001FF"};
+    for (const bool yes : {false, true}) {
+        ui.saveAnswers = {path};
+        ui.questionAnswers = {yes};
+        s.Button8Click();
+        std::string text;
+        ASSERT_TRUE(ReadWholeFile(path, &text, nullptr));
+        EXPECT_EQ(text, yes ? ":00000001FF\r\n" : "before\r\n");
+    }
+    ASSERT_EQ(ui.questions.size(), 2u);
+    EXPECT_EQ(ui.questions[0], std::string(kReplaceReadOnlyQuestion) + "\n" + path);
+    EXPECT_TRUE(ui.messages.empty());
+    std::remove(path.c_str());
+}
+
 TEST_F(Service, UpdateWithoutProgrammerCanBePressedAgain) {
     s.Link().CloseWriteLink();
     EXPECT_EQ(s.Button16Click(), UpdateResult::NotConnected);

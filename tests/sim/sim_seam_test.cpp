@@ -4,9 +4,12 @@
 #include "sim/sim_seam.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
+#include <vector>
 
 #include "tests/sim/host.h"
 
@@ -193,6 +196,44 @@ TEST(SimSeamPlug, DestroyingTheSeamDoesNotWaitForALongSeries) {
     h.reset();
     seam.reset();
     SUCCEED();
+}
+
+// An unplug and a plug sent one after the other (kill -USR1; kill -USR2) are
+// handled in that order, however many threads the process runs: in a process
+// of its own, with idle threads as Qt starts them, another thread sends the
+// pair and the order written to the pipe is read back.
+TEST(PlugSignals, AnUnplugAndAPlugAreNeverReversed) {
+    EXPECT_EXIT(
+        {
+            BlockPlugSignals();
+            std::atomic<bool> stop{false};
+            std::vector<std::thread> idle;
+            for (int i = 0; i < 3; ++i)
+                idle.emplace_back([&stop] {
+                    while (!stop) std::this_thread::sleep_for(std::chrono::microseconds(50));
+                });
+            int pipeFds[2];
+            if (::pipe(pipeFds) != 0 || !ForwardPlugSignals(pipeFds[1])) std::_Exit(2);
+            int reversed = 0;
+            for (int round = 0; round < 200; ++round) {
+                std::thread sender([] {
+                    ::kill(::getpid(), SIGUSR1);
+                    ::kill(::getpid(), SIGUSR2);
+                });
+                char got[2] = {};
+                std::size_t have = 0;
+                while (have < 2) {
+                    const ssize_t n = ::read(pipeFds[0], got + have, 2 - have);
+                    if (n > 0) have += static_cast<std::size_t>(n);
+                }
+                sender.join();
+                reversed += got[0] != 'u' || got[1] != 'p';
+            }
+            stop = true;
+            for (auto& t : idle) t.join();
+            std::_Exit(reversed == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

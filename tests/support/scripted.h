@@ -19,12 +19,21 @@ class ScriptedInteraction : public Interaction {
     std::deque<std::optional<std::string>> openAnswers;
     std::deque<std::optional<std::string>> saveAnswers;
     std::vector<std::string> proposedNames;
+    std::deque<bool> questionAnswers;  // the answers to Question, in order (then no)
+    std::vector<std::string> questions;
 
     void ShowMessage(const std::string& text) override { Message(Severity::Information, text); }
     void Warning(const std::string& text) override { Message(Severity::Warning, text); }
     void Message(Severity severity, const std::string& text) override {
         messages.push_back(text);
         severities.push_back(severity);
+    }
+    bool Question(const std::string& text) override {
+        questions.push_back(text);
+        if (questionAnswers.empty()) return false;
+        const bool a = questionAnswers.front();
+        questionAnswers.pop_front();
+        return a;
     }
     std::optional<std::string> OpenFile(const std::string&) override {
         if (openAnswers.empty()) return std::nullopt;
