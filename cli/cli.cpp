@@ -193,7 +193,7 @@ int CheckLogAtStart(const Options& options, FILE* out, FILE* err) {
     std::string error;
     if (!options.log || ProductionLog(*options.log).Check(&error)) return kExitOk;
     std::fprintf(err, "%s: %s\n", kTool, error.c_str());
-    if (options.json) PrintJsonError(out, "", error, kExitUsage);
+    if (options.json) PrintJsonError(out, nullptr, nullptr, error, kExitUsage);
     return kExitUsage;
 }
 
@@ -850,7 +850,7 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
     if (context.IsConnected() && context.Session().ProductionLogFailed()) {
         // The session has said why, once.
         if (options->json)
-            PrintJsonError(out, context.command, context.Programmer(), context.LastMessage(),
+            PrintJsonError(out, context.command, context.Programmer(), context.FailureText(),
                            kExitOutput);
         outputFailed = true;
     }

@@ -82,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
           "the in-process programmer is found");
     // Every run and step goes to the production log, whose lines carry texts
     // that the replies set.
-    session.SetProductionLog(ProductionLog("/dev/null"));
+    // A memory file, emptied for each input: the log takes only a regular file.
+    static MemoryFile log;
+    session.SetProductionLog(ProductionLog(log.Write("")));
     // The step boxes as the operator left them.
     for (int n = 1; n <= 4; ++n) session.form.StepBox(n).SetChecked((variant >> (n + 3)) & 1);
 

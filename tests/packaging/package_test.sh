@@ -155,7 +155,7 @@ for code in 0 1 2 3 4 130; do
 done
 grep -q 'time,programmer,model,checksum,steps,outcome' "$work/qrv-writer-cli.txt" ||
   fail "qrv-writer-cli.1: the log's header line"
-grep -q '"command":"auto","error":' "$work/qrv-writer-cli.txt" || fail "qrv-writer-cli.1: JSON errors"
+grep -q '"command":"auto","programmer":.*"error":' "$work/qrv-writer-cli.txt" || fail "qrv-writer-cli.1: JSON errors"
 
 echo "== bash completion"
 # Each candidate is what bash puts in place of the word after its last "="
