@@ -230,6 +230,87 @@ void SimProgrammer::ExpectArgument(const Report& c, bool ok) {
     }
 }
 
+// One row per host command: what frame it comes in, which arguments the host
+// may put in bytes 8..11 of a short frame, and what the device does with it.
+struct SimProgrammer::CommandRow {
+    enum class Frame {
+        Download,     // a download report: its handler checks the frame itself
+        Address,      // length 4, an address pair in bytes 4..7
+        Short,        // the short command frame (CheckShortFrame)
+        Calibration,  // the custom-frequency report (length 9), else a short frame
+    };
+    uint8_t code;
+    Frame frame;
+    bool (*argument)(uint32_t);  // the arguments the host sends in a short frame
+    void (SimProgrammer::*handler)(const Report&, Replies&);
+};
+
+namespace {
+
+bool AnyArgument(uint32_t) {
+    return true;
+}
+
+bool ZeroArgument(uint32_t arg) {
+    return arg == 0;
+}
+
+bool StepFlagsArgument(uint32_t arg) {
+    return (arg & ~uint32_t{kStepFlagMask}) == 0;
+}
+
+bool CalibrationArgument(uint32_t arg) {
+    return arg == 8 || arg == 32 || arg == 170;
+}
+
+bool WriterModeArgument(uint32_t arg) {
+    static constexpr uint32_t kModes[] = {0xA5,   0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF,
+                                          0x8FFF, 0xFFFF, 0xA6,   0xA7};
+    return std::find(std::begin(kModes), std::end(kModes), arg) != std::end(kModes);
+}
+
+// EEPROM type (1 = 24C02, 2 = 24C04) times 256 plus the device address
+// (0xA0..0xA7, or 0 before one was chosen).
+bool EepromArgument(uint32_t arg) {
+    const uint32_t type = arg >> 8;
+    const uint32_t device = arg & 0xFF;
+    return (type == 1 || type == 2) && (device == 0 || (device >= 0xA0 && device <= 0xA7));
+}
+
+}  // namespace
+
+const SimProgrammer::CommandRow* SimProgrammer::FindCommand(uint8_t code) {
+    using enum CommandRow::Frame;
+    static constexpr CommandRow kCommands[] = {
+        {CMD_DOWNLOAD_REQUEST, Download, AnyArgument, &SimProgrammer::OnDownloadRequest},
+        {CMD_DOWNLOAD_BEGIN, Download, AnyArgument, &SimProgrammer::OnDownloadBegin},
+        {CMD_WRITE_BLOCK, Download, AnyArgument, &SimProgrammer::OnWriteBlock},
+        {CMD_USER_CODE_RECORD, Download, AnyArgument, &SimProgrammer::OnUserCodeRecord},
+        {CMD_CONFIG_RECORD, Download, AnyArgument, &SimProgrammer::OnConfigRecord},
+        {CMD_DOWNLOAD_END, Download, AnyArgument, &SimProgrammer::OnDownloadEnd},
+        {CMD_DOWNLOAD_ABORT, Short, ZeroArgument, &SimProgrammer::OnDownloadAbort},
+        {CMD_READ_CACHE, Address, AnyArgument, &SimProgrammer::OnReadCache},
+        {CMD_OSC_CALIBRATE, Calibration, CalibrationArgument, &SimProgrammer::OnCalibrate},
+        {CMD_STATUS, Short, ZeroArgument, &SimProgrammer::OnStatus},
+        {CMD_BLANK_CHECK, Short, StepFlagsArgument, &SimProgrammer::OnBlankCheck},
+        {CMD_ERASE, Short, ZeroArgument, &SimProgrammer::OnErase},
+        {CMD_PROGRAM, Short, ZeroArgument, &SimProgrammer::OnProgram},
+        {CMD_VERIFY, Short, ZeroArgument, &SimProgrammer::OnVerify},
+        {CMD_AUTO_PROGRAM, Short, StepFlagsArgument, &SimProgrammer::OnAutoProgram},
+        {CMD_READ_CHECKSUM, Short, ZeroArgument, &SimProgrammer::OnReadChecksum},
+        {CMD_READ_CHIP, Short, ZeroArgument, &SimProgrammer::OnReadChip},
+        {CMD_ERASE_STORAGE, Short, ZeroArgument, &SimProgrammer::OnEraseStorage},
+        {CMD_SET_OPTION, Short, AnyArgument, &SimProgrammer::OnRecorded},
+        {CMD_USER_OPTION, Short, ZeroArgument, &SimProgrammer::OnRecorded},
+        {CMD_WRITER_MODE, Short, WriterModeArgument, &SimProgrammer::OnRecorded},
+        {CMD_EEPROM_READ, Short, EepromArgument, &SimProgrammer::OnRecorded},
+        {CMD_EEPROM_WRITE, Short, EepromArgument, &SimProgrammer::OnRecorded},
+    };
+    for (const CommandRow& row : kCommands)
+        if (row.code == code) return &row;
+    return nullptr;
+}
+
 void SimProgrammer::Dispatch(const Report& c, Replies& out) {
     if (c[0] != 0) {
         Error(c[3], "report ID is " + std::to_string(c[0]) + ", not 0");
@@ -239,177 +320,112 @@ void SimProgrammer::Dispatch(const Report& c, Replies& out) {
         Error(c[3], "byte 1 is 0x" + H2(c[1]) + ", not the marker ':'");
         return;
     }
+    const CommandRow* row = FindCommand(c[3]);
+    if (row == nullptr) {
+        Error(c[3], "unknown command code");
+        return;
+    }
+    using enum CommandRow::Frame;
+    if (row->frame == Address && c[2] != 4) {
+        Error(c[3], "length byte is " + std::to_string(c[2]) + ", not 4");
+        return;
+    }
+    if (row->frame == Short || (row->frame == Calibration && c[2] != 9)) {
+        if (!CheckShortFrame(c)) return;
+        ExpectArgument(c, row->argument(Argument(c)));
+    }
+    (this->*row->handler)(c, out);
+}
+
+// --- Commands outside a download --------------------------------------------
+
+void SimProgrammer::Record(const Report& c, uint32_t argument) {
+    recorded_.push_back({c[3], argument, c});
+}
+
+void SimProgrammer::OnRecorded(const Report& c, Replies&) {
+    Record(c, Argument(c));
+}
+
+// The host asks from 0, then from each block's end while that lies below the
+// end address; byte 8 is the last download's status.
+void SimProgrammer::OnReadCache(const Report& c, Replies& out) {
     const uint8_t code = c[3];
-    const uint32_t arg = Argument(c);
-    auto record = [&](uint32_t argument) { recorded_.push_back({code, argument, c}); };
+    const unsigned address = Get16(c, 4);
+    const unsigned end = Get16(c, 6);
+    if (address != 0 && address >= end)
+        Error(code, "asks for " + Hex16(address) + ", at or past the end address " + Hex16(end));
+    if (c[8] > 1) Error(code, "byte 8 is 0x" + H2(c[8]) + ", not a download status (0 or 1)");
+    ReadCache(c, out);
+}
 
-    switch (code) {
-        case CMD_DOWNLOAD_REQUEST:
-            OnDownloadRequest(c, out);
-            return;
-        case CMD_DOWNLOAD_BEGIN:
-            OnDownloadBegin(c, out);
-            return;
-        case CMD_WRITE_BLOCK:
-            OnWriteBlock(c, out);
-            return;
-        case CMD_USER_CODE_RECORD:
-            OnUserCodeRecord(c, out);
-            return;
-        case CMD_CONFIG_RECORD:
-            OnConfigRecord(c, out);
-            return;
-        case CMD_DOWNLOAD_END:
-            OnDownloadEnd(c, out);
-            return;
-        case CMD_READ_CACHE: {
-            if (c[2] != 4) {
-                Error(code, "length byte is " + std::to_string(c[2]) + ", not 4");
-                return;
-            }
-            // The host asks from 0, then from each block's end while that lies
-            // below the end address; byte 8 is the last download's status.
-            const unsigned address = Get16(c, 4);
-            const unsigned end = Get16(c, 6);
-            if (address != 0 && address >= end)
-                Error(code,
-                      "asks for " + Hex16(address) + ", at or past the end address " + Hex16(end));
-            if (c[8] > 1)
-                Error(code, "byte 8 is 0x" + H2(c[8]) + ", not a download status (0 or 1)");
-            ReadCache(c, out);
-            return;
-        }
-        case CMD_OSC_CALIBRATE:
-            if (c[2] == 9) {
-                // The custom-frequency report: F, and the bounds and trim start
-                // the host derives from it, low byte first.
-                const int f = static_cast<int>(GetLe16(c, 9));
-                const bool zeros = c[4] == 0 && c[5] == 0 && c[6] == 0 && c[7] == 0;
-                if (!zeros || c[8] != kOscCustom) {
-                    Error(code,
-                          "custom calibration report without zero bytes 4-7 and 0x23 in byte 8");
-                    return;
-                }
-                if (f < 14000 || f > 20000) {
-                    Error(code,
-                          "custom frequency " + std::to_string(f) + " kHz outside 14000..20000");
-                } else {
-                    const int lower = 36000000 / ((f + f / 1000) / 20);
-                    const int upper = 36000000 / ((f - f / 1000) / 20);
-                    const int trim = 511 - (20000 - f) / 12;
-                    if (static_cast<int>(GetLe16(c, 11)) != lower ||
-                        static_cast<int>(GetLe16(c, 13)) != upper ||
-                        static_cast<int>(GetLe16(c, 15)) != trim)
-                        Error(code, "count bounds or trim start do not belong to " +
-                                        std::to_string(f) + " kHz");
-                }
-                record(c[8]);
-                return;
-            }
-            if (!CheckShortFrame(c)) return;
-            ExpectArgument(c, arg == 8 || arg == 32 || arg == 170);
-            record(arg);
-            return;
-        default:
-            break;
+void SimProgrammer::OnCalibrate(const Report& c, Replies&) {
+    if (c[2] != 9) return Record(c, Argument(c));
+    // The custom-frequency report: F, and the bounds and trim start the host
+    // derives from it, low byte first.
+    const uint8_t code = c[3];
+    const int f = static_cast<int>(GetLe16(c, 9));
+    const bool zeros = c[4] == 0 && c[5] == 0 && c[6] == 0 && c[7] == 0;
+    if (!zeros || c[8] != kOscCustom) {
+        Error(code, "custom calibration report without zero bytes 4-7 and 0x23 in byte 8");
+        return;
     }
+    if (f < 14000 || f > 20000) {
+        Error(code, "custom frequency " + std::to_string(f) + " kHz outside 14000..20000");
+    } else {
+        const int lower = 36000000 / ((f + f / 1000) / 20);
+        const int upper = 36000000 / ((f - f / 1000) / 20);
+        const int trim = 511 - (20000 - f) / 12;
+        if (static_cast<int>(GetLe16(c, 11)) != lower ||
+            static_cast<int>(GetLe16(c, 13)) != upper || static_cast<int>(GetLe16(c, 15)) != trim)
+            Error(code,
+                  "count bounds or trim start do not belong to " + std::to_string(f) + " kHz");
+    }
+    Record(c, c[8]);
+}
 
-    switch (code) {
-        case CMD_STATUS:
-        case CMD_BLANK_CHECK:
-        case CMD_ERASE:
-        case CMD_PROGRAM:
-        case CMD_VERIFY:
-        case CMD_AUTO_PROGRAM:
-        case CMD_READ_CHECKSUM:
-        case CMD_READ_CHIP:
-        case CMD_ERASE_STORAGE:
-        case CMD_DOWNLOAD_ABORT:
-        case CMD_SET_OPTION:
-        case CMD_USER_OPTION:
-        case CMD_WRITER_MODE:
-        case CMD_EEPROM_READ:
-        case CMD_EEPROM_WRITE:
-            if (!CheckShortFrame(c)) return;
-            break;
-        default:
-            Error(code, "unknown command code");
-            return;
-    }
+void SimProgrammer::OnStatus(const Report&, Replies& out) {
+    out.Add(StatusReply());
+}
 
-    switch (code) {
-        case CMD_STATUS:
-            ExpectArgument(c, arg == 0);
-            out.Add(StatusReply());
-            return;
-        case CMD_BLANK_CHECK:
-            ExpectArgument(c, (arg & ~uint32_t{kStepFlagMask}) == 0);
-            if (ChipReady(out)) RunStep(ChipStep::BlankCheck, out);
-            return;
-        case CMD_ERASE:
-        case CMD_PROGRAM:
-        case CMD_VERIFY:
-            ExpectArgument(c, arg == 0);
-            if (ChipReady(out))
-                RunStep(code == CMD_ERASE     ? ChipStep::Erase
-                        : code == CMD_PROGRAM ? ChipStep::Program
-                                              : ChipStep::Verify,
-                        out);
-            return;
-        case CMD_AUTO_PROGRAM:
-            ExpectArgument(c, (arg & ~uint32_t{kStepFlagMask}) == 0);
-            AutoProgram(arg, out);
-            return;
-        case CMD_READ_CHECKSUM:
-            ExpectArgument(c, arg == 0);
-            if (ChipReady(out)) {
-                Report r = NewReply(RPL_CHECKSUM);
-                Put16(r, 7, ChipChecksum());
-                out.Add(r);
-            }
-            return;
-        case CMD_READ_CHIP:
-            ExpectArgument(c, arg == 0);
-            if (ChipReady(out)) ReadChip(out);
-            return;
-        case CMD_ERASE_STORAGE:
-            ExpectArgument(c, arg == 0);
-            EraseStorage();
-            out.Add(NewReply(RPL_STORAGE_ERASED));
-            return;
-        case CMD_DOWNLOAD_ABORT:
-            ExpectArgument(c, arg == 0);
-            transfer_ = Transfer{};  // whatever was received is discarded
-            return;
-        case CMD_SET_OPTION:
-            record(arg);
-            return;
-        case CMD_USER_OPTION:
-            ExpectArgument(c, arg == 0);
-            record(arg);
-            return;
-        case CMD_WRITER_MODE: {
-            static constexpr uint32_t kModes[] = {0xA5,   0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF,
-                                                  0x8FFF, 0xFFFF, 0xA6,   0xA7};
-            ExpectArgument(
-                c, std::find(std::begin(kModes), std::end(kModes), arg) != std::end(kModes));
-            record(arg);
-            return;
-        }
-        case CMD_EEPROM_READ:
-        case CMD_EEPROM_WRITE: {
-            // EEPROM type (1 = 24C02, 2 = 24C04) times 256 plus the device
-            // address (0xA0..0xA7, or 0 before one was chosen).
-            const uint32_t type = arg >> 8;
-            const uint32_t device = arg & 0xFF;
-            ExpectArgument(
-                c, (type == 1 || type == 2) && (device == 0 || (device >= 0xA0 && device <= 0xA7)));
-            record(arg);
-            return;
-        }
-        default:
-            return;
-    }
+void SimProgrammer::OnBlankCheck(const Report&, Replies& out) {
+    if (ChipReady(out)) RunStep(ChipStep::BlankCheck, out);
+}
+
+void SimProgrammer::OnErase(const Report&, Replies& out) {
+    if (ChipReady(out)) RunStep(ChipStep::Erase, out);
+}
+
+void SimProgrammer::OnProgram(const Report&, Replies& out) {
+    if (ChipReady(out)) RunStep(ChipStep::Program, out);
+}
+
+void SimProgrammer::OnVerify(const Report&, Replies& out) {
+    if (ChipReady(out)) RunStep(ChipStep::Verify, out);
+}
+
+void SimProgrammer::OnAutoProgram(const Report& c, Replies& out) {
+    AutoProgram(Argument(c), out);
+}
+
+void SimProgrammer::OnReadChecksum(const Report&, Replies& out) {
+    if (!ChipReady(out)) return;
+    Report r = NewReply(RPL_CHECKSUM);
+    Put16(r, 7, ChipChecksum());
+    out.Add(r);
+}
+
+void SimProgrammer::OnReadChip(const Report&, Replies& out) {
+    if (ChipReady(out)) ReadChip(out);
+}
+
+void SimProgrammer::OnEraseStorage(const Report&, Replies& out) {
+    EraseStorage();
+    out.Add(NewReply(RPL_STORAGE_ERASED));
+}
+
+void SimProgrammer::OnDownloadAbort(const Report&, Replies&) {
+    transfer_ = Transfer{};  // whatever was received is discarded
 }
 
 // --- Download -------------------------------------------------------------
