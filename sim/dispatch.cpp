@@ -135,6 +135,7 @@ struct SimProgrammer::CommandRow {
         Calibration,  // the custom-frequency report (length 9), else a short frame
     };
     uint8_t code;
+    const char* name;  // the name in protocol errors
     Frame frame;
     bool (*argument)(uint32_t);  // the arguments the host sends in a short frame
     void (SimProgrammer::*handler)(const Report&, Replies&);
@@ -177,29 +178,40 @@ bool EepromArgument(uint32_t arg) {
 const SimProgrammer::CommandRow* SimProgrammer::FindCommand(uint8_t code) {
     using enum CommandRow::Frame;
     static constexpr CommandRow kCommands[] = {
-        {CMD_DOWNLOAD_REQUEST, Download, AnyArgument, &SimProgrammer::OnDownloadRequest},
-        {CMD_DOWNLOAD_BEGIN, Download, AnyArgument, &SimProgrammer::OnDownloadBegin},
-        {CMD_WRITE_BLOCK, Download, AnyArgument, &SimProgrammer::OnWriteBlock},
-        {CMD_USER_CODE_RECORD, Download, AnyArgument, &SimProgrammer::OnUserCodeRecord},
-        {CMD_CONFIG_RECORD, Download, AnyArgument, &SimProgrammer::OnConfigRecord},
-        {CMD_DOWNLOAD_END, Download, AnyArgument, &SimProgrammer::OnDownloadEnd},
-        {CMD_DOWNLOAD_ABORT, Short, ZeroArgument, &SimProgrammer::OnDownloadAbort},
-        {CMD_READ_CACHE, Address, AnyArgument, &SimProgrammer::OnReadCache},
-        {CMD_OSC_CALIBRATE, Calibration, CalibrationArgument, &SimProgrammer::OnCalibrate},
-        {CMD_STATUS, Short, ZeroArgument, &SimProgrammer::OnStatus},
-        {CMD_BLANK_CHECK, Short, StepFlagsArgument, &SimProgrammer::OnBlankCheck},
-        {CMD_ERASE, Short, ZeroArgument, &SimProgrammer::OnErase},
-        {CMD_PROGRAM, Short, ZeroArgument, &SimProgrammer::OnProgram},
-        {CMD_VERIFY, Short, ZeroArgument, &SimProgrammer::OnVerify},
-        {CMD_AUTO_PROGRAM, Short, StepFlagsArgument, &SimProgrammer::OnAutoProgram},
-        {CMD_READ_CHECKSUM, Short, ZeroArgument, &SimProgrammer::OnReadChecksum},
-        {CMD_READ_CHIP, Short, ZeroArgument, &SimProgrammer::OnReadChip},
-        {CMD_ERASE_STORAGE, Short, ZeroArgument, &SimProgrammer::OnEraseStorage},
-        {CMD_SET_OPTION, Short, AnyArgument, &SimProgrammer::OnRecorded},
-        {CMD_USER_OPTION, Short, ZeroArgument, &SimProgrammer::OnRecorded},
-        {CMD_WRITER_MODE, Short, WriterModeArgument, &SimProgrammer::OnRecorded},
-        {CMD_EEPROM_READ, Short, EepromArgument, &SimProgrammer::OnRecorded},
-        {CMD_EEPROM_WRITE, Short, EepromArgument, &SimProgrammer::OnRecorded},
+        {CMD_DOWNLOAD_REQUEST, "CMD_DOWNLOAD_REQUEST", Download, AnyArgument,
+         &SimProgrammer::OnDownloadRequest},
+        {CMD_DOWNLOAD_BEGIN, "CMD_DOWNLOAD_BEGIN", Download, AnyArgument,
+         &SimProgrammer::OnDownloadBegin},
+        {CMD_WRITE_BLOCK, "CMD_WRITE_BLOCK", Download, AnyArgument, &SimProgrammer::OnWriteBlock},
+        {CMD_USER_CODE_RECORD, "CMD_USER_CODE_RECORD", Download, AnyArgument,
+         &SimProgrammer::OnUserCodeRecord},
+        {CMD_CONFIG_RECORD, "CMD_CONFIG_RECORD", Download, AnyArgument,
+         &SimProgrammer::OnConfigRecord},
+        {CMD_DOWNLOAD_END, "CMD_DOWNLOAD_END", Download, AnyArgument,
+         &SimProgrammer::OnDownloadEnd},
+        {CMD_DOWNLOAD_ABORT, "CMD_DOWNLOAD_ABORT", Short, ZeroArgument,
+         &SimProgrammer::OnDownloadAbort},
+        {CMD_READ_CACHE, "CMD_READ_CACHE", Address, AnyArgument, &SimProgrammer::OnReadCache},
+        {CMD_OSC_CALIBRATE, "CMD_OSC_CALIBRATE", Calibration, CalibrationArgument,
+         &SimProgrammer::OnCalibrate},
+        {CMD_STATUS, "CMD_STATUS", Short, ZeroArgument, &SimProgrammer::OnStatus},
+        {CMD_BLANK_CHECK, "CMD_BLANK_CHECK", Short, StepFlagsArgument,
+         &SimProgrammer::OnBlankCheck},
+        {CMD_ERASE, "CMD_ERASE", Short, ZeroArgument, &SimProgrammer::OnErase},
+        {CMD_PROGRAM, "CMD_PROGRAM", Short, ZeroArgument, &SimProgrammer::OnProgram},
+        {CMD_VERIFY, "CMD_VERIFY", Short, ZeroArgument, &SimProgrammer::OnVerify},
+        {CMD_AUTO_PROGRAM, "CMD_AUTO_PROGRAM", Short, StepFlagsArgument,
+         &SimProgrammer::OnAutoProgram},
+        {CMD_READ_CHECKSUM, "CMD_READ_CHECKSUM", Short, ZeroArgument,
+         &SimProgrammer::OnReadChecksum},
+        {CMD_READ_CHIP, "CMD_READ_CHIP", Short, ZeroArgument, &SimProgrammer::OnReadChip},
+        {CMD_ERASE_STORAGE, "CMD_ERASE_STORAGE", Short, ZeroArgument,
+         &SimProgrammer::OnEraseStorage},
+        {CMD_SET_OPTION, "CMD_SET_OPTION", Short, AnyArgument, &SimProgrammer::OnRecorded},
+        {CMD_USER_OPTION, "CMD_USER_OPTION", Short, ZeroArgument, &SimProgrammer::OnRecorded},
+        {CMD_WRITER_MODE, "CMD_WRITER_MODE", Short, WriterModeArgument, &SimProgrammer::OnRecorded},
+        {CMD_EEPROM_READ, "CMD_EEPROM_READ", Short, EepromArgument, &SimProgrammer::OnRecorded},
+        {CMD_EEPROM_WRITE, "CMD_EEPROM_WRITE", Short, EepromArgument, &SimProgrammer::OnRecorded},
     };
     for (const CommandRow& row : kCommands)
         if (row.code == code) return &row;
@@ -280,56 +292,8 @@ void SimProgrammer::OnCalibrate(const Report& c, Replies&) {
 }
 
 std::string CommandName(uint8_t code) {
-    switch (code) {
-        case CMD_AUTO_PROGRAM:
-            return "CMD_AUTO_PROGRAM";
-        case CMD_WRITE_BLOCK:
-            return "CMD_WRITE_BLOCK";
-        case CMD_BLANK_CHECK:
-            return "CMD_BLANK_CHECK";
-        case CMD_READ_CACHE:
-            return "CMD_READ_CACHE";
-        case CMD_DOWNLOAD_BEGIN:
-            return "CMD_DOWNLOAD_BEGIN";
-        case CMD_DOWNLOAD_END:
-            return "CMD_DOWNLOAD_END";
-        case CMD_EEPROM_READ:
-            return "CMD_EEPROM_READ";
-        case CMD_ERASE:
-            return "CMD_ERASE";
-        case CMD_VERIFY:
-            return "CMD_VERIFY";
-        case CMD_EEPROM_WRITE:
-            return "CMD_EEPROM_WRITE";
-        case CMD_READ_CHIP:
-            return "CMD_READ_CHIP";
-        case CMD_PROGRAM:
-            return "CMD_PROGRAM";
-        case CMD_STATUS:
-            return "CMD_STATUS";
-        case CMD_ERASE_STORAGE:
-            return "CMD_ERASE_STORAGE";
-        case CMD_READ_CHECKSUM:
-            return "CMD_READ_CHECKSUM";
-        case CMD_WRITER_MODE:
-            return "CMD_WRITER_MODE";
-        case CMD_OSC_CALIBRATE:
-            return "CMD_OSC_CALIBRATE";
-        case CMD_USER_OPTION:
-            return "CMD_USER_OPTION";
-        case CMD_SET_OPTION:
-            return "CMD_SET_OPTION";
-        case CMD_DOWNLOAD_REQUEST:
-            return "CMD_DOWNLOAD_REQUEST";
-        case CMD_CONFIG_RECORD:
-            return "CMD_CONFIG_RECORD";
-        case CMD_USER_CODE_RECORD:
-            return "CMD_USER_CODE_RECORD";
-        case CMD_DOWNLOAD_ABORT:
-            return "CMD_DOWNLOAD_ABORT";
-        default:
-            return "command 0x" + H2(code);
-    }
+    const SimProgrammer::CommandRow* row = SimProgrammer::FindCommand(code);
+    return row != nullptr ? row->name : "command 0x" + H2(code);
 }
 
 }  // namespace qrv::sim

@@ -209,6 +209,7 @@ class SimProgrammer {
     class Replies;
 
     struct CommandRow;
+    friend std::string CommandName(uint8_t code);
 
     // The command table: the row of a command code, nullptr for an unknown one.
     static const CommandRow* FindCommand(uint8_t code);
