@@ -208,10 +208,31 @@ class SimProgrammer {
 
     class Replies;
 
+    struct CommandRow;
+    friend std::string CommandName(uint8_t code);
+
+    // The command table: the row of a command code, nullptr for an unknown one.
+    static const CommandRow* FindCommand(uint8_t code);
     void Dispatch(const Report& c, Replies& out);
     void Error(uint8_t code, const std::string& what);
     bool CheckShortFrame(const Report& c);
     void ExpectArgument(const Report& c, bool ok);
+    void Record(const Report& c, uint32_t argument);
+
+    // Commands outside a download.
+    void OnRecorded(const Report& c, Replies& out);
+    void OnReadCache(const Report& c, Replies& out);
+    void OnCalibrate(const Report& c, Replies& out);
+    void OnStatus(const Report& c, Replies& out);
+    void OnBlankCheck(const Report& c, Replies& out);
+    void OnErase(const Report& c, Replies& out);
+    void OnProgram(const Report& c, Replies& out);
+    void OnVerify(const Report& c, Replies& out);
+    void OnAutoProgram(const Report& c, Replies& out);
+    void OnReadChecksum(const Report& c, Replies& out);
+    void OnReadChip(const Report& c, Replies& out);
+    void OnEraseStorage(const Report& c, Replies& out);
+    void OnDownloadAbort(const Report& c, Replies& out);
 
     // Download.
     void OnDownloadRequest(const Report& c, Replies& out);
