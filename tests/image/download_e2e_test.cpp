@@ -15,16 +15,10 @@
 #include "tests/image/loader_fixture.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scripted.h"
+#include "tests/support/temp_file.h"
 
 namespace qrv::test {
 namespace {
-
-std::string WriteTempFile(const std::string& name, const std::vector<std::string>& lines) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream out(path, std::ios::binary);
-    for (const std::string& line : lines) out << line << "\r\n";
-    return path;
-}
 
 std::vector<std::string> Contiguous(int recordLength, int begin, int end) {
     std::vector<std::string> lines = {":020000040000FA"};
