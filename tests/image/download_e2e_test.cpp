@@ -235,8 +235,7 @@ TEST(CliDownload, OptionWordIsSentAfterAPlainImage) {
                                WriteTempFile("cli-option.hex", Contiguous(16, 0, 0x100))},
                               seam);
     EXPECT_EQ(r.rc, 0) << r.err;
-    ASSERT_TRUE(Eventually(
-        seam, [](const sim::SimProgrammer& d) { return !d.RecordedOf(CMD_SET_OPTION).empty(); }));
+    ASSERT_TRUE(seam.Flush());
     const auto sent = Snapshot(seam).RecordedOf(CMD_SET_OPTION);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].argument, 0x2B200u);
