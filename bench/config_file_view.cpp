@@ -11,24 +11,16 @@
 
 #include "config/config_session.h"
 #include "config/file_view.h"
+#include "tests/support/hex_lines.h"
 
 namespace {
 
 std::vector<std::string> Image64K() {
-    static const char* digits = "0123456789ABCDEF";
     std::vector<std::string> lines;
-    for (unsigned address = 0; address < 0x10000; address += 16) {
-        std::vector<unsigned> bytes = {16, address >> 8, address & 0xFF, 0};
-        for (unsigned i = 0; i < 16; ++i) bytes.push_back((address + i * 7) & 0xFF);
-        unsigned sum = 0;
-        for (unsigned b : bytes) sum += b;
-        bytes.push_back((0x100 - (sum & 0xFF)) & 0xFF);
-        std::string line = ":";
-        for (unsigned b : bytes) {
-            line += digits[(b >> 4) & 0xF];
-            line += digits[b & 0xF];
-        }
-        lines.push_back(line);
+    for (int address = 0; address < 0x10000; address += 16) {
+        std::vector<uint8_t> data;
+        for (int i = 0; i < 16; ++i) data.push_back(static_cast<uint8_t>(address + i * 7));
+        lines.push_back(qrv::test::DataRecord(address, data));
     }
     lines.push_back(":00000001FF");
     return lines;

@@ -19,17 +19,17 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "common/hex.h"
 #include "image/hex_loader.h"
 #include "protocol/protocol.h"
 #include "session/session.h"
 #include "sim/sim_seam.h"
+#include "tests/support/hex_lines.h"
+#include "tests/support/in_process_seam.h"
+#include "tests/support/temp_file.h"
 
 namespace {
 
@@ -81,17 +81,10 @@ class InProcessHost : public LoaderHost {
 std::vector<std::string> Image64K(int recordLength) {
     std::vector<std::string> lines = {":020000040000FA"};
     for (int address = 0; address < 0x10000; address += recordLength) {
+        std::vector<uint8_t> data;
         const int length = std::min(recordLength, 0x10000 - address);
-        std::vector<uint8_t> bytes = {static_cast<uint8_t>(length),
-                                      static_cast<uint8_t>(address >> 8),
-                                      static_cast<uint8_t>(address), 0x00};
-        for (int i = 0; i < length; ++i) bytes.push_back(static_cast<uint8_t>(address * 3 + i));
-        unsigned sum = 0;
-        for (uint8_t b : bytes) sum += b;
-        bytes.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
-        std::string line = ":";
-        line += HexBytes(bytes.data(), bytes.size());
-        lines.push_back(std::move(line));
+        for (int i = 0; i < length; ++i) data.push_back(static_cast<uint8_t>(address * 3 + i));
+        lines.push_back(test::DataRecord(address, data));
     }
     lines.push_back(":00000001FF");
     return lines;
@@ -140,10 +133,8 @@ class FileInteraction : public StreamInteraction {
 };
 
 std::string WriteImageFile(int recordLength) {
-    const std::string path = "/tmp/qrv-download-bench-" + std::to_string(recordLength) + ".hex";
-    std::ofstream out(path, std::ios::binary);
-    for (const std::string& line : Image64K(recordLength)) out << line << "\r\n";
-    return path;
+    return test::WriteTempFile("qrv-download-bench-" + std::to_string(recordLength) + ".hex",
+                               Image64K(recordLength));
 }
 
 // Downloads through MainSession over the simulated programmer, one whole
@@ -201,56 +192,15 @@ void DownloadThroughSession(benchmark::State& state, int latencyUs, bool fineTim
         prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(previousSlack), 0, 0, 0);
 }
 
-// The simulated programmer's device logic behind a HID seam, in-process: a
-// write is handled at once and its replies wait in a queue for the caller.
-class InProcessSeam : public HidSeam {
-  public:
-    explicit InProcessSeam(sim::SimOptions options) : device(options) {}
-    std::optional<std::vector<std::string>> Enumerate() override {
-        return std::vector<std::string>{"in-process"};
-    }
-    std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess) override {
-        if (path != "in-process") return nullptr;
-        return std::make_unique<Handle>(*this);
-    }
-
-    sim::SimProgrammer device;
-    std::vector<Report> replies;
-    std::size_t next = 0;
-
-  private:
-    class Handle : public HidHandle {
-      public:
-        explicit Handle(InProcessSeam& seam) : seam_(seam) {}
-        const std::string& Path() const override { return path_; }
-        bool Attributes(uint16_t* vendorId, uint16_t* productId) override {
-            *vendorId = kProgrammerVendorId;
-            *productId = kProgrammerProductId;
-            return true;
-        }
-        bool InputReportLength(uint16_t* length) override {
-            *length = kReportSize;
-            return true;
-        }
-        bool Write(const uint8_t* report, std::size_t length) override {
-            Report r{};
-            std::copy_n(report, std::min(length, kReportSize), r.begin());
-            for (const Report& reply : seam_.device.Handle(r)) seam_.replies.push_back(reply);
-            return true;
-        }
-        int Read(uint8_t*, std::size_t, int) override { return 0; }
-
-      private:
-        InProcessSeam& seam_;
-        std::string path_ = "in-process";
-    };
-};
-
 void BM_DownloadSessionInProcess(benchmark::State& state) {
     const std::string path = WriteImageFile(static_cast<int>(state.range(0)));
     sim::SimOptions options;
     options.latencyUs = 0;
-    InProcessSeam seam(options);
+    sim::SimProgrammer device(options);
+    // The simulated programmer's device logic behind the seam: a write is
+    // handled at once and its replies wait in a queue for the loop below.
+    test::InProcessSeam seam(&device);
+    seam.keepWritten = false;
     FileInteraction interaction(path);
     InstantClock clock;
     MainSession session(seam, interaction, clock);
@@ -267,11 +217,11 @@ void BM_DownloadSessionInProcess(benchmark::State& state) {
     for (auto _ : state) {
         downloadBlocks = 0;
         seam.replies.clear();
-        seam.next = 0;
         session.BitBtn1Click();
         bool done = false;
-        while (!done && seam.next < seam.replies.size()) {
-            const Report reply = seam.replies[seam.next++];
+        while (!done && !seam.replies.empty()) {
+            const Report reply = seam.replies.front();
+            seam.replies.pop_front();
             session.OnReply(reply);
             done = reply[3] == RPL_DOWNLOAD_DONE;
         }

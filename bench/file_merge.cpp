@@ -10,26 +10,19 @@
 
 #include "config/config_session.h"
 #include "image/merge.h"
+#include "tests/support/hex_lines.h"
 
 namespace {
 
 constexpr int kFiles = 8;
 
 std::string File64K(unsigned seed) {
-    static const char* digits = "0123456789ABCDEF";
     std::string text;
     for (unsigned address = 0; address < 0xFFF0; address += 16) {
-        std::vector<unsigned> bytes = {16, address >> 8, address & 0xFF, 0};
-        for (unsigned i = 0; i < 16; ++i) bytes.push_back((address * 3 + i * 7 + seed * 13) & 0xFF);
-        unsigned sum = 0;
-        for (unsigned b : bytes) sum += b;
-        bytes.push_back((0x100 - (sum & 0xFF)) & 0xFF);
-        text += ':';
-        for (unsigned b : bytes) {
-            text += digits[(b >> 4) & 0xF];
-            text += digits[b & 0xF];
-        }
-        text += "\r\n";
+        std::vector<uint8_t> data;
+        for (unsigned i = 0; i < 16; ++i)
+            data.push_back(static_cast<uint8_t>(address * 3 + i * 7 + seed * 13));
+        text += qrv::test::DataRecord(static_cast<int>(address), data) + "\r\n";
     }
     return text + ":00000001FF\r\n";
 }

@@ -12,8 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +24,7 @@
 #include "link/report_buffer.h"
 #include "protocol/protocol.h"
 #include "sim/programmer.h"
+#include "tests/support/in_process_seam.h"
 
 namespace qrv::fuzz {
 
@@ -91,59 +90,20 @@ inline void CheckWriteBlock(const Report& r) {
                  "byte " + std::to_string(k) + " is " + std::to_string(r[k]));
 }
 
-// A HID seam with one programmer whose reports are only recorded, or handed
-// to the simulated programmer's device logic at once; its replies wait in a
-// queue for the target to pass them to the session. No thread runs.
-class InProcessSeam : public HidSeam {
+// The shared in-process seam with the invariants of every report written
+// checked before it is recorded: 65 bytes, and CMD_WRITE_BLOCK as the
+// programmer reads it.
+class InProcessSeam : public test::InProcessSeam {
   public:
-    explicit InProcessSeam(sim::SimProgrammer* device = nullptr) : device_(device) {}
-
-    std::optional<std::vector<std::string>> Enumerate() override {
-        return std::vector<std::string>{"in-process"};
-    }
-    std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess) override {
-        if (path != "in-process") return nullptr;
-        return std::make_unique<Handle>(*this);
-    }
-
-    // Every report written, in order.
-    std::vector<Report> written;
-    // Replies of the simulated programmer not yet handed to the session.
-    std::deque<Report> replies;
-
-  private:
-    class Handle : public HidHandle {
-      public:
-        explicit Handle(InProcessSeam& seam) : seam_(seam) {}
-        const std::string& Path() const override { return path_; }
-        bool Attributes(uint16_t* vendorId, uint16_t* productId) override {
-            *vendorId = kProgrammerVendorId;
-            *productId = kProgrammerProductId;
-            return true;
-        }
-        bool InputReportLength(uint16_t* length) override {
-            *length = kReportSize;
-            return true;
-        }
-        bool Write(const uint8_t* report, std::size_t length) override {
+    explicit InProcessSeam(sim::SimProgrammer* device = nullptr) : test::InProcessSeam(device) {
+        onWrite = [](const uint8_t* report, std::size_t length) {
             if (length != kReportSize)
                 Fail("every report written has 65 bytes", std::to_string(length) + " bytes");
             Report r{};
             std::copy_n(report, kReportSize, r.begin());
             CheckWriteBlock(r);
-            seam_.written.push_back(r);
-            if (seam_.device_)
-                for (const Report& reply : seam_.device_->Handle(r)) seam_.replies.push_back(reply);
-            return true;
-        }
-        int Read(uint8_t*, std::size_t, int) override { return 0; }
-
-      private:
-        InProcessSeam& seam_;
-        std::string path_ = "in-process";
-    };
-
-    sim::SimProgrammer* device_;
+        };
+    }
 };
 
 // --- An independent reading of HEX files ------------------------------------

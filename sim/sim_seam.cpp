@@ -174,6 +174,7 @@ void SimSeam::Run() {
         const Report command = inbox_.front().first;
         auto deadline = inbox_.front().second;
         inbox_.pop_front();
+        busy_ = true;
         const uint64_t generation = generation_;
         lock.unlock();
         std::vector<TimedReply> replies;
@@ -211,7 +212,14 @@ void SimSeam::Run() {
             outbox_.push_back(reply.report);
             outCv_.notify_all();
         }
+        busy_ = false;
+        idleCv_.notify_all();
     }
+}
+
+bool SimSeam::Flush(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return idleCv_.wait_for(lock, timeout, [&] { return quit_ || (inbox_.empty() && !busy_); });
 }
 
 namespace {

@@ -57,6 +57,11 @@ class SimSeam : public HidSeam {
         std::lock_guard<std::mutex> lock(deviceMutex_);
         return std::forward<F>(f)(device_);
     }
+    // Waits until the device thread has handled every report received so far
+    // and sent its replies (or dropped them on an unplug); false when that
+    // takes longer than the timeout. Thread-safe: a caller that has written
+    // its reports looks at the device after this instead of polling it.
+    bool Flush(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Protocol errors the device has recorded so far (a copy, thread-safe).
     std::vector<std::string> ProtocolErrors();
 
@@ -78,6 +83,8 @@ class SimSeam : public HidSeam {
     mutable std::mutex mutex_;  // guards the queues, the plug state and the listener
     std::condition_variable inCv_;
     std::condition_variable outCv_;
+    std::condition_variable idleCv_;  // the inbox is empty and no report is in hand
+    bool busy_ = false;               // a report taken from the inbox is being handled
     // Reports received, with the time each arrived: a reply's delay runs from
     // the arrival of its command, as on a device that starts work at once.
     std::deque<std::pair<Report, std::chrono::steady_clock::time_point>> inbox_;

@@ -12,6 +12,7 @@
 
 #include "common/interaction.h"
 #include "config/config_session.h"
+#include "tests/support/hex_lines.h"
 
 namespace qrv::test {
 
@@ -82,24 +83,6 @@ struct Fixture {
     }
 };
 
-// An Intel HEX record line with a correct checksum.
-inline std::string DataRecord(unsigned address, const std::vector<uint8_t>& data,
-                              unsigned type = 0) {
-    static const char* digits = "0123456789ABCDEF";
-    std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
-                                  static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                                  static_cast<uint8_t>(type)};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes) sum += b;
-    bytes.push_back(static_cast<uint8_t>(-sum));
-    std::string line = ":";
-    for (uint8_t b : bytes) {
-        line += digits[b >> 4];
-        line += digits[b & 0xF];
-    }
-    return line;
-}
 inline constexpr const char* kEof = ":00000001FF";
 
 }  // namespace qrv::test

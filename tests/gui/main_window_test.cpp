@@ -27,18 +27,13 @@
 #include "sim/sim_seam.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/qt_window.h"
+#include "tests/support/reports.h"
 #include "tests/support/scripted.h"
 
 namespace qrv {
 namespace {
 
-Report MakeReply(uint8_t code, std::initializer_list<std::pair<int, int>> bytes = {}) {
-    Report r{};
-    r[1] = kDeviceMarker;
-    r[3] = code;
-    for (auto [k, v] : bytes) r[static_cast<std::size_t>(k)] = static_cast<uint8_t>(v);
-    return r;
-}
+using test::MakeReply;
 
 std::vector<uint8_t> Bytes(const Report& r) {
     return {r.begin(), r.end()};

@@ -15,16 +15,10 @@
 #include "tests/image/loader_fixture.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/scripted.h"
+#include "tests/support/temp_file.h"
 
 namespace qrv::test {
 namespace {
-
-std::string WriteTempFile(const std::string& name, const std::vector<std::string>& lines) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream out(path, std::ios::binary);
-    for (const std::string& line : lines) out << line << "\r\n";
-    return path;
-}
 
 std::vector<std::string> Contiguous(int recordLength, int begin, int end) {
     std::vector<std::string> lines = {":020000040000FA"};
@@ -241,8 +235,7 @@ TEST(CliDownload, OptionWordIsSentAfterAPlainImage) {
                                WriteTempFile("cli-option.hex", Contiguous(16, 0, 0x100))},
                               seam);
     EXPECT_EQ(r.rc, 0) << r.err;
-    ASSERT_TRUE(Eventually(
-        seam, [](const sim::SimProgrammer& d) { return !d.RecordedOf(CMD_SET_OPTION).empty(); }));
+    ASSERT_TRUE(seam.Flush());
     const auto sent = Snapshot(seam).RecordedOf(CMD_SET_OPTION);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].argument, 0x2B200u);

@@ -8,16 +8,10 @@
 #include "common/hex.h"
 #include "tests/image/loader_fixture.h"
 #include "tests/mainwin/session_fixture.h"
+#include "tests/support/temp_file.h"
 
 namespace qrv::test {
 namespace {
-
-std::string WriteTempFile(const std::string& name, const std::vector<std::string>& lines) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream out(path, std::ios::binary);
-    for (const std::string& line : lines) out << line << "\r\n";
-    return path;
-}
 
 const std::vector<std::string> kPlain = {":020000040000FA", DataRecord(0, Counting(16)),
                                          DataRecord(16, Counting(16, 16)), ":00000001FF"};

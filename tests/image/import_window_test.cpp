@@ -15,25 +15,23 @@
 #include "common/hex.h"
 #include "mainwin/Qrv_mcu_pc.h"
 #include "sim/sim_seam.h"
+#include "tests/support/hex_lines.h"
 #include "tests/support/qt_window.h"
 #include "tests/support/scripted.h"
+#include "tests/support/temp_file.h"
 
 namespace qrv {
 namespace {
 
 std::string WriteImage(const std::string& name, int end = 0x1000) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream out(path, std::ios::binary);
+    std::vector<std::string> lines;
     for (int a = 0; a < end; a += 16) {
-        std::vector<uint8_t> bytes = {16, static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a), 0};
-        for (int i = 0; i < 16; ++i) bytes.push_back(static_cast<uint8_t>(a + 3 * i));
-        unsigned sum = 0;
-        for (uint8_t b : bytes) sum += b;
-        bytes.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
-        out << ":" << HexBytes(bytes.data(), bytes.size()) << "\r\n";
+        std::vector<uint8_t> data;
+        for (int i = 0; i < 16; ++i) data.push_back(static_cast<uint8_t>(a + 3 * i));
+        lines.push_back(test::DataRecord(a, data));
     }
-    out << ":00000001FF\r\n";
-    return path;
+    lines.push_back(":00000001FF");
+    return test::WriteTempFile(name, lines);
 }
 
 struct ImportWindow : test::SimulatedWindowFixture<200> {

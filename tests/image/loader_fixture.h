@@ -15,6 +15,7 @@
 #include "common/hex.h"
 #include "image/hex_loader.h"
 #include "protocol/protocol.h"
+#include "tests/support/hex_lines.h"
 
 namespace qrv::test {
 
@@ -109,25 +110,6 @@ inline Memory StoredMemory(const std::vector<Report>& reports) {
         }
     }
     return m;
-}
-
-// An Intel HEX data record with its checksum.
-inline std::string DataRecord(int address, const std::vector<uint8_t>& data, int type = 0x00) {
-    std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
-                                  static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                                  static_cast<uint8_t>(type)};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes) sum += b;
-    bytes.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
-    return ":" + HexBytes(bytes.data(), bytes.size());
-}
-
-// count bytes counting up from first.
-inline std::vector<uint8_t> Counting(int count, int first = 0) {
-    std::vector<uint8_t> v;
-    for (int i = 0; i < count; ++i) v.push_back(static_cast<uint8_t>(first + i));
-    return v;
 }
 
 class LoaderTest : public ::testing::Test {

@@ -2,9 +2,6 @@
 // the words printed, and the input refused before anything is sent.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "sim/sim_seam.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/fake_hid.h"
@@ -20,11 +17,9 @@ TEST(CliCalibrate, EachTargetIsRecordedByTheProgrammer) {
     for (auto [target, argument] : targets) {
         sim::SimSeam seam(sim::SimOptions{.latencyUs = 0});
         ASSERT_EQ(RunTool({"calibrate", target}, &seam).rc, 0) << target;
-        std::vector<sim::RecordedCommand> sent;
-        for (int i = 0; i < 500 && sent.empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            sent = seam.WithDevice([](auto& d) { return d.RecordedOf(CMD_OSC_CALIBRATE); });
-        }
+        ASSERT_TRUE(seam.Flush()) << target;
+        const std::vector<sim::RecordedCommand> sent =
+            seam.WithDevice([](auto& d) { return d.RecordedOf(CMD_OSC_CALIBRATE); });
         ASSERT_EQ(sent.size(), 1u) << target;
         EXPECT_EQ(sent[0].argument, argument) << target;
         EXPECT_TRUE(seam.ProtocolErrors().empty()) << target;  // bounds and trim checked

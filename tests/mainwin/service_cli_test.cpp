@@ -3,10 +3,8 @@
 // replacement, and the requests the programmer only records.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
 
 #include "common/atomic_file.h"
 #include "common/hex.h"
@@ -184,11 +182,9 @@ TEST(CliService, ModeAndEepromReachTheProgrammerAndBadValuesSendNothing) {
     EXPECT_EQ(r.out,
               "mode: sent CMD_WRITER_MODE 0x8FFF (S3_48K)\neeprom-read: sent CMD_EEPROM_READ "
               "0x02A3 (device 0xA3, 24C04)\n");
-    std::vector<sim::RecordedCommand> recorded;
-    for (int i = 0; i < 200 && recorded.size() < 2; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        recorded = seam.WithDevice([](sim::SimProgrammer& d) { return d.Recorded(); });
-    }
+    ASSERT_TRUE(seam.Flush());
+    const std::vector<sim::RecordedCommand> recorded =
+        seam.WithDevice([](sim::SimProgrammer& d) { return d.Recorded(); });
     ASSERT_EQ(recorded.size(), 2u);
     EXPECT_EQ(recorded[0].argument, 0x8FFFu);
     EXPECT_EQ(recorded[1].argument, 0x02A3u);

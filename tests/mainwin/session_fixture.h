@@ -10,6 +10,7 @@
 
 #include "session/session.h"
 #include "tests/support/fake_hid.h"
+#include "tests/support/reports.h"
 #include "tests/support/scripted.h"
 
 namespace qrv::test {
@@ -24,15 +25,6 @@ class RecordingClock : public Clock {
         if (duringPause) duringPause();
     }
 };
-
-// A reply report: marker ';', the code in byte 3, and the given bytes.
-inline Report MakeReply(uint8_t code, std::initializer_list<std::pair<int, int>> bytes = {}) {
-    Report r{};
-    r[1] = kDeviceMarker;
-    r[3] = code;
-    for (auto [k, v] : bytes) r[static_cast<std::size_t>(k)] = static_cast<uint8_t>(v);
-    return r;
-}
 
 struct SessionTest : ::testing::Test {
     FakeSeam seam;

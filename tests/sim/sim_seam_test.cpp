@@ -71,6 +71,22 @@ TEST(SimSeamLink, StatusThroughTheHandles) {
     EXPECT_TRUE(seam.ProtocolErrors().empty());
 }
 
+// A flush returns once every report written has been handled and its replies
+// sent, however long the latency: they can then be read without waiting.
+TEST(SimSeamLink, FlushWaitsUntilEveryReportIsHandled) {
+    SimSeam seam(SimOptions{2000});
+    Handles h = OpenBoth(seam);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(h.write->Write(Short(CMD_STATUS).data(), kReportSize));
+    ASSERT_TRUE(seam.Flush());
+    EXPECT_EQ(seam.WithDevice([](SimProgrammer& d) { return d.StatusReplies(); }), 3);
+    Report r{};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(h.read->Read(r.data(), r.size(), 0), static_cast<int>(kReportSize));
+        EXPECT_EQ(r[3], RPL_STATUS);
+    }
+    EXPECT_TRUE(seam.Flush());
+}
+
 TEST(SimSeamLink, RepliesOfOneCommandArriveInOrder) {
     SimSeam seam(SimOptions{0});
     Handles h = OpenBoth(seam);
