@@ -1,7 +1,7 @@
 // `download FILE`: the import of "导入文件" and the download that follows it.
 #include "cli/cli.h"
 #include "common/atomic_file.h"
-#include "common/hex_check.h"
+#include "image/hex_check.h"
 
 namespace qrv::cli {
 

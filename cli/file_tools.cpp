@@ -3,8 +3,8 @@
 #include <cinttypes>
 
 #include "common/atomic_file.h"
-#include "common/hex_check.h"
 #include "config/config_session.h"
+#include "image/hex_check.h"
 
 namespace qrv {
 

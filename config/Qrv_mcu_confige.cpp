@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "config/file_view_model.h"
+#include "qtview/gui_interaction.h"
 #include "qtview/qtview.h"
 
 namespace qrv {
@@ -27,43 +28,6 @@ using view::Q;
 using view::RenderBox;
 using view::RenderCombo;
 using view::ToQColor;
-
-// Message boxes and the open dialog of this window.
-class DialogInteraction : public Interaction {
-  public:
-    explicit DialogInteraction(QWidget* parent) : parent_(parent) {}
-    void ShowMessage(const std::string& text) override {
-        QMessageBox::information(parent_, parent_->windowTitle(), Q(text));
-    }
-    void Warning(const std::string& text) override {
-        QMessageBox::warning(parent_, parent_->windowTitle(), Q(text));
-    }
-    std::optional<std::string> OpenFile(const std::string& filter) override {
-        QString name = QFileDialog::getOpenFileName(
-            parent_, QString(), QString(), Q(filter).split('|', Qt::SkipEmptyParts).join(";;"));
-        if (name.isEmpty()) return std::nullopt;
-        return name.toStdString();
-    }
-    std::optional<std::string> SaveFile(const std::string& filter,
-                                        const std::string& proposedName) override {
-        std::optional<SaveAnswer> answer = SaveFileAs(filter, proposedName);
-        if (!answer) return std::nullopt;
-        return answer->path;
-    }
-    std::optional<SaveAnswer> SaveFileAs(const std::string& filter,
-                                         const std::string& proposedName) override {
-        const QStringList entries = Q(filter).split('|', Qt::SkipEmptyParts);
-        QString selected;
-        QString name = QFileDialog::getSaveFileName(parent_, QString(), Q(proposedName),
-                                                    entries.join(";;"), &selected);
-        if (name.isEmpty()) return std::nullopt;
-        return SaveAnswer{name.toStdString(),
-                          static_cast<int>(std::max<qsizetype>(0, entries.indexOf(selected)))};
-    }
-
-  private:
-    QWidget* parent_;
-};
 
 QLabel* Caption(QWidget* parent, const char* text, int left, int top, int width, int height = 24) {
     auto* l = Place<QLabel>(parent, "", left, top, width, height);
@@ -124,7 +88,8 @@ TForm2::TForm2(QWidget* parent, Interaction* interaction) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(649, 623);
     if (!interaction) {
-        ownInteraction_ = std::make_unique<DialogInteraction>(this);
+        ownInteraction_ =
+            std::make_unique<GuiInteraction>(this, GuiInteraction::Title::ParentWindow);
         interaction = ownInteraction_.get();
     }
     session_ = std::make_unique<ConfigSession>(*interaction);

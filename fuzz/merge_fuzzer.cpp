@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "common/atomic_file.h"
-#include "common/hex_check.h"
 #include "config/config_session.h"
 #include "fuzz/download_run.h"
+#include "image/hex_check.h"
 
 namespace {
 

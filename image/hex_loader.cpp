@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/hex.h"
-#include "common/hex_check.h"
+#include "image/hex_check.h"
 #include "protocol/protocol.h"
 
 namespace qrv {

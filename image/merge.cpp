@@ -6,7 +6,7 @@
 
 #include "common/atomic_file.h"
 #include "common/hex.h"
-#include "common/hex_check.h"
+#include "image/hex_check.h"
 #include "image/hex_loader.h"
 
 namespace qrv {

@@ -3,7 +3,7 @@
 // CMD_USER_CODE_RECORD (tag ASD) and CMD_CONFIG_RECORD (tag QRV) before the image.
 #include <string>
 
-#include "common/hex_check.h"
+#include "image/hex_check.h"
 #include "image/hex_loader.h"
 #include "protocol/protocol.h"
 

@@ -24,7 +24,7 @@
 #include "link/hidapi_backend.h"
 #include "link/udev_monitor.h"
 #include "mainwin/Qrv_mcu_pc.h"
-#include "mainwin/gui_interaction.h"
+#include "qtview/gui_interaction.h"
 #include "sim/options.h"
 #include "sim/sim_seam.h"
 

@@ -1,7 +1,7 @@
 #include "session/file_import.h"
 
 #include "common/atomic_file.h"
-#include "common/hex_check.h"
+#include "image/hex_check.h"
 #include "session/session.h"
 
 namespace qrv {

@@ -23,7 +23,7 @@
 #include "config/Qrv_mcu_confige.h"
 #include "config/model_table.h"
 #include "mainwin/Qrv_mcu_pc.h"
-#include "mainwin/gui_interaction.h"
+#include "qtview/gui_interaction.h"
 #include "sim/sim_seam.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/qt_window.h"

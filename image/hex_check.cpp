@@ -1,4 +1,4 @@
-#include "common/hex_check.h"
+#include "image/hex_check.h"
 
 #include "common/hex.h"
 

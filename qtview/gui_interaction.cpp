@@ -1,4 +1,4 @@
-#include "mainwin/gui_interaction.h"
+#include "qtview/gui_interaction.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -20,8 +20,13 @@ QString Filter(const std::string& filter) {
 }
 }  // namespace
 
+QString GuiInteraction::BoxTitle() const {
+    if (title_ == Title::ParentWindow && parent_) return parent_->windowTitle();
+    return QApplication::applicationName();
+}
+
 void GuiInteraction::ShowMessage(const std::string& text) {
-    QMessageBox::information(parent_, QApplication::applicationName(), Q(text));
+    QMessageBox::information(parent_, BoxTitle(), Q(text));
 }
 
 void GuiInteraction::Warning(const std::string& text) {
@@ -31,20 +36,19 @@ void GuiInteraction::Warning(const std::string& text) {
 void GuiInteraction::Message(Severity severity, const std::string& text) {
     switch (severity) {
         case Severity::Information:
-            QMessageBox::information(parent_, QApplication::applicationName(), Q(text));
+            QMessageBox::information(parent_, BoxTitle(), Q(text));
             break;
         case Severity::Warning:
-            QMessageBox::warning(parent_, QApplication::applicationName(), Q(text));
+            QMessageBox::warning(parent_, BoxTitle(), Q(text));
             break;
         case Severity::Critical:
-            QMessageBox::critical(parent_, QApplication::applicationName(), Q(text));
+            QMessageBox::critical(parent_, BoxTitle(), Q(text));
             break;
     }
 }
 
 bool GuiInteraction::Question(const std::string& text) {
-    return QMessageBox::question(parent_, QApplication::applicationName(), Q(text),
-                                 QMessageBox::Yes | QMessageBox::No,
+    return QMessageBox::question(parent_, BoxTitle(), Q(text), QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 

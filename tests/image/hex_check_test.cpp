@@ -1,5 +1,5 @@
 // The whole-file check of HEX and production files.
-#include "common/hex_check.h"
+#include "image/hex_check.h"
 
 #include <gtest/gtest.h>
 

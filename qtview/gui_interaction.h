@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "common/interaction.h"
 
 class QCoreApplication;
@@ -7,10 +9,14 @@ class QWidget;
 
 namespace qrv {
 
-// Message boxes and file dialogs of the Qt front-end.
+// Message boxes and file dialogs of the Qt windows. A box's title is the
+// application's name, or, for a window that asks for it (the configuration
+// window), that window's own title.
 class GuiInteraction : public Interaction {
   public:
-    explicit GuiInteraction(QWidget* parent = nullptr) : parent_(parent) {}
+    enum class Title { Application, ParentWindow };
+    explicit GuiInteraction(QWidget* parent = nullptr, Title title = Title::Application)
+        : parent_(parent), title_(title) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
     void ShowMessage(const std::string& text) override;
     void Warning(const std::string& text) override;
@@ -23,7 +29,10 @@ class GuiInteraction : public Interaction {
                                          const std::string& proposedName) override;
 
   private:
+    QString BoxTitle() const;
+
     QWidget* parent_;
+    Title title_;
 };
 
 // Installs Qt's own Chinese texts, so that the buttons of message boxes and file
