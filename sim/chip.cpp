@@ -60,13 +60,13 @@ void SimProgrammer::OnEraseStorage(const Report&, Replies& out) {
 }
 
 void SimProgrammer::EraseStorage() {
-    std::fill(store_.begin(), store_.end(), uint8_t{0xFF});
-    imageLength_ = 0;
-    startAddress_ = 0;
-    storedChecksum_ = 0;
-    fileKind_ = 0xFF;
-    config_.reset();
-    userCode_.reset();
+    std::fill(kept_.storage.begin(), kept_.storage.end(), uint8_t{0xFF});
+    kept_.imageLength = 0;
+    kept_.startAddress = 0;
+    kept_.storedChecksum = 0;
+    kept_.fileKind = 0xFF;
+    kept_.config.reset();
+    kept_.userCode.reset();
     transfer_ = Transfer{};
 }
 
@@ -77,7 +77,7 @@ bool SimProgrammer::ChipReady(Replies& out) {
     }
     // The chip's model can only differ from a model the programmer knows: the
     // one of a stored production configuration.
-    if (options_.wrongModel && config_) {
+    if (options_.wrongModel && kept_.config) {
         out.Add(NewReply(RPL_MODEL_MISMATCH));
         return false;
     }
@@ -87,20 +87,21 @@ bool SimProgrammer::ChipReady(Replies& out) {
 // The range the chip steps work on: the stored image, or the whole chip when
 // nothing is stored.
 unsigned SimProgrammer::WorkLength() const {
-    return imageLength_ > 0 ? imageLength_ : static_cast<unsigned>(kStoreSize);
+    return kept_.imageLength > 0 ? kept_.imageLength : static_cast<unsigned>(kStoreSize);
 }
 
 bool SimProgrammer::RunStep(ChipStep step, Replies& out) {
     const uint8_t code = StepReplyCode(step);
     const unsigned length = WorkLength();
-    std::vector<uint8_t>& flash = chip_.flash;
+    std::vector<uint8_t>& flash = kept_.chip.flash;
 
     // The first address at which the step fails on this chip, if any.
     unsigned failAt = length;
     for (unsigned i = 0; i < length; ++i) {
-        const bool bad = (step == ChipStep::BlankCheck && flash[i] != 0xFF) ||
-                         (step == ChipStep::Program && (flash[i] & store_[i]) != store_[i]) ||
-                         (step == ChipStep::Verify && flash[i] != store_[i]);
+        const bool bad =
+            (step == ChipStep::BlankCheck && flash[i] != 0xFF) ||
+            (step == ChipStep::Program && (flash[i] & kept_.storage[i]) != kept_.storage[i]) ||
+            (step == ChipStep::Verify && flash[i] != kept_.storage[i]);
         if (bad) {
             failAt = i;
             break;
@@ -111,7 +112,7 @@ bool SimProgrammer::RunStep(ChipStep step, Replies& out) {
     auto work = [&](unsigned from, unsigned to) {
         for (unsigned i = from; i < to; ++i) {
             if (step == ChipStep::Erase) flash[i] = 0xFF;
-            if (step == ChipStep::Program) flash[i] &= store_[i];
+            if (step == ChipStep::Program) flash[i] &= kept_.storage[i];
         }
     };
     unsigned pos = 0;
@@ -129,8 +130,8 @@ bool SimProgrammer::RunStep(ChipStep step, Replies& out) {
     if (step == ChipStep::Erase) {
         // A chip erase clears the whole flash and the option word.
         std::fill(flash.begin(), flash.end(), uint8_t{0xFF});
-        chip_.optionWord = 0xFFFFFFFF;
-        chip_.protection = 0;
+        kept_.chip.optionWord = 0xFFFFFFFF;
+        kept_.chip.protection = 0;
     }
     out.Add(Outcome(code, 1, length));
     return true;
@@ -157,22 +158,22 @@ void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
         }
     }
     std::vector<Report> optionResults;
-    if (passed && config_ && (config_->AutoSteps() & kAutoStepOption) != 0) {
-        chip_.optionWord = static_cast<uint32_t>(config_->OptionBits()) |
-                           static_cast<uint32_t>(config_->HardLockSize()) << 8 |
-                           static_cast<uint32_t>(config_->DataFlashSize()) << 16;
+    if (passed && kept_.config && (kept_.config->AutoSteps() & kAutoStepOption) != 0) {
+        kept_.chip.optionWord = static_cast<uint32_t>(kept_.config->OptionBits()) |
+                                static_cast<uint32_t>(kept_.config->HardLockSize()) << 8 |
+                                static_cast<uint32_t>(kept_.config->DataFlashSize()) << 16;
         Report option = NewReply(RPL_OPTION_RESULT);
         option[6] = 1;
         optionResults.push_back(option);
-        const uint8_t protection = config_->OptionBits() & kProtectionBits;
+        const uint8_t protection = kept_.config->OptionBits() & kProtectionBits;
         if (protection != 0) {
-            chip_.protection = protection;
+            kept_.chip.protection = protection;
             Report protect = NewReply(RPL_PROTECT_RESULT);
             protect[6] = 1;
             optionResults.push_back(protect);
         }
     }
-    const uint32_t count = passed ? ++successCount_ : ++failureCount_;
+    const uint32_t count = passed ? ++kept_.successCount : ++kept_.failureCount;
     Report result = NewReply(RPL_AUTO_RESULT);
     result[6] = passed ? 0 : 1;
     // The counter's bytes in the order the host reads them: 10, 9, 7, 8.
@@ -186,7 +187,7 @@ void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
 }
 
 uint16_t SimProgrammer::ChipChecksum() const {
-    return Sum16(chip_.flash.data(), WorkLength());
+    return Sum16(kept_.chip.flash.data(), WorkLength());
 }
 
 void SimProgrammer::ReadChip(Replies& out) {
@@ -197,7 +198,7 @@ void SimProgrammer::ReadChip(Replies& out) {
         r[2] = static_cast<uint8_t>(n);
         Put16(r, 4, address);
         r[6] = 0;  // record type of the line the host builds
-        std::copy_n(chip_.flash.begin() + address, n, r.begin() + 7);
+        std::copy_n(kept_.chip.flash.begin() + address, n, r.begin() + 7);
         out.Add(r);
     }
 }
@@ -207,40 +208,40 @@ void SimProgrammer::ReadChip(Replies& out) {
 void SimProgrammer::ReadCache(const Report& c, Replies& out) {
     const unsigned address = Get16(c, 4);
     const unsigned limit =
-        address < imageLength_ ? imageLength_ : static_cast<unsigned>(kStoreSize);
+        address < kept_.imageLength ? kept_.imageLength : static_cast<unsigned>(kStoreSize);
     const unsigned n = std::min(kCacheBlockMax, limit - address);
     Report r = NewReply(RPL_CACHE_BLOCK);
     r[2] = static_cast<uint8_t>(n);
     Put16(r, 4, address);
-    std::copy_n(store_.begin() + address, n, r.begin() + 6);
+    std::copy_n(kept_.storage.begin() + address, n, r.begin() + 6);
     out.Add(r);
 }
 
 Report SimProgrammer::StatusReply() {
     ++statusReplies_;
     Report r = NewReply(RPL_STATUS);
-    Put16(r, 5, startAddress_);
-    Put16(r, 7, std::min(imageLength_, 0xFFFFu));
-    Put16(r, 9, storedChecksum_);
+    Put16(r, 5, kept_.startAddress);
+    Put16(r, 7, std::min(kept_.imageLength, 0xFFFFu));
+    Put16(r, 9, kept_.storedChecksum);
     uint8_t steps = 0;
-    if (config_) {
-        const uint8_t a = config_->AutoSteps();
+    if (kept_.config) {
+        const uint8_t a = kept_.config->AutoSteps();
         if (a & kAutoStepBlank) steps |= kStepFlagBlankCheck;
         if (a & kAutoStepErase) steps |= kStepFlagErase;
         if (a & kAutoStepVerify) steps |= kStepFlagVerify;
     }
     r[12] = steps;
     r[62] = steps;
-    Put32(r, 18, successCount_);
-    Put32(r, 22, failureCount_);
-    r[26] = fileKind_;
-    if (config_ && fileKind_ != 0xFF) {
-        const std::string model = config_->DeviceCode();
+    Put32(r, 18, kept_.successCount);
+    Put32(r, 22, kept_.failureCount);
+    r[26] = kept_.fileKind;
+    if (kept_.config && kept_.fileKind != 0xFF) {
+        const std::string model = kept_.config->DeviceCode();
         std::copy(model.begin(), model.end(), r.begin() + 50);
     }
     r[61] = options_.badStatus || options_.corruptStatus ? 'B' : 'A';
     r[63] = '3';
-    r[64] = options_.oldFirmware && !firmwareUpdated_ ? '5' : '6';
+    r[64] = options_.oldFirmware && !kept_.firmwareUpdated ? '5' : '6';
     uint8_t x = 0;
     for (std::size_t k = 3; k <= 64; ++k) x ^= r[k];
     r[2] = x;

@@ -70,12 +70,12 @@ void SimProgrammer::PowerCycle() {
 }
 
 std::string SimProgrammer::FirmwareVersion() const {
-    return options_.oldFirmware && !firmwareUpdated_ ? "3.5" : "3.6";
+    return options_.oldFirmware && !kept_.firmwareUpdated ? "3.5" : "3.6";
 }
 
 void SimProgrammer::SetCounters(uint32_t success, uint32_t failure) {
-    successCount_ = success;
-    failureCount_ = failure;
+    kept_.successCount = success;
+    kept_.failureCount = failure;
 }
 
 std::vector<RecordedCommand> SimProgrammer::RecordedOf(uint8_t code) const {

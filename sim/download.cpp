@@ -244,8 +244,8 @@ void SimProgrammer::OnDownloadEnd(const Report& c, Replies& out) {
                                     std::to_string(differ.first - transfer_.firmwareData.begin()),
                                 out);
         firmware_ = std::move(transfer_.firmwareData);
-        firmwareUpdated_ = true;
-        ++firmwareUpdates_;
+        kept_.firmwareUpdated = true;
+        ++kept_.firmwareUpdates;
         Put16(done, 7, Sum16(firmware_.data(), firmware_.size()));
         Put16(done, 11, kFirmwareSize);
     } else {
@@ -253,16 +253,16 @@ void SimProgrammer::OnDownloadEnd(const Report& c, Replies& out) {
         if (c[8] != kind)
             return FailTransfer(
                 code, "file kind 0x" + H2(c[8]) + ", but the download brought 0x" + H2(kind), out);
-        store_ = std::move(transfer_.staging);
-        imageLength_ = transfer_.stagedLength;
-        startAddress_ = transfer_.start;
-        storedChecksum_ = Sum16(store_.data(), imageLength_);
-        fileKind_ = kind;
-        config_ = transfer_.config;
-        userCode_ = transfer_.userCode;
-        ++completedDownloads_;
-        Put16(done, 7, storedChecksum_);
-        Put16(done, 11, imageLength_ > 0 ? imageLength_ - 1 : 0);
+        kept_.storage = std::move(transfer_.staging);
+        kept_.imageLength = transfer_.stagedLength;
+        kept_.startAddress = transfer_.start;
+        kept_.storedChecksum = Sum16(kept_.storage.data(), kept_.imageLength);
+        kept_.fileKind = kind;
+        kept_.config = transfer_.config;
+        kept_.userCode = transfer_.userCode;
+        ++kept_.completedDownloads;
+        Put16(done, 7, kept_.storedChecksum);
+        Put16(done, 11, kept_.imageLength > 0 ? kept_.imageLength - 1 : 0);
     }
     transfer_ = Transfer{};
     out.Add(done);

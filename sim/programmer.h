@@ -70,6 +70,7 @@ struct SimOptions {
 // record brought it.
 struct ConfigRecord {
     std::array<uint8_t, 21> block{};
+    bool operator==(const ConfigRecord&) const = default;
 
     unsigned StartAddress() const { return block[0] << 8 | block[1]; }
     unsigned EndAddress() const { return block[2] << 8 | block[3]; }
@@ -96,6 +97,7 @@ struct VirtualChip {
     std::vector<uint8_t> flash = std::vector<uint8_t>(kStoreSize, 0xFF);
     uint32_t optionWord = 0xFFFFFFFF;  // erased
     uint8_t protection = 0;            // protection bits programmed (read, debug, hard lock)
+    bool operator==(const VirtualChip&) const = default;
 };
 
 // What the programmer keeps while it is unplugged: its storage, the counters,
@@ -115,6 +117,7 @@ struct StoredState {
     uint32_t successCount = 0;
     uint32_t failureCount = 0;
     VirtualChip chip;
+    bool operator==(const StoredState&) const = default;
 };
 
 // One reply and the time the device spends before sending it.
@@ -144,36 +147,36 @@ class SimProgrammer {
 
     // What stays while unplugged, and a device that holds it (as after a
     // power cycle). Defined in sim/state_file.cpp.
-    StoredState SavedState() const;
+    const StoredState& SavedState() const { return kept_; }
     void RestoreState(const StoredState& state);
 
     // --- Storage ---
-    const std::vector<uint8_t>& Storage() const { return store_; }
+    const std::vector<uint8_t>& Storage() const { return kept_.storage; }
     // Bytes from address 0 to the end of the stored image (0: nothing stored).
-    unsigned ImageLength() const { return imageLength_; }
-    unsigned StartAddress() const { return startAddress_; }
+    unsigned ImageLength() const { return kept_.imageLength; }
+    unsigned StartAddress() const { return kept_.startAddress; }
     // 16-bit sum of the stored bytes 0 .. ImageLength()-1 (0 when nothing is stored).
-    uint16_t StoredChecksum() const { return storedChecksum_; }
-    uint8_t FileKind() const { return fileKind_; }  // 0xFF: plain image
-    const std::optional<ConfigRecord>& Config() const { return config_; }
-    const std::optional<std::vector<uint8_t>>& UserCode() const { return userCode_; }
+    uint16_t StoredChecksum() const { return kept_.storedChecksum; }
+    uint8_t FileKind() const { return kept_.fileKind; }  // 0xFF: plain image
+    const std::optional<ConfigRecord>& Config() const { return kept_.config; }
+    const std::optional<std::vector<uint8_t>>& UserCode() const { return kept_.userCode; }
     bool DownloadInProgress() const { return transfer_.phase != Phase::Idle; }
-    int CompletedDownloads() const { return completedDownloads_; }
+    int CompletedDownloads() const { return kept_.completedDownloads; }
 
     // --- Firmware ---
     std::string FirmwareVersion() const;                                // "3.6" or "3.5"
     const std::vector<uint8_t>& Firmware() const { return firmware_; }  // last replacement
-    int FirmwareUpdates() const { return firmwareUpdates_; }
+    int FirmwareUpdates() const { return kept_.firmwareUpdates; }
 
     // --- Counters of the automatic run ---
-    uint32_t SuccessCount() const { return successCount_; }
-    uint32_t FailureCount() const { return failureCount_; }
+    uint32_t SuccessCount() const { return kept_.successCount; }
+    uint32_t FailureCount() const { return kept_.failureCount; }
     void SetCounters(uint32_t success, uint32_t failure);
 
     // --- The chip in the socket ---
-    const VirtualChip& Chip() const { return chip_; }
-    VirtualChip& MutableChip() { return chip_; }
-    void InsertBlankChip() { chip_ = VirtualChip{}; }
+    const VirtualChip& Chip() const { return kept_.chip; }
+    VirtualChip& MutableChip() { return kept_.chip; }
+    void InsertBlankChip() { kept_.chip = VirtualChip{}; }
 
     // --- What arrived ---
     // Every report received, oldest first (at most kReceivedLogLimit).
@@ -259,23 +262,10 @@ class SimProgrammer {
 
     SimOptions options_;
 
-    std::vector<uint8_t> store_ = std::vector<uint8_t>(kStoreSize, 0xFF);
-    unsigned imageLength_ = 0;
-    unsigned startAddress_ = 0;
-    uint16_t storedChecksum_ = 0;
-    uint8_t fileKind_ = 0xFF;
-    std::optional<ConfigRecord> config_;
-    std::optional<std::vector<uint8_t>> userCode_;
-    int completedDownloads_ = 0;
+    // The storage, counters, firmware state and chip: what outlives an unplug.
+    StoredState kept_;
     Transfer transfer_;
-
     std::vector<uint8_t> firmware_;
-    bool firmwareUpdated_ = false;
-    int firmwareUpdates_ = 0;
-
-    uint32_t successCount_ = 0;
-    uint32_t failureCount_ = 0;
-    VirtualChip chip_;
 
     std::deque<Report> received_;
     std::vector<RecordedCommand> recorded_;

@@ -17,41 +17,11 @@
 
 namespace qrv::sim {
 
-StoredState SimProgrammer::SavedState() const {
-    StoredState s;
-    s.storage = store_;
-    s.imageLength = imageLength_;
-    s.startAddress = startAddress_;
-    s.storedChecksum = storedChecksum_;
-    s.fileKind = fileKind_;
-    s.config = config_;
-    s.userCode = userCode_;
-    s.completedDownloads = completedDownloads_;
-    s.firmwareUpdated = firmwareUpdated_;
-    s.firmwareUpdates = firmwareUpdates_;
-    s.successCount = successCount_;
-    s.failureCount = failureCount_;
-    s.chip = chip_;
-    return s;
-}
-
 void SimProgrammer::RestoreState(const StoredState& s) {
     PowerCycle();
-    store_ = s.storage;
-    store_.resize(kStoreSize, 0xFF);
-    imageLength_ = s.imageLength;
-    startAddress_ = s.startAddress;
-    storedChecksum_ = s.storedChecksum;
-    fileKind_ = s.fileKind;
-    config_ = s.config;
-    userCode_ = s.userCode;
-    completedDownloads_ = s.completedDownloads;
-    firmwareUpdated_ = s.firmwareUpdated;
-    firmwareUpdates_ = s.firmwareUpdates;
-    successCount_ = s.successCount;
-    failureCount_ = s.failureCount;
-    chip_ = s.chip;
-    chip_.flash.resize(kStoreSize, 0xFF);
+    kept_ = s;
+    kept_.storage.resize(kStoreSize, 0xFF);
+    kept_.chip.flash.resize(kStoreSize, 0xFF);
 }
 
 namespace {
@@ -286,20 +256,21 @@ bool StateFile::Load(SimProgrammer& device, std::string* error) {
         return false;
     }
     if (state) device.RestoreState(*state);
-    stored_ = StateText(device.SavedState());
+    stored_ = device.SavedState();
     return true;
 }
 
 void StateFile::StoreIfChanged(const SimProgrammer& device) {
-    if (refused_ || device.DownloadInProgress()) return;
-    std::string text = StateText(device.SavedState());
-    if (text == stored_) return;
+    // Compared as it stands: the text is built only when something changed,
+    // not after every report of a read-back.
+    if (refused_ || device.DownloadInProgress() || device.SavedState() == stored_) return;
+    const std::string text = StateText(device.SavedState());
     std::string error;
     const FileLock lock(path_, LOCK_EX);
     if (!lock.Held()) {
         error = lock.Error();
     } else if (WriteFileAtomically(path_, text, &error)) {
-        stored_ = std::move(text);
+        stored_ = device.SavedState();
         reported_ = false;
         return;
     }

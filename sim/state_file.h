@@ -47,7 +47,7 @@ class StateFile {
 
   private:
     std::string path_;
-    std::string stored_;  // the text last loaded or stored
+    StoredState stored_;  // the state last loaded or stored
     bool refused_ = false;
     bool reported_ = false;
 };
