@@ -2,6 +2,7 @@
 // block transfers, into the next command. Every path ends by clearing the
 // DeviceReport, so that each reply is handled once.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "common/hex.h"
@@ -32,6 +33,14 @@ std::string ModelName(const uint8_t* bytes, std::size_t count) {
         }
     }
     return name;
+}
+
+// A counter as the window shows it (the decimal text of a signed 32-bit
+// number); 0 for anything else.
+long long CountValue(const std::string& text) {
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
 }  // namespace
@@ -79,11 +88,11 @@ void MainSession::HandleDeviceReply() {
     } else {
         switch (code) {
             case RPL_PROTECT_RESULT:
-                HandleResultPanelReply(kProtectPassed, kProtectFailed);
+                HandleResultPanelReply(kProtectPassed, kProtectFailed, true);
                 NoteOptionResult(true, buffer.Device(6), kProtectFailed);
                 break;
             case RPL_OPTION_RESULT:
-                HandleResultPanelReply(kOptionPassed, kOptionFailed);
+                HandleResultPanelReply(kOptionPassed, kOptionFailed, false);
                 NoteOptionResult(false, buffer.Device(6), kOptionFailed);
                 break;
             case RPL_CACHE_BLOCK:
@@ -106,12 +115,14 @@ void MainSession::HandleDeviceReply() {
                 break;
             case RPL_STORAGE_ERASED:
                 form.Edit1.text = kStorageErased;
+                Emit(event::StorageErased{kStorageErased});
                 break;
             case RPL_CHECKSUM:
                 HandleChecksum();
                 break;
             case RPL_MODEL_MISMATCH:
                 // The chip is not the file's model: the run ends here.
+                Emit(event::ChipRefused{kModelMismatch});
                 EndRunWithoutResult("failed", kModelMismatch);
                 ShowMessage(kModelMismatch, Severity::Warning);
                 break;
@@ -120,6 +131,7 @@ void MainSession::HandleDeviceReply() {
                 break;
             case RPL_NO_CHIP:
                 // No chip, no run: nothing more comes for it.
+                Emit(event::ChipRefused{kNoChip});
                 EndRunWithoutResult("failed", kNoChip);
                 ShowMessage(kNoChip, Severity::Warning);
                 break;
@@ -136,19 +148,23 @@ void MainSession::HandleDeviceReply() {
     buffer.ClearDeviceReport();
 }
 
-void MainSession::HandleResultPanelReply(const char* passed, const char* failed) {
+void MainSession::HandleResultPanelReply(const char* passed, const char* failed, bool protect) {
     const uint8_t status = buffer.Device(6);
     if (status == 1)
         ShowResultPanel(passed, colors::clGreen);
     else if (status == 2)
         ShowResultPanel(failed, colors::clRed);
+    if (status == 1 || status == 2)
+        Emit(event::OptionOutcome{protect, status == 1, form.Panel1.caption});
 }
 
 void MainSession::HandleOutcome(const StepRow& row) {
     const uint8_t status = buffer.Device(6);
     ProgressBar& bar = form.Bar(row.bar);
+    const int index = static_cast<int>(&row - kStepRows);
     if (status == 0) {
         SetPosition(bar, Progress(buffer.Device16(7)));
+        Emit(event::StepProgress{index, bar.max > 0 ? bar.position * 100 / bar.max : 100});
         return;
     }
     if (status != 1 && status != 2) return;
@@ -156,6 +172,7 @@ void MainSession::HandleOutcome(const StepRow& row) {
     form.Image(row.failImage).visible = status == 2;
     bar.position = bar.max;
     if (status == 2) NoteStepFailed(row);
+    Emit(event::StepOutcome{index, status == 1});
     if (run_ && run_->row >= 0 && &kStepRows[run_->row] == &row) {
         run_->outcome = status == 1 ? "passed" : "failed";
         FinishRun();
@@ -187,6 +204,12 @@ void MainSession::HandleAutoResult() {
         ShowResultPanel(kRunPassed, colors::clGreen);
         form.Edit4.text = count;
     }
+    event::RunResult result;
+    result.passed = !failed;
+    result.panel = form.Panel1.caption;
+    result.passedCount = CountValue(form.Edit4.text);
+    result.failedCount = CountValue(form.Edit5.text);
+    Emit(result);
     NoteAutoResult(failed);
 }
 
@@ -240,8 +263,11 @@ void MainSession::HandleStatus() {
     StatusBusy = 0;
     form.Button7.enabled = true;
 
+    firmware_.reset();
     if (buffer.UpdateMode() == 0) {
         const uint8_t kind = b.Device(61);
+        // Only a programmer of kind 'A' tells its firmware version.
+        if (kind == 'A') firmware_ = FirmwareVersionText(b.Device(63), b.Device(64));
         // The first status after a firmware replacement says whether it took.
         const bool updateEnded = firmwareCheckPending_;
         firmwareCheckPending_ = false;
@@ -283,6 +309,22 @@ void MainSession::HandleStatus() {
             }
         }
     }
+    Emit(StatusEvent());
+}
+
+event::Status MainSession::StatusEvent() const {
+    event::Status e;
+    e.caption = form.caption;
+    e.productionFile = buffer.bytes[ReportBuffer::kFileKind] != kPlainImage;
+    if (e.productionFile) e.model = form.Edit2.text;
+    e.checksum = static_cast<unsigned>(ImageChecksum);
+    e.storedLength = StoredLength;
+    e.passed = CountValue(form.Edit4.text);
+    e.failed = CountValue(form.Edit5.text);
+    e.firmware = firmware_;
+    e.retried = statusRetried_;
+    e.unreadable = statusUnreadable_;
+    return e;
 }
 
 void MainSession::HandleBlockAck() {
@@ -294,10 +336,18 @@ void MainSession::HandleBlockAck() {
     } else {
         SetPosition(form.ProgressBar5, Progress(received));
     }
-    if (buffer.UpdateMode() == kUpdateModeFirmware)
+    const bool firmware = buffer.UpdateMode() == kUpdateModeFirmware;
+    const ProgressBar& bar = form.ProgressBar5;
+    Emit(event::DownloadProgress{firmware, bar.max > 0 ? bar.position * 100 / bar.max : 100});
+    if (firmware) {
         SendFirmwareBlock();
-    else
-        SendNextBlock();
+        return;
+    }
+    const bool abandoned = loader.Abandoned();
+    SendNextBlock();
+    // The loader gave up on the file on its way (its message is shown).
+    if (!abandoned && loader.Abandoned())
+        Emit(event::DownloadEnded{false, false, 0, kDownloadAbandoned});
 }
 
 void MainSession::HandleDownloadReady() {
@@ -333,6 +383,7 @@ void MainSession::HandleDownloadDone() {
         downloadIncomplete_ = false;
         storedChecksum_ = buffer.Device16(7);
     }
+    Emit(event::DownloadEnded{firmware, true, buffer.Device16(7), {}});
     buffer.ClearDeviceReport();
     // A plain image carries no option data: the user chooses it. A firmware
     // replacement stored no image, so there is nothing to choose.
@@ -351,11 +402,14 @@ void MainSession::HandleDownloadError() {
     form.RichEdit1.lines = {kDownloadFailed};
     form.RichEdit1.fontColor = colors::clRed;
     SendCommand(CMD_DOWNLOAD_ABORT, 0);
+    Emit(event::DownloadEnded{buffer.UpdateMode() == kUpdateModeFirmware, false, 0,
+                              kDownloadFailed});
 }
 
 void MainSession::HandleChecksum() {
     ImageChecksum = static_cast<int>(buffer.Device16(7));
     form.Edit3.text = H4(static_cast<unsigned>(ImageChecksum)) + " H";
+    Emit(event::ChecksumRead{static_cast<unsigned>(ImageChecksum)});
 }
 
 void MainSession::HandleReadBackBlock(const std::function<void()>& hook, unsigned maxCount) {

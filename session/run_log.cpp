@@ -62,6 +62,7 @@ void MainSession::BeginRun(int row, uint8_t steps) {
     run_->row = row;
     run_->steps = steps;
     StartRunTimer(kRunSilenceMs);
+    if (link_.Connected()) Emit(event::RunStarted{row, steps});
 }
 
 void MainSession::StartRunTimer(int milliseconds) {
@@ -119,29 +120,59 @@ void MainSession::RunTimerExpired() {
     NotifyChanged();
 }
 
+event::RunEnded MainSession::RunEndedEvent(const ProgrammingRun& run) const {
+    event::RunEnded e;
+    e.row = run.row;
+    e.steps = run.steps;
+    e.outcome = run.outcome.empty() ? "no result" : run.outcome;
+    e.failedStep = run.failedStep;
+    e.message = run.message;
+    e.option = run.option;
+    e.protect = run.protect;
+    e.programmer = link_.WritePath();
+    e.model = form.Edit2.text;
+    e.checksum = storedChecksum_;
+    e.passedCount = form.Edit4.text;
+    e.failedCount = form.Edit5.text;
+    return e;
+}
+
 void MainSession::FinishRun() {
     if (!run_) return;
     const ProgrammingRun run = std::move(*run_);
     run_.reset();
     StartRunTimer(0);
+    Emit(RunEndedEvent(run));
+}
+
+void MainSession::SetProductionLog(std::optional<ProductionLog> log) {
+    log_ = std::move(log);
+    if (logSubscription_ != 0) Unsubscribe(logSubscription_);
+    logSubscription_ = 0;
     if (!log_) return;
-    RunRecord record;
-    record.time = LocalTimeIso8601();
-    record.programmer = link_.WritePath();
-    record.model = form.Edit2.text;
-    // Four hex digits and "H", as the window shows it: spreadsheets keep
-    // "1E10H" and "0123H" as text, where "1E10" and "0123" would become numbers.
-    record.checksum = H4(storedChecksum_) + "H";
-    record.steps = StepNames(run.steps);
-    record.outcome = run.outcome.empty() ? "no result" : run.outcome;
-    record.failedStep = run.failedStep;
-    record.message = run.message;
-    record.passed = form.Edit4.text;
-    record.failed = form.Edit5.text;
-    record.option = run.option;
-    record.protect = run.protect;
-    std::string error;
-    if (!log_->Append(record, &error)) ReportLogFailure(error);
+    // Every run's end writes its line, however the run was started or ended.
+    logSubscription_ = Subscribe([this](const SessionEvent& e) {
+        const auto* ended = std::get_if<event::RunEnded>(&e);
+        if (!ended || !log_) return;
+        RunRecord record;
+        record.time = LocalTimeIso8601();
+        record.programmer = ended->programmer;
+        record.model = ended->model;
+        // Four hex digits and "H", as the window shows it: spreadsheets keep
+        // "1E10H" and "0123H" as text, where "1E10" and "0123" would become
+        // numbers.
+        record.checksum = H4(ended->checksum) + "H";
+        record.steps = StepNames(ended->steps);
+        record.outcome = ended->outcome;
+        record.failedStep = ended->failedStep;
+        record.message = ended->message;
+        record.passed = ended->passedCount;
+        record.failed = ended->failedCount;
+        record.option = ended->option;
+        record.protect = ended->protect;
+        std::string error;
+        if (!log_->Append(record, &error)) ReportLogFailure(error);
+    });
 }
 
 void MainSession::CheckProductionLog() {

@@ -172,11 +172,13 @@ void MainSession::ChipBlock() {
         bar.position = bar.max;
     else
         SetPosition(bar, static_cast<int>(d.address + d.count) * bar.max / StoredLength);
+    EmitReadBackBlock(true, d);
     if (chipReadBackActive_) {
         const bool complete =
             StoredLength > 0 && d.address + d.count >= static_cast<unsigned>(StoredLength);
         chipReadBackActive_ = !complete;
         if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(complete ? 0 : kReadBackTimeoutMs);
+        if (complete) Emit(event::ReadBackEnded{true, true, {}});
     }
     buffer.ClearHostReport();
     buffer.ClearDeviceReport();
@@ -210,6 +212,7 @@ void MainSession::Button10Click() {
 void MainSession::CacheBlock() {
     form.Memo2.lines.push_back(CacheBlockLine(buffer.DeviceReport()));
     const ReadBackData d = CacheBlockData(buffer.DeviceReport());
+    EmitReadBackBlock(false, d);
     const unsigned next = d.address + d.count;
     if (next < static_cast<unsigned>(StoredLength)) {
         // A block without bytes would ask for the same block for ever.
@@ -225,6 +228,19 @@ void MainSession::CacheBlock() {
     cacheReadBackActive_ = false;
     if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(0);
     form.Button10.enabled = true;
+    Emit(event::ReadBackEnded{false, true, {}});
+}
+
+void MainSession::EmitReadBackBlock(bool chip, const ReadBackData& d) {
+    event::ReadBackBlock e;
+    e.chip = chip;
+    e.address = d.address;
+    e.bytes.assign(d.bytes, d.bytes + d.count);
+    const unsigned end = d.address + d.count;
+    e.percent = StoredLength > 0 ? static_cast<int>(std::min<unsigned>(
+                                       end * 100 / static_cast<unsigned>(StoredLength), 100))
+                                 : 100;
+    Emit(e);
 }
 
 void MainSession::EndInterruptedReadBack() {
@@ -235,6 +251,12 @@ void MainSession::EndInterruptedReadBack() {
     cacheReadBackActive_ = false;
     chipReadBackActive_ = false;
     if (hooks.StartReadBackTimer) hooks.StartReadBackTimer(0);
+    const bool chip = !cache;
+    // A chip read without a stored image ends with the pause: it is whole.
+    Emit(event::ReadBackEnded{chip, chip && !chipShort,
+                              cache       ? kReadBackIncomplete
+                              : chipShort ? kChipReadBackIncomplete
+                                          : ""});
     if (cache) {
         form.Button10.enabled = true;
         ShowMessage(kReadBackIncomplete, Severity::Warning);
@@ -382,6 +404,7 @@ UpdateResult MainSession::Button16Click() {
 }
 
 void MainSession::ReportFirmwareUpdate(bool current) {
+    Emit(event::FirmwareUpdateEnded{current, firmware_.value_or("")});
     if (current) {
         // The programmer runs the expected firmware: files can be imported again.
         form.BitBtn1.enabled = true;

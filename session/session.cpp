@@ -107,9 +107,13 @@ void MainSession::ConnectProgrammer() {
         ShowConnected();
         // A fresh connection waits for the next chip, unless it cut a run short.
         if (!runCut) ShowResultPanel(kRunWaiting, kPanelWaitingColor, kPanelWaitingText);
+        Emit(event::Connection{true, link_.WritePath(), {}});
         SendCommand(CMD_STATUS, 0);
     } else {
         ShowUnconnected();
+        Emit(event::Connection{false, {},
+                               r == ProgrammerLink::kNoAccess ? link_.AccessProblem()
+                                                              : "no programmer found"});
     }
     NotifyChanged();
     EndInterruptedTransfer();
@@ -125,14 +129,19 @@ void MainSession::EndInterruptedTransfer() {
     transferActive_ = false;
     form.ProgressBar5.visible = false;
     form.Edit1.visible = true;
+    Emit(event::DownloadEnded{buffer.UpdateMode() == kUpdateModeFirmware, false, 0,
+                              kDownloadInterrupted});
     ShowMessage(kDownloadInterrupted, Severity::Warning);
 }
 
 void MainSession::OnLinkLost() {
-    EndRunWithoutResult("no result", "the programmer was unplugged");
+    EndRunWithoutResult("no result", kUnpluggedReason);
+    const bool wasConnected = link_.Connected();
+    const std::string path = link_.WritePath();
     link_.CloseWriteLink();
     link_.CloseReadSide();
     ShowUnconnected();
+    if (wasConnected) Emit(event::Connection{false, path, kUnpluggedReason});
     NotifyChanged();
     EndInterruptedTransfer();
 }
@@ -160,12 +169,15 @@ void MainSession::OnDeviceChange(const DeviceChange& change) {
             case DeviceChangeAction::Connect:
                 ConnectProgrammer();
                 break;
-            case DeviceChangeAction::CloseWriteLink:
-                EndRunWithoutResult("no result", "the programmer was unplugged");
+            case DeviceChangeAction::CloseWriteLink: {
+                EndRunWithoutResult("no result", kUnpluggedReason);
+                const std::string path = link_.WritePath();
                 link_.CloseWriteLink();
+                Emit(event::Connection{false, path, kUnpluggedReason});
                 NotifyChanged();
                 EndInterruptedTransfer();
                 break;
+            }
         }
     }
 }

@@ -22,6 +22,7 @@
 #include "link/reply_channel.h"
 #include "link/report_buffer.h"
 #include "protocol/protocol.h"
+#include "session/events.h"
 #include "session/file_import.h"
 #include "session/service.h"
 
@@ -52,6 +53,8 @@ inline constexpr const char* kModelMismatch = "芯片与烧录型号不同";
 inline constexpr const char* kNoChip = "没有检测到芯片，请放入芯片!";
 // A transfer that the link's loss or a reconnection cut short.
 inline constexpr const char* kDownloadInterrupted = "下载中断，请重新下载文件!";
+// A file the loader gave up on during its download (its message was shown).
+inline constexpr const char* kDownloadAbandoned = "the file was refused during its download";
 // A programmer whose status replies stay corrupted after every retry.
 inline constexpr const char* kStatusUnreadable = "烧录器状态无法读取，请重新连接!";
 inline constexpr int kMaxStatusRetries = 3;
@@ -66,6 +69,8 @@ inline constexpr const char* kReadBackIncomplete = "读取缓存中断，读回�
 // A chip read-back whose blocks stopped before the stored image's length.
 inline constexpr const char* kChipReadBackIncomplete = "读取芯片中断，读回的数据不完整!";
 inline constexpr int kReadBackTimeoutMs = 3000;
+// Why a run or a connection ended when the programmer went away.
+inline constexpr const char* kUnpluggedReason = "the programmer was unplugged";
 // A run in progress ends without result when the programmer sends no reply
 // for this long; after its result, option and protection results are awaited
 // for kRunSettleMs.
@@ -345,7 +350,8 @@ class MainSession {
     void OnLinkLost();
     // The production log (--log): every automatic run and single step appends
     // a line. A log that cannot be written is reported once; programming goes on.
-    void SetProductionLog(std::optional<ProductionLog> log) { log_ = std::move(log); }
+    // The log is written from the session's RunEnded events.
+    void SetProductionLog(std::optional<ProductionLog> log);
     // At start-up: reports a log that cannot be opened (the one report it gets).
     void CheckProductionLog();
     // Whether a line could not be written to the log.
@@ -381,6 +387,11 @@ class MainSession {
     // The programmer firmware that "Update" sends (kFirmwareImageSize bytes).
     std::vector<uint8_t> FirmwareImage;
 
+    // The session's outcomes (events.h), for the window, the command-line tool
+    // and the production log. Listeners are called on the dispatching thread.
+    int Subscribe(EventListener listener) { return events_.Subscribe(std::move(listener)); }
+    void Unsubscribe(int id) { events_.Unsubscribe(id); }
+
     // Called after every change of the model (the view re-renders).
     std::function<void()> Changed;
     // Called with every report written (sent = true) or received (false).
@@ -394,6 +405,11 @@ class MainSession {
     void NotifyChanged() {
         if (Changed) Changed();
     }
+    void Emit(const SessionEvent& e) { events_.Emit(e); }
+    // The status just handled, as its event tells it.
+    event::Status StatusEvent() const;
+    // The run's record as it ends.
+    event::RunEnded RunEndedEvent(const ProgrammingRun& run) const;
     void ShowUnconnected();
     void ShowConnected();
     // A transfer whose link was closed cannot go on: its bar gives way to the
@@ -428,6 +444,7 @@ class MainSession {
     // A storage read-back that cannot go on: "Read cach" again, and the
     // operator is told that the lines are incomplete.
     void EndInterruptedReadBack();
+    void EmitReadBackBlock(bool chip, const ReadBackData& d);
     // After a firmware replacement: the status tells whether it took.
     void ReportFirmwareUpdate(bool current);
 
@@ -435,7 +452,7 @@ class MainSession {
     void HandleStatus();
     void HandleOutcome(const StepRow& row);
     void HandleAutoResult();
-    void HandleResultPanelReply(const char* passed, const char* failed);
+    void HandleResultPanelReply(const char* passed, const char* failed, bool protect);
     void HandleBlockAck();
     void HandleDownloadReady();
     void HandleDownloadDone();
@@ -451,11 +468,15 @@ class MainSession {
 
     Interaction& interaction_;
     Clock& clock_;
+    EventListeners events_;
+    int logSubscription_ = 0;
     ReplyChannel channel_;
     ProgrammerLink link_;
     bool statusRetried_ = false;
     bool statusUnreadable_ = false;
     std::optional<ProgrammingRun> run_;
+    // The firmware version of the last status, when the programmer tells it.
+    std::optional<std::string> firmware_;
     std::optional<ProductionLog> log_;
     bool logFailureShown_ = false;
     bool transferActive_ = false;
