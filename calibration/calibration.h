@@ -12,17 +12,15 @@
 
 #include "common/interaction.h"
 #include "common/toggle.h"
+#include "protocol/protocol.h"
 
 namespace qrv {
 
 inline constexpr const char* kCalibrationCaption = "QRV MCU內振校正";
 inline constexpr const char* kFrequencyError = "频率值输入出错！";
 
-// Sub-commands of CMD_OSC_CALIBRATE (byte 8 of the report).
-inline constexpr uint8_t kCalibrate8M = 0x08;
-inline constexpr uint8_t kCalibrate20M = 0x20;
-inline constexpr uint8_t kCalibrateCustom = 0x23;
-inline constexpr uint8_t kCalibrateCancel = 0xAA;
+// The sub-commands of CMD_OSC_CALIBRATE (kCalibrate8M, ...) are in
+// protocol/protocol.h.
 
 // The items of the main window's calibration list ComboBox2, in list order.
 struct CalibrationItem {

@@ -16,6 +16,7 @@
 #include "common/toggle.h"
 #include "image/image_buffer.h"
 #include "link/report_buffer.h"
+#include "protocol/reports.h"
 
 namespace qrv {
 
@@ -24,8 +25,7 @@ inline constexpr const char* kFormatErrorText = "文件格式出错!";
 inline constexpr const char* kFileRefusedText = "文件错误！无法下载！";
 
 // Report bytes the loader writes.
-inline constexpr int kMaxBlockPayload = 59;  // payload bytes of one CMD_WRITE_BLOCK
-inline constexpr uint8_t kFillByte = 0xFF;   // gaps between records
+inline constexpr uint8_t kFillByte = 0xFF;  // gaps between records
 inline constexpr uint8_t kHeaderAcceptedMark = 0xAA;
 inline constexpr uint8_t kPlainImage = 0xFF;  // FileKind of an image without configuration
 

@@ -2,11 +2,13 @@
 // and the trace text of a report.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "common/hex.h"
 #include "link/report_buffer.h"
+#include "protocol/layout.h"
 #include "protocol/step_bits.h"
 
 namespace qrv {
@@ -38,6 +40,13 @@ enum : uint8_t {
     CMD_DOWNLOAD_ABORT = 0x9F,
 };
 
+// Sub-commands of CMD_OSC_CALIBRATE (byte 8, the short frame's argument; the
+// custom-frequency report carries kCalibrateCustom there too).
+inline constexpr uint8_t kCalibrate8M = 0x08;
+inline constexpr uint8_t kCalibrate20M = 0x20;
+inline constexpr uint8_t kCalibrateCustom = 0x23;
+inline constexpr uint8_t kCalibrateCancel = 0xAA;
+
 // Programmer to host.
 enum : uint8_t {
     RPL_PROTECT_RESULT = 0x1D,
@@ -66,21 +75,17 @@ enum : uint8_t {
 // checksum covers bytes 2..8 only. Bytes 13..64 are left as they are.
 inline void BuildShortCommand(uint8_t* report, uint8_t code, uint32_t argument,
                               unsigned endAddress) {
-    report[0] = 0;
-    report[1] = ':';
-    report[2] = 6;
-    report[3] = code;
-    report[4] = 0;
-    report[5] = 0;
-    report[6] = static_cast<uint8_t>(endAddress >> 8);
-    report[7] = static_cast<uint8_t>(endAddress);
-    report[8] = static_cast<uint8_t>(argument);
-    report[9] = static_cast<uint8_t>(argument >> 8);
-    report[10] = static_cast<uint8_t>(argument >> 16);
-    report[11] = static_cast<uint8_t>(argument >> 24);
+    report[wire::kReportId] = 0;
+    report[wire::kMarker] = kHostMarker;
+    report[wire::kLength] = wire::kShortLength;
+    report[wire::kCode] = code;
+    Put16(report, wire::kShortZero, 0);
+    Put16(report, wire::kShortEndAddress, endAddress);
+    for (std::size_t i = 0; i < 4; ++i)
+        report[wire::kShortArgument + i] = static_cast<uint8_t>(argument >> (8 * i));
     unsigned sum = 0;
-    for (int k = 2; k <= 8; ++k) sum += report[k];
-    report[12] = static_cast<uint8_t>(sum);
+    for (std::size_t k = wire::kShortSumFirst; k <= wire::kShortSumLast; ++k) sum += report[k];
+    report[wire::kShortChecksum] = static_cast<uint8_t>(sum);
 }
 
 // One report as --trace writes it: "> " for a report sent, "< " for one

@@ -12,12 +12,6 @@ namespace qrv {
 
 namespace {
 
-// Read-back blocks put their bytes from reply byte 6 on; a chip line takes the
-// count + 1 bytes (the first stands where a record type stands), a cache line
-// the count bytes. Both must end within the 65-byte report.
-constexpr unsigned kMaxChipBlockCount = 58;
-constexpr unsigned kMaxCacheBlockCount = 59;
-
 // The device model name of a stored production file: one character per byte,
 // up to the first zero byte. Bytes above 0x7F are taken as Latin-1 characters,
 // so the text stays valid UTF-8.
