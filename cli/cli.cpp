@@ -17,6 +17,7 @@
 #include "common/hex.h"
 #include "common/version.h"
 #include "link/hidapi_backend.h"
+#include "protocol/reports.h"
 #include "sim/options.h"
 #include "sim/sim_seam.h"
 
@@ -538,6 +539,8 @@ void Context::Emit(const nlohmann::ordered_json& fields, const std::string& text
 
 void Context::BeginCommand(const std::string& name) {
     command = name;
+    // What the previous command left unread is not this one's outcome.
+    events_.clear();
     lastMessage_.clear();
     failure_.clear();
 }
@@ -593,6 +596,14 @@ int Context::Connect() {
             std::fprintf(e, "%s\n", TraceLine(report, sent).c_str());
         };
     }
+    session_->Subscribe([this](const SessionEvent& e) {
+        if (const auto* status = std::get_if<event::Status>(&e)) {
+            lastStatus_ = *status;
+            firmware_ = status->firmware ? nlohmann::ordered_json(*status->firmware)
+                                         : nlohmann::ordered_json(nullptr);
+        }
+        events_.push_back(e);
+    });
     if (options.log) session_->SetProductionLog(ProductionLog(*options.log));
     session_->IgnoreChecksums = options.ignoreChecksums;
     session_->CommandLineMessages = true;
@@ -611,14 +622,15 @@ int Context::Connect() {
 }
 
 int Context::AwaitStatus() {
-    return Await([this](const Report& r) -> std::optional<int> {
-        if (r[3] != RPL_STATUS) return std::nullopt;
-        if (session_->StatusUnreadable()) {
+    return Await([this](const SessionEvent& e) -> std::optional<int> {
+        const auto* status = std::get_if<event::Status>(&e);
+        if (!status) return std::nullopt;
+        if (status->unreadable) {
             Error("the programmer's status cannot be read: it stayed corrupted after " +
                   std::to_string(kMaxStatusRetries + 1) + " requests");
             return kExitNoProgrammer;
         }
-        if (session_->StatusRetried()) return std::nullopt;
+        if (status->retried) return std::nullopt;
         return kExitOk;
     });
 }
@@ -675,26 +687,31 @@ int Context::ChooseSteps() {
     return kExitOk;
 }
 
-int Context::Await(const std::function<std::optional<int>(const Report&)>& onReply) {
-    return Await(onReply, std::chrono::milliseconds::zero(), {});
+int Context::Await(const EventHandler& onEvent) {
+    return Await(onEvent, std::chrono::milliseconds::zero(), {});
 }
 
-int Context::Await(const std::function<std::optional<int>(const Report&)>& onReply,
-                   std::chrono::milliseconds quiet, const std::function<int()>& onQuiet) {
+int Context::Await(const EventHandler& onEvent, std::chrono::milliseconds quiet,
+                   const std::function<int()>& onQuiet) {
     bool chipProblem = false;
     bool replied = false;
-    for (;;) {
-        std::optional<int> result;
-        const auto handle = [&](const Report& r) {
-            session_->OnReply(r);
-            // Only a programmer of kind 'A' reports its firmware version.
-            if (r[3] == RPL_STATUS)
-                firmware_ = r[61] == 'A' ? nlohmann::ordered_json(FirmwareVersionText(r[63], r[64]))
-                                         : nlohmann::ordered_json(nullptr);
-            if (r[3] == RPL_NO_CHIP || r[3] == RPL_MODEL_MISMATCH) chipProblem = true;
-            replied = true;
-            result = onReply(r);
-        };
+    std::optional<int> result;
+    const auto drain = [&] {
+        while (!result && !events_.empty()) {
+            const SessionEvent e = std::move(events_.front());
+            events_.pop_front();
+            if (std::holds_alternative<event::ChipRefused>(e)) chipProblem = true;
+            result = onEvent(e);
+        }
+    };
+    const auto handle = [&](const Report& r) {
+        session_->OnReply(r);
+        replied = true;
+        drain();
+    };
+    // The events of the call that started the command come first.
+    drain();
+    while (!result) {
         const bool quietEnds = onQuiet && replied;
         bool answered = true;
         if (held_) {
@@ -707,44 +724,46 @@ int Context::Await(const std::function<std::optional<int>(const Report&)>& onRep
                              chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
         }
         if (Interrupted()) return EndInterrupted();
-        if (!answered) {
-            ClearProgress();
-            if (chipProblem) return kExitFailure;
-            if (session_->Channel().ReadFailing()) {
-                // Unplugged: a download in progress says that it was cut short.
-                const bool transfer = session_->TransferActive();
-                session_->OnLinkLost();
-                if (!transfer) Error("the programmer was unplugged");
-                return kExitNoProgrammer;
-            }
-            char seconds[32];
-            std::snprintf(seconds, sizeof seconds, "%.3g",
-                          static_cast<double>(options.timeout.count()) / 1000.0);
-            const std::string silence =
-                std::string("the programmer did not answer for ") + seconds + " s";
-            session_->AbandonRun(silence);
-            Error(silence);
-            if (quietEnds) return onQuiet();
+        if (answered) continue;
+        ClearProgress();
+        if (chipProblem) return kExitFailure;
+        if (session_->Channel().ReadFailing()) {
+            // Unplugged: a download in progress says that it was cut short.
+            const bool transfer = session_->TransferActive();
+            session_->OnLinkLost();
+            if (!transfer) Error("the programmer was unplugged");
             return kExitNoProgrammer;
         }
-        if (result) {
-            ClearProgress();
-            return chipProblem ? std::max(*result, kExitFailure) : *result;
-        }
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3g",
+                      static_cast<double>(options.timeout.count()) / 1000.0);
+        const std::string silence =
+            std::string("the programmer did not answer for ") + seconds + " s";
+        session_->AbandonRun(silence);
+        Error(silence);
+        if (quietEnds) return onQuiet();
+        return kExitNoProgrammer;
     }
+    ClearProgress();
+    return chipProblem ? std::max(*result, kExitFailure) : *result;
 }
 
-void Context::Linger(const std::function<bool(const Report&)>& onReply) {
+void Context::Linger(const std::function<bool(const SessionEvent&)>& onEvent) {
     bool over = false;
     while (!over && session_->Channel().WaitAndDispatch(kSettle, [&](const Report& r) {
-        if (r[3] != RPL_OPTION_RESULT && r[3] != RPL_PROTECT_RESULT) {
+        const uint8_t code = ReportCode(r.data());
+        if (code != RPL_OPTION_RESULT && code != RPL_PROTECT_RESULT) {
             // Not part of the run: it belongs to the next command.
             held_ = r;
             over = true;
             return;
         }
         session_->OnReply(r);
-        over = onReply(r);
+        while (!over && !events_.empty()) {
+            const SessionEvent e = std::move(events_.front());
+            events_.pop_front();
+            over = onEvent(e);
+        }
     })) {
     }
 }

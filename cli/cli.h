@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -34,6 +35,9 @@ inline constexpr int kExitInterrupted = 130;  // ended by Ctrl-C (SIGINT) or SIG
 inline constexpr std::chrono::milliseconds kDefaultTimeout{30000};
 
 class Context;
+
+// Handles one session event during a wait: an exit code ends the wait.
+using EventHandler = std::function<std::optional<int>(const SessionEvent&)>;
 
 // A refused value, thrown while the command line is parsed (also by a Bind):
 // the tool exits 2 with its text as the whole message, before anything runs.
@@ -175,16 +179,19 @@ class Context {
     bool IsConnected() const { return connected_; }
     MainSession& Session() { return *session_; }
 
-    // Dispatches the programmer's replies, calling onReply after each has been
-    // handled, until onReply gives an exit code. No reply within the time-out
-    // ends the wait with kExitNoProgrammer. After a chip message (no chip,
-    // wrong model) the command has failed: the wait takes the replies that
-    // still belong to it while they come, then ends with kExitFailure.
-    int Await(const std::function<std::optional<int>(const Report&)>& onReply);
+    // Hands the session's events to onEvent, first those the command's own
+    // call caused, then those of each reply as it is dispatched, until onEvent
+    // gives an exit code. No reply within the time-out ends the wait with
+    // kExitNoProgrammer. After a chip refusal (no chip, wrong model) the
+    // command has failed: the wait takes the replies that still belong to it
+    // while they come, then ends with kExitFailure.
+    int Await(const EventHandler& onEvent);
     // The same, but once a reply has come, `quiet` without another ends the
     // wait with onQuiet() (a read-back whose blocks stopped).
-    int Await(const std::function<std::optional<int>(const Report&)>& onReply,
-              std::chrono::milliseconds quiet, const std::function<int()>& onQuiet);
+    int Await(const EventHandler& onEvent, std::chrono::milliseconds quiet,
+              const std::function<int()>& onQuiet);
+    // The last status the session read.
+    const event::Status& LastStatus() const { return lastStatus_; }
 
     // Reads the programmer's status again (CMD_STATUS) and waits for it.
     int RefreshStatus();
@@ -210,9 +217,10 @@ class Context {
     bool statusStale = false;
 
     // Waits up to the settle time for option and protection results that may
-    // still follow a run's result, handing each to onReply until it says the
-    // wait is over. Another reply ends the wait and is kept for the next Await.
-    void Linger(const std::function<bool(const Report&)>& onReply);
+    // still follow a run's result, handing the events of each to onEvent until
+    // it says the wait is over. Another reply ends the wait and is kept for
+    // the next Await.
+    void Linger(const std::function<bool(const SessionEvent&)>& onEvent);
 
     // A progress line on err, drawn only when err is a terminal and no trace is
     // written.
@@ -237,6 +245,9 @@ class Context {
     int progressPercent_ = -1;
     bool progressAllowed_ = false;
     std::optional<Report> held_;
+    // The session's events not yet handed to a wait.
+    std::deque<SessionEvent> events_;
+    event::Status lastStatus_;
     std::string lastMessage_;
     std::string failure_;
     nlohmann::ordered_json firmware_;

@@ -57,68 +57,61 @@ int List(Context& c, const std::string&) {
 }
 
 int Status(Context& c, const std::string&) {
-    MainSession& s = c.Session();
     if (!c.statusFresh) {
         const int rc = c.RefreshStatus();
         if (rc != kExitOk) return rc;
     }
-    const MainWindowModel& f = s.form;
-    c.Emit({{"caption", f.caption},
-            {"model", f.Edit2.text},
-            {"checksum", HexWordJson(static_cast<unsigned>(s.ImageChecksum))},
+    const event::Status& s = c.LastStatus();
+    c.Emit({{"caption", s.caption},
+            {"model", s.model},
+            {"checksum", HexWordJson(s.checksum)},
             {"firmware", c.Firmware()},
-            {"passed", CountJson(f.Edit4.text)},
-            {"failed", CountJson(f.Edit5.text)}},
-           "caption: " + f.caption + "\nmodel: " + f.Edit2.text + "\nchecksum: " + f.Edit3.text +
-               "\npassed: " + f.Edit4.text + "\nfailed: " + f.Edit5.text + "\n");
+            {"passed", s.passed},
+            {"failed", s.failed}},
+           "caption: " + s.caption + "\nmodel: " + s.model + "\nchecksum: " + H4(s.checksum) +
+               "H\npassed: " + std::to_string(s.passed) + "\nfailed: " + std::to_string(s.failed) +
+               "\n");
     return kExitOk;
 }
 
-// Prints a step's outcome and draws its progress. Returns the step row when
-// the reply is the outcome (passed or failed) of a step.
-const StepRow* StepOutcome(Context& c, const Report& r) {
-    const StepRow* row = StepRowForReply(r[3]);
-    if (!row) return nullptr;
-    const ProgressBar& bar = c.Session().form.Bar(row->bar);
-    if (r[6] == 0) {
-        c.ShowProgress(row->name, bar.position * 100 / bar.max);
+// Draws a step's progress and prints its outcome. Returns the outcome, if the
+// event is one.
+const event::StepOutcome* StepOutcome(Context& c, const SessionEvent& e) {
+    if (const auto* progress = std::get_if<event::StepProgress>(&e)) {
+        c.ShowProgress(kStepRows[progress->row].name, progress->percent);
         return nullptr;
     }
-    if (r[6] != 1 && r[6] != 2) return nullptr;
-    const bool failed = r[6] == 2;
-    const char* outcome = failed ? "failed" : "passed";
-    const std::string line = std::string(row->name) + ": " + outcome;
-    if (failed) c.NoteFailure(line);
-    c.Emit({{"step", row->name}, {"outcome", outcome}}, line + "\n");
-    return row;
+    const auto* outcome = std::get_if<event::StepOutcome>(&e);
+    if (!outcome) return nullptr;
+    const char* name = kStepRows[outcome->row].name;
+    const char* text = outcome->passed ? "passed" : "failed";
+    const std::string line = std::string(name) + ": " + text;
+    if (!outcome->passed) c.NoteFailure(line);
+    c.Emit({{"step", name}, {"outcome", text}}, line + "\n");
+    return outcome;
 }
 
 int SingleStep(Context& c, int index) {
     MainSession& s = c.Session();
     if (const int rc = c.PrepareSteps(); rc != kExitOk) return rc;
     if (const int rc = c.Started(s.RunSingleStep(index)); rc != kExitOk) return rc;
-    const StepRow& step = kStepRows[index];
-    return c.Await([&](const Report& r) -> std::optional<int> {
-        const StepRow* row = StepOutcome(c, r);
-        if (row != &step) return std::nullopt;
-        return r[6] == 2 ? kExitFailure : kExitOk;
+    return c.Await([&](const SessionEvent& e) -> std::optional<int> {
+        const event::StepOutcome* outcome = StepOutcome(c, e);
+        if (!outcome || outcome->row != index) return std::nullopt;
+        return outcome->passed ? kExitOk : kExitFailure;
     });
 }
 
 // The option and protection results of a run: printed as the result panel
-// shows them. Returns false for a failed one; true for a passed one, another
-// reply, or a status that changes nothing.
-bool OptionResult(Context& c, const Report& r, bool* seen) {
-    const char* name = r[3] == RPL_OPTION_RESULT    ? "option"
-                       : r[3] == RPL_PROTECT_RESULT ? "protect"
-                                                    : nullptr;
-    if (!name || (r[6] != 1 && r[6] != 2)) return true;
-    *seen = true;
-    const std::string& panel = c.Session().form.Panel1.caption;
-    const std::string line = std::string(name) + ": " + panel;
-    if (r[6] != 1) c.NoteFailure(line);
-    c.Emit({{name, r[6] == 1 ? "passed" : "failed"}, {"panel", panel}}, line + "\n");
-    return r[6] == 1;
+// shows them. Returns the result, if the event is one.
+const event::OptionOutcome* OptionResult(Context& c, const SessionEvent& e) {
+    const auto* result = std::get_if<event::OptionOutcome>(&e);
+    if (!result) return nullptr;
+    const char* name = result->protect ? "protect" : "option";
+    const std::string line = std::string(name) + ": " + result->panel;
+    if (!result->passed) c.NoteFailure(line);
+    c.Emit({{name, result->passed ? "passed" : "failed"}, {"panel", result->panel}}, line + "\n");
+    return result;
 }
 
 int Auto(Context& c, const std::string&) {
@@ -128,31 +121,32 @@ int Auto(Context& c, const std::string&) {
     bool optionFailed = false;
     bool optionSeen = false;
     bool protectSeen = false;
-    const auto option = [&](const Report& r) {
-        bool* seen = r[3] == RPL_PROTECT_RESULT ? &protectSeen : &optionSeen;
-        if (!OptionResult(c, r, seen)) optionFailed = true;
+    const auto option = [&](const SessionEvent& e) {
+        const event::OptionOutcome* result = OptionResult(c, e);
+        if (!result) return;
+        (result->protect ? protectSeen : optionSeen) = true;
+        if (!result->passed) optionFailed = true;
     };
-    int rc = c.Await([&](const Report& r) -> std::optional<int> {
-        StepOutcome(c, r);
-        option(r);
-        if (r[3] != RPL_AUTO_RESULT) return std::nullopt;
-        const bool failed = r[6] == 1;
-        const char* outcome = failed ? "failed" : "passed";
-        const std::string& count = failed ? s.form.Edit5.text : s.form.Edit4.text;
-        const char* panel = failed ? kRunFailed : kRunPassed;
+    int rc = c.Await([&](const SessionEvent& e) -> std::optional<int> {
+        StepOutcome(c, e);
+        option(e);
+        const auto* result = std::get_if<event::RunResult>(&e);
+        if (!result) return std::nullopt;
+        const char* outcome = result->passed ? "passed" : "failed";
+        const long long count = result->passed ? result->passedCount : result->failedCount;
         // A failed step said what failed; a run that failed without one says so.
-        if (failed && c.FailureText().empty()) c.NoteFailure(std::string("result: ") + panel);
+        if (!result->passed && c.FailureText().empty()) c.NoteFailure("result: " + result->panel);
         c.Emit({{"result", outcome},
-                {"panel", panel},
-                {"passed", CountJson(s.form.Edit4.text)},
-                {"failed", CountJson(s.form.Edit5.text)}},
-               std::string("result: ") + panel + " (" + outcome + ": " + count + ")\n");
-        return failed ? kExitFailure : kExitOk;
+                {"panel", result->panel},
+                {"passed", result->passedCount},
+                {"failed", result->failedCount}},
+               "result: " + result->panel + " (" + outcome + ": " + std::to_string(count) + ")\n");
+        return result->passed ? kExitOk : kExitFailure;
     });
     // The option and protection results may also follow the run's result.
     if (rc == kExitOk || rc == kExitFailure) {
-        c.Linger([&](const Report& r) {
-            option(r);
+        c.Linger([&](const SessionEvent& e) {
+            option(e);
             return optionSeen && protectSeen;
         });
         // The wait for them is over: the run's record is complete. (The
@@ -164,22 +158,22 @@ int Auto(Context& c, const std::string&) {
 }
 
 int Checksum(Context& c, const std::string&) {
-    MainSession& s = c.Session();
-    s.Button13Click();
-    return c.Await([&](const Report& r) -> std::optional<int> {
-        if (r[3] != RPL_CHECKSUM) return std::nullopt;
-        c.Emit({{"checksum", HexWordJson(static_cast<unsigned>(s.ImageChecksum))}},
-               "checksum: " + s.form.Edit3.text + "\n");
+    c.Session().Button13Click();
+    return c.Await([&](const SessionEvent& e) -> std::optional<int> {
+        const auto* read = std::get_if<event::ChecksumRead>(&e);
+        if (!read) return std::nullopt;
+        c.Emit({{"checksum", HexWordJson(read->checksum)}},
+               "checksum: " + H4(read->checksum) + " H\n");
         return kExitOk;
     });
 }
 
 int EraseStorage(Context& c, const std::string&) {
-    MainSession& s = c.Session();
-    s.Button12Click();
-    return c.Await([&](const Report& r) -> std::optional<int> {
-        if (r[3] != RPL_STORAGE_ERASED) return std::nullopt;
-        c.Emit({{"message", s.form.Edit1.text}}, "erase-storage: " + s.form.Edit1.text + "\n");
+    c.Session().Button12Click();
+    return c.Await([&](const SessionEvent& e) -> std::optional<int> {
+        const auto* erased = std::get_if<event::StorageErased>(&e);
+        if (!erased) return std::nullopt;
+        c.Emit({{"message", erased->message}}, "erase-storage: " + erased->message + "\n");
         c.statusStale = true;
         return kExitOk;
     });

@@ -48,29 +48,23 @@ int Download(Context& c, const std::string& file) {
         };
     }
     bool stored = false;
-    int rc = c.Await([&](const Report& r) -> std::optional<int> {
-        if (s.loader.Abandoned()) return kExitFailure;  // its message is on err
-        switch (r[3]) {
-            case RPL_BLOCK_ACK: {
-                const ProgressBar& bar = s.form.ProgressBar5;
-                c.ShowProgress("download", bar.max > 0 ? bar.position * 100 / bar.max : 0);
-                return std::nullopt;
-            }
-            case RPL_DOWNLOAD_DONE:
-                // The checksum of what the programmer stored (bytes 7..8).
-                c.Emit({{"file", file},
-                        {"checksum", HexWordJson(static_cast<unsigned>(r[7] << 8 | r[8]))}},
-                       "checksum: " + s.form.Edit3.text + "\n");
-                stored = true;
-                return kExitOk;
-            case RPL_DOWNLOAD_ERROR:
-                if (r[6] != 1) return std::nullopt;
-                c.ClearProgress();
-                c.Error(kDownloadFailed);
-                return kExitFailure;
-            default:
-                return std::nullopt;
+    int rc = c.Await([&](const SessionEvent& e) -> std::optional<int> {
+        if (const auto* progress = std::get_if<event::DownloadProgress>(&e)) {
+            c.ShowProgress("download", progress->percent);
+            return std::nullopt;
         }
+        const auto* ended = std::get_if<event::DownloadEnded>(&e);
+        if (!ended) return std::nullopt;
+        if (!ended->stored) {
+            // The loader's refusal and an interruption have said why on err.
+            if (ended->reason == kDownloadFailed) c.Error(ended->reason);
+            return ended->reason == kDownloadInterrupted ? kExitNoProgrammer : kExitFailure;
+        }
+        // The checksum of what the programmer stored.
+        c.Emit({{"file", file}, {"checksum", HexWordJson(ended->checksum)}},
+               "checksum: " + H4(ended->checksum) + "H\n");
+        stored = true;
+        return kExitOk;
     });
     s.hooks.ShowOptionChooserAfterDownload = nullptr;
     // The session reads the programmer's status once the file is stored; the

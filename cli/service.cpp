@@ -30,34 +30,27 @@ int RunReadBack(Context& c, ReadBack source, const std::string& file, bool raw) 
     MainSession& s = c.Session();
     const bool chip = source == ReadBack::Chip;
     const char* name = chip ? "read-chip" : "read-cache";
-    const uint8_t code = chip ? RPL_CHIP_BLOCK : RPL_CACHE_BLOCK;
     // Both read-backs are complete at the length of the image the programmer
     // holds, as its status gave it.
-    const unsigned expected = static_cast<unsigned>(s.StoredLength);
+    const auto expected = static_cast<unsigned>(c.LastStatus().storedLength);
     std::vector<std::string> records;
     unsigned bytes = 0;
-    bool complete = false;
     if (chip)
         s.Button9Click();
     else
         s.Button10Click();
-    const auto onReply = [&](const Report& r) -> std::optional<int> {
-        // A block the session dropped (one that would reach past the report)
-        // added no line.
-        if (r[3] != code || s.form.Memo2.lines.size() == records.size()) return std::nullopt;
-        const ReadBackData d = chip ? ChipBlockData(r.data()) : CacheBlockData(r.data());
-        records.push_back(IntelHexDataRecord(d.address, d.bytes, d.count));
-        bytes += d.count;
-        if (chip) {
-            c.ShowProgress(name, s.form.ProgressBar3.position);
-            complete = !s.ChipReadBackActive();
-        } else {
-            c.ShowProgress(name, expected > 0 ? static_cast<int>(bytes * 100 / expected) : 100);
-            complete = !s.CacheReadBackActive();
+    const auto onEvent = [&](const SessionEvent& e) -> std::optional<int> {
+        if (const auto* block = std::get_if<event::ReadBackBlock>(&e)) {
+            const auto count = static_cast<unsigned>(block->bytes.size());
+            records.push_back(IntelHexDataRecord(block->address, block->bytes.data(), count));
+            bytes += count;
+            c.ShowProgress(name, block->percent);
+            return std::nullopt;
         }
-        return complete ? std::optional<int>(kExitOk) : std::nullopt;
+        if (std::holds_alternative<event::ReadBackEnded>(e)) return kExitOk;
+        return std::nullopt;
     };
-    const int rc = c.Await(onReply, kReadBackQuiet, [&] {
+    const int rc = c.Await(onEvent, kReadBackQuiet, [&] {
         // A read-back still waiting for its next block ends incomplete, as
         // the window's timer ends it.
         s.ReadBackTimedOut();
@@ -121,12 +114,12 @@ int RunEeprom(Context& c, bool write, int address, int type) {
 }
 
 // Waits for the status the session reads after a firmware replacement and
-// returns its firmware version (bytes 63 and 64).
+// returns the firmware version it tells.
 int ReadFirmwareVersion(Context& c, std::string* version) {
-    MainSession& s = c.Session();
-    return c.Await([&](const Report& r) -> std::optional<int> {
-        if (r[3] != RPL_STATUS || s.StatusRetried()) return std::nullopt;
-        *version = FirmwareVersionText(r[63], r[64]);
+    return c.Await([&](const SessionEvent& e) -> std::optional<int> {
+        const auto* status = std::get_if<event::Status>(&e);
+        if (!status || status->retried) return std::nullopt;
+        *version = status->firmware.value_or("");
         return kExitOk;
     });
 }
@@ -153,22 +146,16 @@ int RunUpdateFirmware(Context& c, const std::string& fileArgument) {
         case UpdateResult::NoImage:
             return kExitUsage;  // the session has said why
     }
-    const int rc = c.Await([&](const Report& r) -> std::optional<int> {
-        switch (r[3]) {
-            case RPL_BLOCK_ACK: {
-                const ProgressBar& bar = s.form.ProgressBar5;
-                c.ShowProgress("update", bar.position * 100 / bar.max);
-                return std::nullopt;
-            }
-            case RPL_DOWNLOAD_DONE:
-                return kExitOk;
-            case RPL_DOWNLOAD_ERROR:
-                if (r[6] != 1) return std::nullopt;
-                c.Error(kDownloadFailed);
-                return kExitFailure;
-            default:
-                return std::nullopt;
+    const int rc = c.Await([&](const SessionEvent& e) -> std::optional<int> {
+        if (const auto* progress = std::get_if<event::DownloadProgress>(&e)) {
+            c.ShowProgress("update", progress->percent);
+            return std::nullopt;
         }
+        const auto* ended = std::get_if<event::DownloadEnded>(&e);
+        if (!ended) return std::nullopt;
+        if (ended->stored) return kExitOk;
+        if (ended->reason == kDownloadFailed) c.Error(ended->reason);
+        return ended->reason == kDownloadInterrupted ? kExitNoProgrammer : kExitFailure;
     });
     if (rc != kExitOk) return rc;
     c.Emit({{"bytes", s.FirmwareImage.size()}, {"source", source}},

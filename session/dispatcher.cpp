@@ -310,7 +310,7 @@ event::Status MainSession::StatusEvent() const {
     event::Status e;
     e.caption = form.caption;
     e.productionFile = buffer.bytes[ReportBuffer::kFileKind] != kPlainImage;
-    if (e.productionFile) e.model = form.Edit2.text;
+    e.model = form.Edit2.text;
     e.checksum = static_cast<unsigned>(ImageChecksum);
     e.storedLength = StoredLength;
     e.passed = CountValue(form.Edit4.text);

@@ -28,7 +28,7 @@ struct Connection {
 // again (another one follows); `unreadable` when it stayed corrupted.
 struct Status {
     std::string caption;  // the window's caption after it
-    std::string model;    // the stored production file's model, or "" for a plain image
+    std::string model;    // the model the window shows ("器件型号")
     unsigned checksum = 0;
     int storedLength = 0;
     long long passed = 0;
@@ -142,10 +142,10 @@ struct FirmwareUpdateEnded {
 
 using SessionEvent =
     std::variant<event::Connection, event::Status, event::DownloadProgress, event::DownloadEnded,
-                 event::RunStarted, event::StepProgress, event::StepOutcome,
-                 event::OptionOutcome, event::RunResult, event::ChipRefused, event::RunEnded,
-                 event::ChecksumRead, event::StorageErased, event::ReadBackBlock,
-                 event::ReadBackEnded, event::FirmwareUpdateEnded>;
+                 event::RunStarted, event::StepProgress, event::StepOutcome, event::OptionOutcome,
+                 event::RunResult, event::ChipRefused, event::RunEnded, event::ChecksumRead,
+                 event::StorageErased, event::ReadBackBlock, event::ReadBackEnded,
+                 event::FirmwareUpdateEnded>;
 
 using EventListener = std::function<void(const SessionEvent&)>;
 

@@ -111,9 +111,10 @@ void MainSession::ConnectProgrammer() {
         SendCommand(CMD_STATUS, 0);
     } else {
         ShowUnconnected();
-        Emit(event::Connection{false, {},
-                               r == ProgrammerLink::kNoAccess ? link_.AccessProblem()
-                                                              : "no programmer found"});
+        Emit(event::Connection{
+            false,
+            {},
+            r == ProgrammerLink::kNoAccess ? link_.AccessProblem() : "no programmer found"});
     }
     NotifyChanged();
     EndInterruptedTransfer();
