@@ -16,10 +16,12 @@
 #include "common/help_formatter.h"
 #include "common/hex.h"
 #include "common/version.h"
+#include "link/device_select.h"
 #include "link/hidapi_backend.h"
 #include "protocol/reports.h"
 #include "sim/options.h"
 #include "sim/sim_seam.h"
+#include "sim/station_seam.h"
 
 namespace qrv::cli {
 
@@ -30,27 +32,6 @@ constexpr const char* kTool = "qrv-writer-cli";
 constexpr const char* kInterruptedReason = "interrupted";
 // How long the replies that follow a chip message are waited for.
 constexpr std::chrono::milliseconds kSettle{300};
-
-// The one programmer named with --device: the interface list holds it alone,
-// when it is present.
-class OneDeviceSeam : public HidSeam {
-  public:
-    OneDeviceSeam(HidSeam& inner, std::string path) : inner_(inner), path_(std::move(path)) {}
-    std::optional<std::vector<std::string>> Enumerate() override {
-        auto all = inner_.Enumerate();
-        if (!all) return std::nullopt;
-        if (std::find(all->begin(), all->end(), path_) == all->end())
-            return std::vector<std::string>{};
-        return std::vector<std::string>{path_};
-    }
-    std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess access) override {
-        return path == path_ ? inner_.Open(path, access) : nullptr;
-    }
-
-  private:
-    HidSeam& inner_;
-    std::string path_;
-};
 
 // "blank,erase,program,verify" (any non-empty subset) as StepFlags bits.
 bool ParseSteps(const std::string& text, uint8_t* out) {
@@ -245,7 +226,8 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
     if (g.simulate) {
         o->simulate = true;
         std::string error;
-        if (!sim::ParseSimOptions(*g.simulate, &o->simOptions, &error)) throw UsageError(error);
+        if (!sim::ParseStationOptions(*g.simulate, &o->station, &o->simOptions, &error))
+            throw UsageError(error);
     }
     o->trace = g.trace;
     o->json = g.json;
@@ -586,10 +568,37 @@ Context::~Context() {
     session_.reset();
 }
 
+int Context::ChooseProgrammer() {
+    std::string path, error;
+    bool ambiguous = false;
+    if (options.device) {
+        const auto resolved = ResolveDevice(seam_, *options.device, &error, &ambiguous);
+        if (ambiguous) {
+            Error(error);
+            return kExitUsage;
+        }
+        // A name that matches nothing: the link finds no programmer there.
+        path = resolved.value_or(*options.device);
+    } else if (const auto attached = ListProgrammers(seam_); attached && attached->size() > 1) {
+        Error(std::to_string(attached->size()) +
+              " programmers are attached: choose one with --device PORT, SERIAL, INDEX or PATH");
+        for (std::size_t i = 0; i < attached->size(); ++i) {
+            const AttachedProgrammer& p = (*attached)[i];
+            Error(std::to_string(i) + " " + ProgrammerName(p) + " " +
+                  (p.identity && !p.identity->serial.empty() ? p.identity->serial : "-") + " " +
+                  p.path);
+        }
+        return kExitUsage;
+    }
+    if (!path.empty()) chosen_ = std::make_unique<OneDeviceSeam>(seam_, path);
+    return kExitOk;
+}
+
 int Context::Connect() {
+    if (const int rc = ChooseProgrammer(); rc != kExitOk) return rc;
     interaction_ = std::make_unique<CliInteraction>(*this);
     clock_ = std::make_unique<SleepingClock>();
-    session_ = std::make_unique<MainSession>(seam_, *interaction_, *clock_);
+    session_ = std::make_unique<MainSession>(chosen_ ? *chosen_ : seam_, *interaction_, *clock_);
     if (options.trace) {
         FILE* e = err;
         session_->Trace = [e](const uint8_t* report, bool sent) {
@@ -821,16 +830,18 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
 
     std::unique_ptr<HidSeam> owned;
     if (!seam) {
-        if (options->simulate)
+        std::string error;
+        if (options->simulate && options->station.count > 0)
+            owned = std::make_unique<sim::SimStationSeam>(options->station, &error);
+        else if (options->simulate)
             owned = std::make_unique<sim::SimSeam>(options->simOptions);
         else
             owned = std::make_unique<HidapiSeam>();
+        if (!error.empty()) {
+            std::fprintf(err, "%s: %s\n", kTool, error.c_str());
+            return kExitUsage;
+        }
         seam = owned.get();
-    }
-    std::unique_ptr<OneDeviceSeam> oneDevice;
-    if (options->device) {
-        oneDevice = std::make_unique<OneDeviceSeam>(*seam, *options->device);
-        seam = oneDevice.get();
     }
 
     if (const int rc = CheckLogAtStart(*options, out, err); rc != kExitOk) return rc;

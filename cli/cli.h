@@ -16,6 +16,7 @@
 
 #include "link/hid_seam.h"
 #include "session/session.h"
+#include "sim/options.h"
 #include "sim/programmer.h"
 
 namespace CLI {
@@ -64,6 +65,9 @@ struct Invocation {
 struct Options {
     bool simulate = false;
     sim::SimOptions simOptions;
+    // --simulate=count=N,...: a station of N simulated programmers (count 0:
+    // the lone programmer of simOptions).
+    sim::StationOptions station;
     bool trace = false;
     std::chrono::milliseconds timeout = kDefaultTimeout;
     std::optional<std::string> device;
@@ -109,6 +113,10 @@ struct Command {
 nlohmann::ordered_json HexWordJson(unsigned value);
 // A counter as the window shows it, as a JSON number; null when it is none.
 nlohmann::ordered_json CountJson(const std::string& text);
+
+// `list [--status]` (list.cpp): the programmers attached.
+int List(Context& c, const std::string&);
+std::function<Bind(CLI::App&)> ListOptions();
 
 // `download FILE` (download.cpp), and the whole-file check of FILE made
 // before connecting.
@@ -233,8 +241,13 @@ class Context {
 
   private:
     int ChooseSteps();
+    // Which programmer Connect connects: the one --device names, else the one
+    // attached; several attached without --device is refused with their list.
+    // kExitOk with chosen_ set, or the exit code after a message.
+    int ChooseProgrammer();
 
     HidSeam& seam_;
+    std::unique_ptr<HidSeam> chosen_;  // seam_ narrowed to the chosen programmer
     std::unique_ptr<Interaction> interaction_;
     std::unique_ptr<Interaction> messages_;
     std::unique_ptr<Clock> clock_;

@@ -15,47 +15,6 @@ namespace qrv::cli {
 
 namespace {
 
-int List(Context& c, const std::string&) {
-    auto paths = c.Seam().Enumerate();
-    if (!paths) {
-        c.Error("the list of HID interfaces is unavailable");
-        return kExitNoProgrammer;
-    }
-    // Every programmer, with the reason when it cannot be used: a node the
-    // user may not open is the usual trouble on a new machine.
-    int index = 0;
-    int usable = 0;
-    HidSeam& seam = c.Seam();
-    for (const std::string& path : *paths) {
-        uint16_t vendor = 0, product = 0;
-        std::string problem;
-        auto handle = seam.Open(path, HidAccess::Write);
-        if (!handle) {
-            if (!seam.ListedIds(path, &vendor, &product)) continue;
-            problem = "cannot be opened for writing: " + seam.OpenError();
-        } else if (!handle->Attributes(&vendor, &product)) {
-            continue;
-        }
-        if (vendor != kProgrammerVendorId || product != kProgrammerProductId) continue;
-        if (problem.empty() && !seam.Open(path, HidAccess::Read))
-            problem = "cannot be opened for reading: " + seam.OpenError();
-        char id[16];
-        std::snprintf(id, sizeof id, "%04x:%04x", vendor, product);
-        nlohmann::ordered_json fields = {{"index", index}, {"path", path}, {"id", id}};
-        if (!problem.empty()) fields["problem"] = problem;
-        c.Emit(fields, std::to_string(index) + " " + path + " " + id +
-                           (problem.empty() ? "" : " " + problem) + "\n");
-        ++index;
-        if (problem.empty()) ++usable;
-    }
-    if (index == 0) c.Error("no programmer attached");
-    if (index > usable)
-        c.Error(
-            "install the udev rule packaging/60-qrv-writer.rules as the README says, then plug "
-            "the programmer in again");
-    return usable > 0 ? kExitOk : kExitNoProgrammer;
-}
-
 int Status(Context& c, const std::string&) {
     if (!c.statusFresh) {
         const int rc = c.RefreshStatus();
@@ -273,8 +232,9 @@ Bind ChooserWordOptions(CLI::App& command) {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"list", nullptr, false, "list the programmers attached: index, path, vendor:product",
-         List},
+        {"list", nullptr, false,
+         "list the programmers attached: index, port, serial, path, vendor:product", List,
+         ListOptions()},
         {"status", nullptr, true, "print the programmer's caption, model, checksum and counters",
          Status},
         {"blank", nullptr, true, "blank check the chip",

@@ -16,6 +16,15 @@ namespace qrv {
 
 enum class HidAccess { Read, Write };
 
+// Where a programmer is plugged in and which one it is: the USB port path (the
+// sysfs name of its USB device, such as "1-1.2"), udev's ID_PATH of that port
+// and the serial number the programmer reports. Any of them may be empty.
+struct HidIdentity {
+    std::string port;
+    std::string idPath;
+    std::string serial;
+};
+
 class HidHandle {
   public:
     virtual ~HidHandle() = default;  // closes the handle
@@ -56,6 +65,11 @@ class HidSeam {
     // Why the last Open failed (for example "Permission denied"); empty when
     // unknown.
     virtual std::string OpenError() const { return {}; }
+    // The port and serial of an enumerated interface (from the last
+    // Enumerate); nullopt when this seam does not know them.
+    virtual std::optional<HidIdentity> Identity(const std::string& /*path*/) {
+        return std::nullopt;
+    }
 };
 
 }  // namespace qrv

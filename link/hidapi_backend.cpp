@@ -1,6 +1,7 @@
 #include "link/hidapi_backend.h"
 
 #include <hidapi/hidapi.h>
+#include <libudev.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <vector>
 
+#include "link/device_lock.h"
 #include "link/hid_descriptor.h"
 
 namespace qrv {
@@ -26,10 +28,53 @@ InputReportInfo ReadInputReportInfo(const std::string& path) {
     return ParseInputReportInfo(bytes.data(), bytes.size());
 }
 
+// The serial number hidapi gives (UTF-32 on Linux) as UTF-8.
+std::string Utf8(const wchar_t* text) {
+    std::string out;
+    for (; text && *text; ++text) {
+        const auto c = static_cast<uint32_t>(*text);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The USB port of /dev/hidrawN: the sysfs name of the USB device the node hangs
+// from ("1-1.2") and udev's ID_PATH of it.
+void ReadPort(udev* u, const std::string& path, HidIdentity* identity) {
+    const auto slash = path.rfind('/');
+    const std::string node = slash == std::string::npos ? path : path.substr(slash + 1);
+    udev_device* hidraw = udev_device_new_from_subsystem_sysname(u, "hidraw", node.c_str());
+    if (!hidraw) return;
+    // The parent belongs to the child: it is not unreferenced on its own.
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(hidraw, "usb", "usb_device");
+    if (usb) {
+        if (const char* name = udev_device_get_sysname(usb)) identity->port = name;
+        if (const char* id = udev_device_get_property_value(usb, "ID_PATH")) identity->idPath = id;
+    }
+    udev_device_unref(hidraw);
+}
+
 class HidapiHandle : public HidHandle {
   public:
-    HidapiHandle(hid_device* dev, std::string path)
-        : dev_(dev), path_(std::move(path)), info_(ReadInputReportInfo(path_)) {}
+    HidapiHandle(hid_device* dev, std::string path, std::unique_ptr<DeviceLock> lock)
+        : dev_(dev),
+          path_(std::move(path)),
+          info_(ReadInputReportInfo(path_)),
+          lock_(std::move(lock)) {}
     ~HidapiHandle() override { hid_close(dev_); }
 
     const std::string& Path() const override { return path_; }
@@ -66,6 +111,7 @@ class HidapiHandle : public HidHandle {
     hid_device* dev_;
     std::string path_;
     InputReportInfo info_;
+    std::unique_ptr<DeviceLock> lock_;  // the write handle's; released after hid_close
 };
 
 }  // namespace
@@ -81,13 +127,20 @@ std::optional<std::vector<std::string>> HidapiSeam::Enumerate() {
     if (hid_init() != 0) return std::nullopt;
     std::vector<std::string> paths;
     listed_.clear();
+    identities_.clear();
+    udev* u = udev_new();
     hid_device_info* list = hid_enumerate(0, 0);
     for (hid_device_info* d = list; d; d = d->next) {
         if (!d->path) continue;
         paths.emplace_back(d->path);
         listed_[d->path] = {d->vendor_id, d->product_id};
+        HidIdentity identity;
+        identity.serial = Utf8(d->serial_number);
+        if (u) ReadPort(u, d->path, &identity);
+        identities_[d->path] = identity;
     }
     hid_free_enumeration(list);
+    if (u) udev_unref(u);
     // A stable order: hidraw nodes by number.
     std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
         return a.size() != b.size() ? a.size() < b.size() : a < b;
@@ -96,14 +149,24 @@ std::optional<std::vector<std::string>> HidapiSeam::Enumerate() {
     return paths;
 }
 
-std::unique_ptr<HidHandle> HidapiSeam::Open(const std::string& path, HidAccess) {
+std::unique_ptr<HidHandle> HidapiSeam::Open(const std::string& path, HidAccess access) {
+    // The write handle is the connection: it takes the lock first, so that a
+    // programmer another process drives is never written to.
+    std::unique_ptr<DeviceLock> lock;
+    if (access == HidAccess::Write && !(lock = DeviceLock::Take(path, &openError_))) return nullptr;
     errno = 0;
     hid_device* dev = hid_open_path(path.c_str());
     if (!dev) {
         openError_ = errno != 0 ? std::strerror(errno) : "it cannot be opened";
         return nullptr;
     }
-    return std::make_unique<HidapiHandle>(dev, path);
+    return std::make_unique<HidapiHandle>(dev, path, std::move(lock));
+}
+
+std::optional<HidIdentity> HidapiSeam::Identity(const std::string& path) {
+    const auto it = identities_.find(path);
+    if (it == identities_.end()) return std::nullopt;
+    return it->second;
 }
 
 bool HidapiSeam::ListedIds(const std::string& path, uint16_t* vendorId, uint16_t* productId) {

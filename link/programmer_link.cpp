@@ -1,5 +1,7 @@
 #include "link/programmer_link.h"
 
+#include "link/device_lock.h"
+
 namespace qrv {
 
 ProgrammerLink::ProgrammerLink(HidSeam& seam, ReplyChannel& channel)
@@ -14,6 +16,8 @@ namespace {
 
 // What the operator reads when the programmer is there but cannot be used.
 std::string NoAccessText(const std::string& path, const char* side, const std::string& cause) {
+    // Another process drives it: the udev rule is not the trouble.
+    if (cause.rfind(kInUseBy, 0) == 0) return "烧录器 " + path + " 正被其他进程使用: " + cause;
     // Shown in the window's message box: in Chinese, with the node and the
     // system's reason as they are.
     return "烧录器 " + path + " 无法打开(" + side +

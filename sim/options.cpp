@@ -1,6 +1,8 @@
 #include "sim/options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 #include "sim/state_file.h"
 
@@ -31,70 +33,199 @@ bool ParseStep(const std::string& s, ChipStep* out) {
     return true;
 }
 
-}  // namespace
+enum class Knob { Set, Unknown, Bad };
 
-bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
+// Sets one knob (not state=FILE) in *options.
+Knob ApplyKnob(const std::string& item, const std::string& key, bool hasValue,
+               const std::string& value, SimOptions* options, std::string* error) {
+    bool* flag = key == "no-chip"                ? &options->noChip
+                 : key == "wrong-model"          ? &options->wrongModel
+                 : key == "bad-status"           ? &options->badStatus
+                 : key == "old-firmware"         ? &options->oldFirmware
+                 : key == "corrupt-status"       ? &options->corruptStatus
+                 : key == "option-results-first" ? &options->optionResultsFirst
+                                                 : nullptr;
+    if (flag) {
+        if (hasValue) {
+            *error = "simulator option '" + key + "' takes no value: '" + item + "'";
+            return Knob::Bad;
+        }
+        *flag = true;
+        return Knob::Set;
+    }
+    if (key == "fail") {
+        if (ParseStep(value, &options->failStep)) return Knob::Set;
+        *error = "simulator option 'fail' needs blank, erase, program or verify: '" + item + "'";
+        return Knob::Bad;
+    }
+    int* number = key == "resend-every"        ? &options->resendEvery
+                  : key == "download-error-at" ? &options->downloadErrorAt
+                  : key == "latency-us"        ? &options->latencyUs
+                  : key == "speed"             ? &options->bytesPerSecond
+                                               : nullptr;
+    if (!number) return Knob::Unknown;
+    const int minimum = key == "latency-us" || key == "speed" ? 0 : 1;
+    if (ParseNumber(value, minimum, number)) return Knob::Set;
+    *error = "simulator option '" + key + "' needs a whole number of at least " +
+             std::to_string(minimum) + ": '" + item + "'";
+    return Knob::Bad;
+}
+
+// One item of the list: "KEY" or "KEY=VALUE".
+struct Item {
+    std::string text, key, value;
+    bool hasValue = false;
+};
+
+std::vector<Item> SplitItems(const std::string& text) {
+    std::vector<Item> items;
     std::size_t begin = 0;
     while (begin <= text.size()) {
         std::size_t comma = text.find(',', begin);
         if (comma == std::string::npos) comma = text.size();
-        const std::string item = text.substr(begin, comma - begin);
+        Item i;
+        i.text = text.substr(begin, comma - begin);
         begin = comma + 1;
-        if (item.empty()) continue;
+        if (i.text.empty()) continue;
+        const std::size_t eq = i.text.find('=');
+        i.key = i.text.substr(0, eq);
+        i.hasValue = eq != std::string::npos;
+        i.value = i.hasValue ? i.text.substr(eq + 1) : std::string();
+        items.push_back(i);
+    }
+    return items;
+}
 
-        const std::size_t eq = item.find('=');
-        const std::string key = item.substr(0, eq);
-        const bool hasValue = eq != std::string::npos;
-        const std::string value = hasValue ? item.substr(eq + 1) : std::string();
+bool ParseStateOption(const Item& item, bool station, std::string* file, std::string* error) {
+    if (item.value.empty()) {
+        *error = "simulator option 'state' needs a file: '" + item.text + "'";
+        return false;
+    }
+    // A file that is there must be a state the simulator can take.
+    if (!CheckStateFile(item.value, error, station)) return false;
+    *file = item.value;
+    return true;
+}
 
-        bool* flag = key == "no-chip"                ? &options->noChip
-                     : key == "wrong-model"          ? &options->wrongModel
-                     : key == "bad-status"           ? &options->badStatus
-                     : key == "old-firmware"         ? &options->oldFirmware
-                     : key == "corrupt-status"       ? &options->corruptStatus
-                     : key == "option-results-first" ? &options->optionResultsFirst
-                                                     : nullptr;
-        if (flag) {
-            if (hasValue) {
-                *error = "simulator option '" + key + "' takes no value: '" + item + "'";
-                return false;
-            }
-            *flag = true;
+// Takes "@K" off the end of *text: K, or 0 when there is none, -1 when K is no
+// number from 1 to 16.
+int TakeProgrammerNumber(std::string* text) {
+    const std::size_t at = text->rfind('@');
+    if (at == std::string::npos) return 0;
+    int k = 0;
+    if (!ParseNumber(text->substr(at + 1), 1, &k) || k > kMaxStationProgrammers) return -1;
+    text->erase(at);
+    return k;
+}
+
+}  // namespace
+
+bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
+    for (const Item& item : SplitItems(text)) {
+        if (item.key == "state") {
+            if (!ParseStateOption(item, false, &options->stateFile, error)) return false;
             continue;
         }
-        if (key == "state") {
-            if (value.empty()) {
-                *error = "simulator option 'state' needs a file: '" + item + "'";
-                return false;
-            }
-            // A file that is there must be a state the simulator can take.
-            if (!CheckStateFile(value, error)) return false;
-            options->stateFile = value;
-            continue;
+        const Knob k = ApplyKnob(item.text, item.key, item.hasValue, item.value, options, error);
+        if (k == Knob::Bad) return false;
+        if (k == Knob::Unknown) {
+            *error = "unknown simulator option '" + item.text + "' (see --help)";
+            return false;
         }
-        if (key == "fail") {
-            if (!ParseStep(value, &options->failStep)) {
-                *error =
-                    "simulator option 'fail' needs blank, erase, program or verify: '" + item + "'";
-                return false;
-            }
-            continue;
+    }
+    return true;
+}
+
+namespace {
+
+// count=N, control=PATH, serial@K=TEXT, port@K=PATH: true when the item is one
+// of them (*error set when it is bad), with *k the K it names.
+bool ParseStationItem(const Item& item, StationOptions* station, int* k, bool* bad,
+                      std::string* error) {
+    *bad = false;
+    if (item.key == "count") {
+        if (ParseNumber(item.value, 1, &station->count) && station->count <= kMaxStationProgrammers)
+            return true;
+        *error = "simulator option 'count' needs a number from 1 to " +
+                 std::to_string(kMaxStationProgrammers) + ": '" + item.text + "'";
+        *bad = true;
+        return true;
+    }
+    if (item.key == "control") {
+        station->control = item.value;
+        if (!item.value.empty()) return true;
+        *error = "simulator option 'control' needs a FIFO: '" + item.text + "'";
+        *bad = true;
+        return true;
+    }
+    std::string key = item.key;
+    *k = TakeProgrammerNumber(&key);
+    if (key != "serial" && key != "port") return false;
+    if (*k <= 0 || !item.hasValue || (key == "port" && item.value.empty())) {
+        *error = "simulator option '" + key + "' needs @K (1 to " +
+                 std::to_string(kMaxStationProgrammers) + ") and a value: '" + item.text + "'";
+        *bad = true;
+        return true;
+    }
+    if (key == "serial")
+        station->serials[std::size_t(*k - 1)] = item.value;
+    else
+        station->ports[std::size_t(*k - 1)] = item.value;
+    return true;
+}
+
+// A knob, with or without @K at the end of its key or its value.
+bool ParseStationKnob(const Item& item, StationOptions* station, SimOptions* common, int* k,
+                      std::string* error) {
+    std::string key = item.key, value = item.value;
+    *k = TakeProgrammerNumber(item.hasValue ? &value : &key);
+    if (*k < 0) {
+        *error = "simulator option '" + item.text + "' needs @K with K from 1 to " +
+                 std::to_string(kMaxStationProgrammers);
+        return false;
+    }
+    const bool hasValue = item.hasValue;
+    Knob result = Knob::Set;
+    if (*k > 0) {
+        result = ApplyKnob(item.text, key, hasValue, value, &station->programmers[*k - 1], error);
+    } else {
+        for (SimOptions& o : station->programmers)
+            if (result == Knob::Set) result = ApplyKnob(item.text, key, hasValue, value, &o, error);
+        if (result == Knob::Set) result = ApplyKnob(item.text, key, hasValue, value, common, error);
+    }
+    if (result == Knob::Unknown)
+        *error = "unknown simulator option '" + item.text + "' (see --help)";
+    return result == Knob::Set;
+}
+
+}  // namespace
+
+bool ParseStationOptions(const std::string& text, StationOptions* station, SimOptions* common,
+                         std::string* error) {
+    int highest = 0;  // the highest K named
+    std::string needsCount;
+    for (const Item& item : SplitItems(text)) {
+        int k = 0;
+        bool bad = false;
+        if (item.key == "state") {
+            if (!ParseStateOption(item, true, &station->stateFile, error)) return false;
+            common->stateFile = station->stateFile;
+        } else if (ParseStationItem(item, station, &k, &bad, error)) {
+            if (bad) return false;
+            if (item.key == "control" && needsCount.empty()) needsCount = item.text;
+        } else if (!ParseStationKnob(item, station, common, &k, error)) {
+            return false;
         }
-        int* number = key == "resend-every"        ? &options->resendEvery
-                      : key == "download-error-at" ? &options->downloadErrorAt
-                      : key == "latency-us"        ? &options->latencyUs
-                      : key == "speed"             ? &options->bytesPerSecond
-                                                   : nullptr;
-        if (number) {
-            const int minimum = key == "latency-us" || key == "speed" ? 0 : 1;
-            if (!ParseNumber(value, minimum, number)) {
-                *error = "simulator option '" + key + "' needs a whole number of at least " +
-                         std::to_string(minimum) + ": '" + item + "'";
-                return false;
-            }
-            continue;
-        }
-        *error = "unknown simulator option '" + item + "' (see --help)";
+        if (k > 0 && needsCount.empty()) needsCount = item.text;
+        highest = std::max(highest, k);
+    }
+    if (station->count == 0 && !needsCount.empty()) {
+        *error = "simulator option '" + needsCount + "' needs count=N";
+        return false;
+    }
+    if (highest > station->count && station->count > 0) {
+        *error = "simulator option @" + std::to_string(highest) +
+                 " names a programmer beyond count=" + std::to_string(station->count);
         return false;
     }
     return true;
@@ -124,7 +255,15 @@ const char* SimOptionsHelp() {
            "                          speed=N              programming speed in bytes per\n"
            "                                               second (default 0: no extra time)\n"
            "                          state=FILE           keep the storage, the counters and\n"
-           "                                               the chip in FILE between calls\n";
+           "                                               the chip in FILE between calls\n"
+           "                          count=N              a station of N programmers (1 to 16)\n"
+           "                                               at ports 1-1.K with serials SIM000K\n"
+           "                          KNOB@K               a knob for programmer K alone, for\n"
+           "                                               example fail=verify@3 or no-chip@5\n"
+           "                          serial@K=TEXT        programmer K's serial (may be empty)\n"
+           "                          port@K=PATH          programmer K's port path\n"
+           "                          control=FIFO         take 'unplug K' and 'plug K [PORT]'\n"
+           "                                               lines from FIFO\n";
 }
 
 }  // namespace qrv::sim

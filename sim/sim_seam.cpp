@@ -18,7 +18,8 @@ constexpr auto kWakeEarly = std::chrono::microseconds(50);
 
 class SimHandle : public HidHandle {
   public:
-    SimHandle(SimSeam& seam, uint64_t generation) : seam_(seam), generation_(generation) {}
+    SimHandle(SimSeam& seam, uint64_t generation)
+        : seam_(seam), generation_(generation), path_(seam.Path()) {}
     const std::string& Path() const override { return path_; }
     bool Attributes(uint16_t* vendorId, uint16_t* productId) override {
         if (seam_.Generation() != generation_) return false;
@@ -43,15 +44,19 @@ class SimHandle : public HidHandle {
   private:
     SimSeam& seam_;
     uint64_t generation_;
-    std::string path_ = kSimPath;
+    std::string path_;
 };
 
 }  // namespace
 
-SimSeam::SimSeam(SimOptions options, bool plugged)
-    : device_(options),
+SimSeam::SimSeam(SimOptions options, bool plugged, SimPlace place)
+    : path_(std::move(place.path)),
+      device_(options),
       plugged_(plugged),
-      state_(options.stateFile.empty() ? nullptr : std::make_unique<StateFile>(options.stateFile)),
+      identity_(std::move(place.identity)),
+      state_(options.stateFile.empty()
+                 ? nullptr
+                 : std::make_unique<StateFile>(options.stateFile, place.stateSection)),
       thread_([this] { Run(); }) {
     if (!state_) return;
     std::lock_guard<std::mutex> device(deviceMutex_);
@@ -74,12 +79,25 @@ SimSeam::~SimSeam() {
 std::optional<std::vector<std::string>> SimSeam::Enumerate() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!plugged_) return std::vector<std::string>{};
-    return std::vector<std::string>{kSimPath};
+    return std::vector<std::string>{path_};
+}
+
+std::optional<HidIdentity> SimSeam::Identity(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_ || path != path_) return std::nullopt;
+    return identity_;
+}
+
+void SimSeam::SetPort(const std::string& port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!identity_) identity_ = HidIdentity{};
+    identity_->port = port;
+    identity_->idPath = "sim-usb-0:" + port;
 }
 
 std::unique_ptr<HidHandle> SimSeam::Open(const std::string& path, HidAccess) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!plugged_ || path != kSimPath) return nullptr;
+    if (!plugged_ || path != path_) return nullptr;
     return std::make_unique<SimHandle>(*this, generation_);
 }
 
@@ -122,7 +140,7 @@ void SimSeam::Unplug() {
     inCv_.notify_all();  // ends a reply delay of the old connection
     outCv_.notify_all();
     if (listener) {
-        listener({DeviceChangeKind::RemoveComplete, kSimPath});
+        listener({DeviceChangeKind::RemoveComplete, path_});
         listener({DeviceChangeKind::NodesChanged, {}});
     }
 }

@@ -32,15 +32,32 @@ namespace qrv::sim {
 
 inline constexpr const char* kSimPath = "sim:qrv-programmer";
 
+// Where a simulated programmer is: its interface path and, as one of a
+// station's, its port, serial and section of the station's state file.
+struct SimPlace {
+    std::string path = kSimPath;
+    // nullopt: the lone programmer of --simulate, which names no port.
+    std::optional<HidIdentity> identity;
+    // 0: the state file holds this programmer alone; K: programmer K of a
+    // station's state file.
+    int stateSection = 0;
+};
+
 class SimSeam : public HidSeam {
   public:
     using ChangeListener = std::function<void(const DeviceChange&)>;
 
-    explicit SimSeam(SimOptions options = {}, bool plugged = true);
+    explicit SimSeam(SimOptions options = {}, bool plugged = true, SimPlace place = {});
     ~SimSeam() override;
 
     std::optional<std::vector<std::string>> Enumerate() override;
     std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess access) override;
+    std::optional<HidIdentity> Identity(const std::string& path) override;
+
+    const std::string& Path() const { return path_; }
+    // Moves the programmer to another port (while it is unplugged, as a
+    // person would): its port path changes, its ID_PATH with it.
+    void SetPort(const std::string& port);
 
     // Called on the thread that plugs or unplugs; the front-end marshals it.
     void SetChangeListener(ChangeListener listener);
@@ -78,6 +95,7 @@ class SimSeam : public HidSeam {
   private:
     void Run();
 
+    const std::string path_;
     std::mutex deviceMutex_;  // guards device_; taken before mutex_, never after
     SimProgrammer device_;
     mutable std::mutex mutex_;  // guards the queues, the plug state and the listener
@@ -92,6 +110,7 @@ class SimSeam : public HidSeam {
     bool plugged_;
     bool quit_ = false;
     uint64_t generation_ = 1;  // changes on every plug and unplug
+    std::optional<HidIdentity> identity_;
     ChangeListener listener_;
     // With SimOptions::stateFile: the storage kept in that file, loaded here
     // and stored after each report that changed it (guarded by deviceMutex_).

@@ -92,15 +92,11 @@ class FileLock {
     std::string error_;
 };
 
-// Reads FILE under the lock: true with its text, true with an empty text when
-// it does not exist, false with the message otherwise.
-bool ReadStateFile(const std::string& path, std::string* text, bool* exists, std::string* error) {
+// Reads FILE, whose lock the caller holds: true with its text, true with an
+// empty text when it does not exist, false with the message otherwise.
+bool ReadLockedStateFile(const std::string& path, std::string* text, bool* exists,
+                         std::string* error) {
     *exists = false;
-    const FileLock lock(path, LOCK_SH);
-    if (!lock.Held()) {
-        *error = lock.Error();
-        return false;
-    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
     std::string why;
@@ -110,6 +106,16 @@ bool ReadStateFile(const std::string& path, std::string* text, bool* exists, std
     }
     *exists = true;
     return true;
+}
+
+// The same under a shared lock.
+bool ReadStateFile(const std::string& path, std::string* text, bool* exists, std::string* error) {
+    const FileLock lock(path, LOCK_SH);
+    if (!lock.Held()) {
+        *error = lock.Error();
+        return false;
+    }
+    return ReadLockedStateFile(path, text, exists, error);
 }
 
 std::string Prefixed(const std::string& path, const std::string& why) {
@@ -144,39 +150,37 @@ std::string StateText(const StoredState& s) {
     return t;
 }
 
-std::optional<StoredState> ParseStateText(const std::string& text, std::string* error) {
-    const std::vector<std::string> lines = SplitLines(text);
-    if (lines.empty() || lines[0] != kStateFileFormat) {
-        *error = "not a state file of the simulated programmer (its first line is not \"" +
-                 std::string(kStateFileFormat) + "\")";
-        return std::nullopt;
-    }
-    StoredState s;
-    unsigned long long n = 0;
-    std::vector<uint8_t> bytes;
-    // Each field: its parser, which takes the value and says whether it is valid.
-    using Field = std::function<bool(const std::string&)>;
-    const auto number = [&n](unsigned long long max, auto set) -> Field {
-        return [&n, max, set](const std::string& v) {
+namespace {
+
+// Each field of the state: its parser, which takes the value, says whether it
+// is valid and sets it in the state.
+using Field = std::function<bool(const std::string&)>;
+
+std::map<std::string, Field> StateFields(StoredState& s) {
+    const auto number = [](unsigned long long max, auto set) -> Field {
+        return [max, set](const std::string& v) {
+            unsigned long long n = 0;
             if (!ParseNumber(v, max, &n)) return false;
             set(n);
             return true;
         };
     };
-    const auto block = [&bytes](std::size_t size, auto set) -> Field {
-        return [&bytes, size, set](const std::string& v) {
+    const auto block = [](std::size_t size, auto set) -> Field {
+        return [size, set](const std::string& v) {
+            std::vector<uint8_t> bytes;
             if (!ParseBytes(v, &bytes) || bytes.size() != size) return false;
             set(bytes);
             return true;
         };
     };
-    const std::map<std::string, Field> fields = {
+    return {
         {"image-length", number(kStoreSize, [&](auto v) { s.imageLength = unsigned(v); })},
         {"start-address", number(0xFFFF, [&](auto v) { s.startAddress = unsigned(v); })},
         {"checksum", number(0xFFFF, [&](auto v) { s.storedChecksum = uint16_t(v); })},
         {"file-kind", number(0xFF, [&](auto v) { s.fileKind = uint8_t(v); })},
         {"config",
          [&](const std::string& v) {
+             std::vector<uint8_t> bytes;
              if (v == "-") return true;
              if (!ParseBytes(v, &bytes) || bytes.size() != ConfigRecord{}.block.size())
                  return false;
@@ -186,6 +190,7 @@ std::optional<StoredState> ParseStateText(const std::string& text, std::string* 
          }},
         {"user-code",
          [&](const std::string& v) {
+             std::vector<uint8_t> bytes;
              if (v == "-") return true;
              if (!ParseBytes(v, &bytes) || bytes.size() > 64) return false;
              s.userCode = bytes;
@@ -201,44 +206,120 @@ std::optional<StoredState> ParseStateText(const std::string& text, std::string* 
         {"storage", block(kStoreSize, [&](const auto& v) { s.storage = v; })},
         {"chip-flash", block(kStoreSize, [&](const auto& v) { s.chip.flash = v; })},
     };
+}
+
+// Lines [1, end) of a state, each "KEY VALUE" naming every field once. Line
+// numbers in the messages count from `firstLine` for line 0.
+bool ParseFields(const std::vector<std::string>& lines, std::size_t end, std::size_t firstLine,
+                 const std::map<std::string, Field>& fields, std::string* error) {
     std::map<std::string, int> seen;
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::string where = "line " + std::to_string(i + 1) + ": ";
+    for (std::size_t i = 1; i < end; ++i) {
+        const std::string where = "line " + std::to_string(firstLine + i + 1) + ": ";
         const std::string& l = lines[i];
         const std::size_t space = l.find(' ');
         const std::string key = l.substr(0, space);
         const auto field = fields.find(key);
         if (field == fields.end()) {
             *error = where + "unknown field '" + key.substr(0, 40) + "'";
-            return std::nullopt;
+            return false;
         }
         if (seen.count(key)) {
             *error = where + "a second '" + key + "'";
-            return std::nullopt;
+            return false;
         }
         seen[key] = 1;
         if (space == std::string::npos || !field->second(l.substr(space + 1))) {
             *error = where + "the value of '" + key + "' is not valid";
-            return std::nullopt;
+            return false;
         }
     }
     for (const auto& [key, parse] : fields) {
         if (!seen.count(key)) {
             *error = "the field '" + key + "' is missing";
-            return std::nullopt;
+            return false;
         }
     }
+    return true;
+}
+
+std::string NotAStateFile() {
+    return "not a state file of the simulated programmer (its first line is not \"" +
+           std::string(kStateFileFormat) + "\" or \"" + kStationStateFormat + "\")";
+}
+
+// One programmer's state: lines [0, end), line 0 the format line.
+std::optional<StoredState> ParseState(const std::vector<std::string>& lines, std::size_t end,
+                                      std::size_t firstLine, std::string* error) {
+    if (end == 0 || lines[0] != kStateFileFormat) {
+        *error = NotAStateFile();
+        return std::nullopt;
+    }
+    StoredState s;
+    if (!ParseFields(lines, end, firstLine, StateFields(s), error)) return std::nullopt;
     return s;
 }
 
-bool CheckStateFile(const std::string& path, std::string* error) {
+constexpr const char* kSectionKey = "programmer ";
+
+}  // namespace
+
+std::optional<StoredState> ParseStateText(const std::string& text, std::string* error) {
+    const std::vector<std::string> lines = SplitLines(text);
+    return ParseState(lines, lines.size(), 0, error);
+}
+
+std::string StationStateText(const std::map<int, StoredState>& states) {
+    std::string t = std::string(kStationStateFormat) + "\n";
+    for (const auto& [number, state] : states)
+        t += kSectionKey + std::to_string(number) + "\n" + StateText(state);
+    return t;
+}
+
+std::optional<std::map<int, StoredState>> ParseStationStateText(const std::string& text,
+                                                                std::string* error) {
+    const std::vector<std::string> lines = SplitLines(text);
+    if (!lines.empty() && lines[0] == kStateFileFormat) {
+        // A file of one programmer: the station's first.
+        auto state = ParseState(lines, lines.size(), 0, error);
+        if (!state) return std::nullopt;
+        return std::map<int, StoredState>{{1, *state}};
+    }
+    if (lines.empty() || lines[0] != kStationStateFormat) {
+        *error = NotAStateFile();
+        return std::nullopt;
+    }
+    std::map<int, StoredState> states;
+    std::size_t i = 1;
+    while (i < lines.size()) {
+        unsigned long long number = 0;
+        const std::string& l = lines[i];
+        if (l.rfind(kSectionKey, 0) != 0 ||
+            !ParseNumber(l.substr(std::strlen(kSectionKey)), 1000, &number) || number == 0 ||
+            states.count(int(number))) {
+            *error = "line " + std::to_string(i + 1) + ": not a new \"programmer N\" line";
+            return std::nullopt;
+        }
+        std::size_t end = i + 1;
+        while (end < lines.size() && lines[end].rfind(kSectionKey, 0) != 0) ++end;
+        const std::vector<std::string> section(lines.begin() + long(i) + 1,
+                                               lines.begin() + long(end));
+        auto state = ParseState(section, section.size(), i + 1, error);
+        if (!state) return std::nullopt;
+        states[int(number)] = *state;
+        i = end;
+    }
+    return states;
+}
+
+bool CheckStateFile(const std::string& path, std::string* error, bool station) {
     std::string text, why;
     bool exists = false;
     if (!ReadStateFile(path, &text, &exists, &why)) {
         *error = Prefixed(path, why);
         return false;
     }
-    if (exists && !ParseStateText(text, &why)) {
+    if (exists && !(station ? ParseStationStateText(text, &why).has_value()
+                            : ParseStateText(text, &why).has_value())) {
         *error = Prefixed(path, why);
         return false;
     }
@@ -249,8 +330,15 @@ bool StateFile::Load(SimProgrammer& device, std::string* error) {
     std::string text, why;
     bool exists = false;
     std::optional<StoredState> state;
-    if (!ReadStateFile(path_, &text, &exists, &why) ||
-        (exists && !(state = ParseStateText(text, &why)))) {
+    bool valid = ReadStateFile(path_, &text, &exists, &why);
+    if (valid && exists && section_ == 0) {
+        valid = (state = ParseStateText(text, &why)).has_value();
+    } else if (valid && exists) {
+        const auto states = ParseStationStateText(text, &why);
+        valid = states.has_value();
+        if (valid && states->count(section_)) state = states->at(section_);
+    }
+    if (!valid) {
         refused_ = true;
         *error = Prefixed(path_, why);
         return false;
@@ -260,16 +348,31 @@ bool StateFile::Load(SimProgrammer& device, std::string* error) {
     return true;
 }
 
+bool StateFile::WriteLocked(const StoredState& state, std::string* error) {
+    if (section_ == 0) return WriteFileAtomically(path_, StateText(state), error);
+    // The other programmers' sections stay as the file has them.
+    std::string text;
+    bool exists = false;
+    if (!ReadLockedStateFile(path_, &text, &exists, error)) return false;
+    std::map<int, StoredState> states;
+    if (exists) {
+        auto loaded = ParseStationStateText(text, error);
+        if (!loaded) return false;
+        states = std::move(*loaded);
+    }
+    states[section_] = state;
+    return WriteFileAtomically(path_, StationStateText(states), error);
+}
+
 void StateFile::StoreIfChanged(const SimProgrammer& device) {
     // Compared as it stands: the text is built only when something changed,
     // not after every report of a read-back.
     if (refused_ || device.DownloadInProgress() || device.SavedState() == stored_) return;
-    const std::string text = StateText(device.SavedState());
     std::string error;
     const FileLock lock(path_, LOCK_EX);
     if (!lock.Held()) {
         error = lock.Error();
-    } else if (WriteFileAtomically(path_, text, &error)) {
+    } else if (WriteLocked(device.SavedState(), &error)) {
         stored_ = device.SavedState();
         reported_ = false;
         return;
