@@ -133,10 +133,13 @@ void PrintJson(FILE* out, const nlohmann::ordered_json& object) {
 // refused), the programmer (null when none is connected), the message, the
 // exit status and its class. The message is never empty.
 void PrintJsonError(FILE* out, const nlohmann::ordered_json& command,
-                    const nlohmann::ordered_json& programmer, const std::string& message, int rc) {
+                    const nlohmann::ordered_json& programmer, const std::string& message, int rc,
+                    const nlohmann::ordered_json& slot = {}) {
     nlohmann::ordered_json o;
     o["command"] = command;
     o["programmer"] = programmer;
+    if (slot.is_object())
+        for (const auto& [key, value] : slot.items()) o[key] = value;
     o["error"] = message.empty() ? std::string(ExitClass(rc)) : message;
     o["exit"] = rc;
     o["class"] = ExitClass(rc);
@@ -196,6 +199,8 @@ bool OutputWritten(FILE* out, FILE* err, bool* reported) {
 // The options that apply to the whole call, as given (checked after the parse).
 struct GlobalValues {
     std::optional<std::string> simulate, timeout, device, optionWord, steps, log, firmware;
+    std::optional<std::string> slots, station;
+    bool all = false;
     bool trace = false;
     bool json = false;
     bool ignoreChecksums = false;
@@ -210,6 +215,8 @@ constexpr std::pair<const char*, const char*> kValueMessages[] = {
     {"--steps", "--steps needs a comma-separated list of blank, erase, program, verify"},
     {"--log", "--log needs the path of the production log"},
     {"--firmware", "--firmware needs the path of the programmer's firmware file"},
+    {"--slots", "--slots needs slot numbers and ranges such as 1,3-5"},
+    {"--station", "--station needs the path of the station file"},
 };
 
 const char* ValueMessage(const std::string& option) {
@@ -256,6 +263,14 @@ void ApplyGlobals(const GlobalValues& g, Options* o) {
         Check(!g.firmware->empty(), "--firmware");
         o->firmware = *g.firmware;
     }
+    if (g.slots) Check(!g.slots->empty(), "--slots");
+    if (g.station) Check(!g.station->empty(), "--station");
+    if (g.all && g.slots) throw UsageError("--all and --slots choose the slots twice: give one");
+    o->allSlots = g.all;
+    o->slotList = g.slots;
+    o->stationFile = g.station;
+    if ((o->allSlots || o->slotList) && o->device)
+        throw UsageError("--device names one programmer; --all and --slots run a station");
 }
 
 // The edit distance of two words (insertions, deletions and substitutions).
@@ -404,6 +419,13 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     GlobalValues g;
     app.add_option("--device", g.device, "use the programmer at PATH (see 'list')")
         ->type_name("PATH");
+    app.add_flag("--all", g.all, "run the commands on every slot of the station, in parallel");
+    app.add_option("--slots", g.slots, "run the commands on these slots, in parallel (1,3-5)")
+        ->type_name("LIST");
+    app.add_option("--station", g.station,
+                   "the station file: JSON of slot number -> {\"port\": ...} or "
+                   "{\"serial\": ...} (default: the programmers present, in port order)")
+        ->type_name("FILE");
     app.add_option("--timeout", g.timeout,
                    "give up when the programmer does not answer for that long (default 30)")
         ->type_name("SECONDS");
@@ -515,6 +537,8 @@ void Context::Emit(const nlohmann::ordered_json& fields, const std::string& text
     nlohmann::ordered_json o;
     o["command"] = command;
     o["programmer"] = Programmer();
+    if (slot.is_object())
+        for (const auto& [key, value] : slot.items()) o[key] = value;
     for (const auto& [key, value] : fields.items()) o[key] = value;
     PrintJson(out, o);
 }
@@ -613,7 +637,13 @@ int Context::Connect() {
         }
         events_.push_back(e);
     });
-    if (options.log) session_->SetProductionLog(ProductionLog(*options.log));
+    if (options.log) {
+        ProductionLog log(*options.log);
+        if (slot.is_object())
+            log.SetStationColumns(slot.value("slot", 0), slot.value("port", ""),
+                                  slot.value("serial", ""));
+        session_->SetProductionLog(std::move(log));
+    }
     session_->IgnoreChecksums = options.ignoreChecksums;
     session_->CommandLineMessages = true;
     session_->FormCreate();
@@ -846,23 +876,37 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
 
     if (const int rc = CheckLogAtStart(*options, out, err); rc != kExitOk) return rc;
 
+    if (options->allSlots || options->slotList) return RunStation(*options, *seam, out, err);
     Context context(*options, *seam, out, err);
+    if (const int rc = CheckFiles(context); rc != kExitOk) return rc;
+    return RunCommands(context);
+}
+
+int CheckFiles(Context& context) {
+    // Every file of the call is checked whole before the first command
+    // reaches the programmer: a bad one is bad input, and nothing is sent.
+    for (const Invocation& command : context.options.commands) {
+        if (!command.check) continue;
+        context.BeginCommand(command.name);
+        if (const int rc = command.check(context); rc != kExitOk) {
+            if (context.options.json)
+                PrintJsonError(context.out, command.name, context.Programmer(),
+                               context.FailureText(), rc, context.slot);
+            return rc;
+        }
+    }
+    return kExitOk;
+}
+
+int RunCommands(Context& context) {
+    const Options& options = context.options;
+    FILE* out = context.out;
+    FILE* err = context.err;
     // A result that could not be stored (a log line, stdout) fails the call
     // once every command has run: programming goes on meanwhile.
     bool outputReported = false;
     bool outputFailed = false;
-    // Every file of the call is checked whole before the first command
-    // reaches the programmer: a bad one is bad input, and nothing is sent.
-    for (const Invocation& command : options->commands) {
-        if (!command.check) continue;
-        context.BeginCommand(command.name);
-        if (const int rc = command.check(context); rc != kExitOk) {
-            if (options->json)
-                PrintJsonError(out, command.name, context.Programmer(), context.FailureText(), rc);
-            return rc;
-        }
-    }
-    for (const Invocation& command : options->commands) {
+    for (const Invocation& command : options.commands) {
         context.BeginCommand(command.name);
         int rc = Interrupted() ? context.EndInterrupted() : kExitOk;
         if (rc == kExitOk && command.needsProgrammer && !context.IsConnected())
@@ -872,20 +916,25 @@ int RunCli(const std::vector<std::string>& args, FILE* out, FILE* err, HidSeam* 
         outputFailed = !OutputWritten(out, err, &outputReported) || outputFailed;
         if (command.needsProgrammer) context.statusFresh = false;
         if (rc != kExitOk) {
-            if (options->json)
-                PrintJsonError(out, command.name, context.Programmer(), context.FailureText(), rc);
+            if (options.json)
+                PrintJsonError(out, command.name, context.Programmer(), context.FailureText(), rc,
+                               context.slot);
             return rc;
         }
     }
     if (context.IsConnected() && context.Session().ProductionLogFailed()) {
         // The session has said why, once.
-        if (options->json)
+        if (options.json)
             PrintJsonError(out, context.command, context.Programmer(), context.FailureText(),
-                           kExitOutput);
+                           kExitOutput, context.slot);
         outputFailed = true;
     }
     outputFailed = !OutputWritten(out, err, &outputReported) || outputFailed;
     return outputFailed ? kExitOutput : kExitOk;
+}
+
+void PrintJsonObject(FILE* out, const nlohmann::ordered_json& object) {
+    PrintJson(out, object);
 }
 
 }  // namespace qrv::cli

@@ -86,6 +86,11 @@ struct Options {
     std::optional<std::string> log;
     // --firmware: the programmer firmware file of `update-firmware`.
     std::optional<std::string> firmware;
+    // --all, --slots LIST: the station's slots the commands run on; --station
+    // FILE: the binding of its slots to ports or serials.
+    bool allSlots = false;
+    std::optional<std::string> slotList;
+    std::optional<std::string> stationFile;
     // The commands in the order given, each with the values given with it.
     std::vector<Invocation> commands;
 };
@@ -155,6 +160,9 @@ class Context {
     const Options& options;
     // The command being run (its name), for --json.
     std::string command;
+    // In a station: {"slot": K, "port": …, "serial": …}, added to every
+    // object of --json. Null for a lone programmer.
+    nlohmann::ordered_json slot;
 
     // A result: the text as it stands, or with --json the fields as one
     // object, after {"command": NAME, "programmer": PATH}.
@@ -273,6 +281,16 @@ class Context {
 void InstallInterruptHandlers();
 // Whether SIGINT or SIGTERM has come since the handlers were installed.
 bool Interrupted();
+
+// Checks every file of the call (the commands' checks) before anything is
+// sent; then runs the commands in order on one connection. Both return the
+// call's exit code.
+int CheckFiles(Context& context);
+int RunCommands(Context& context);
+// The commands on each selected slot of the station at once (station.cpp).
+int RunStation(const Options& options, HidSeam& seam, FILE* out, FILE* err);
+// One object of --json, as one line.
+void PrintJsonObject(FILE* out, const nlohmann::ordered_json& object);
 
 // Runs the tool. `seam`, when given, replaces the USB and simulated programmers
 // (tests).

@@ -1,6 +1,7 @@
 #include "common/production_log.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,15 +123,26 @@ bool ProductionLog::Append(const RunRecord& r, std::string* error) {
         *error = failure_;
         return false;
     }
-    const std::string line =
-        CsvLine({r.time, r.programmer, r.model, r.checksum, r.steps, r.outcome, r.failedStep,
-                 r.message, r.passed, r.failed, r.option, r.protect});
+    std::vector<std::string> fields = {r.time,   r.programmer, r.model,      r.checksum,
+                                       r.steps,  r.outcome,    r.failedStep, r.message,
+                                       r.passed, r.failed,     r.option,     r.protect};
+    std::vector<std::string> header = kHeader;
+    if (station_) {
+        fields.insert(fields.end(),
+                      {std::to_string(station_->slot), station_->port, station_->serial});
+        header.insert(header.end(), {"slot", "port", "serial"});
+    }
+    const std::string line = CsvLine(fields);
     // A log this call creates starts with its header, in the same write.
     bool created = false;
     const int fd = Open(&created, error);
     if (fd < 0) return false;
+    // The programmers of a station, and other processes, append to one log:
+    // only one of them may find it empty and write the header.
+    struct stat st {};
+    if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &st) == 0) created = st.st_size == 0;
     std::size_t written = 0;
-    bool ok = WriteAll(fd, created ? CsvLine(kHeader) + line : line, &written);
+    bool ok = WriteAll(fd, created ? CsvLine(header) + line : line, &written);
     int writeErrno = errno;
     if (!ok) TakeBack(fd, written);
     if (::close(fd) != 0 && ok) {

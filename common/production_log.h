@@ -6,6 +6,7 @@
 // the file is whole, and the log is closed for the rest of the call.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ class ProductionLog {
     // Appends the record, after the header line when the file is new. False
     // with the reason when the file cannot be written.
     bool Append(const RunRecord& record, std::string* error);
+    // The log of one slot of a station: every line ends with the slot, its
+    // port and the programmer's serial, and a new log's header names them.
+    void SetStationColumns(int slot, std::string port, std::string serial) {
+        station_ = StationColumns{slot, std::move(port), std::move(serial)};
+    }
     // Whether a write has failed; the log then takes no more lines.
     bool Failed() const { return !failure_.empty(); }
 
@@ -54,7 +60,13 @@ class ProductionLog {
     // whether it is new (or empty) and needs its header.
     int Open(bool* created, std::string* error) const;
 
+    struct StationColumns {
+        int slot;
+        std::string port;
+        std::string serial;
+    };
     std::string path_;
+    std::optional<StationColumns> station_;
     std::string failure_;  // why the log was closed, after a failed write
 };
 
