@@ -62,6 +62,18 @@ TEST(StationOptions, BadCountsAndNumbersAreRefused) {
     }
 }
 
+TEST(StationOptions, AStationsStateFileNeedsCount) {
+    const std::string file = testing::TempDir() + "qrv-station-options-state";
+    ASSERT_TRUE(WriteFileAtomically(file, StationStateText({{2, StoredState{}}}), nullptr));
+    StationOptions s;
+    SimOptions common;
+    std::string error;
+    EXPECT_FALSE(ParseStationOptions("state=" + file, &s, &common, &error));
+    EXPECT_NE(error.find("use it with count=N"), std::string::npos) << error;
+    EXPECT_TRUE(ParseStationOptions("state=" + file + ",count=2", &s, &common, &error)) << error;
+    EXPECT_EQ(s.stateFile, file);
+}
+
 std::vector<std::string> Ports(SimStationSeam& seam) {
     std::vector<std::string> ports;
     const auto paths = seam.Enumerate();
