@@ -5,6 +5,7 @@
 #include "common/atomic_file.h"
 #include "sim/station_seam.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/fake_hid.h"
 #include "tests/support/hex_lines.h"
 
 namespace qrv {
@@ -69,6 +70,30 @@ TEST(StationCli, ListStatusShowsWhatEachProgrammerStores) {
               "  firmware: 3.6, model: , checksum: 0000H\n"
               "1 1-1.2 SIM0002 sim:qrv-programmer-2 0483:5750\n"
               "  firmware: 3.6, model: , checksum: 0000H\n");
+}
+
+// A programmer whose node another process has locked.
+class HeldSeam : public test::FakeSeam {
+  public:
+    std::string OpenError() const override { return "in use by process 42 (qrv-writer-cli)"; }
+};
+
+TEST(StationCli, AProgrammerAnotherProcessHoldsIsSkippedAndSaysByWhom) {
+    HeldSeam seam;
+    test::FakeInterface held{"/dev/hidraw4"};
+    held.writeOpenFails = true;
+    seam.Add(held);
+    const test::ToolRun list = RunTool({"list", "--status"}, &seam);
+    EXPECT_EQ(list.rc, 3);
+    EXPECT_EQ(list.out,
+              "0 /dev/hidraw4 0483:5750 cannot be opened for writing: in use by process 42 "
+              "(qrv-writer-cli)\n  status skipped: in use by process 42 (qrv-writer-cli)\n");
+    EXPECT_EQ(list.err.find("udev"), std::string::npos) << list.err;
+    const test::ToolRun status = RunTool({"status"}, &seam);
+    EXPECT_EQ(status.rc, 3);
+    EXPECT_NE(status.err.find("/dev/hidraw4 正被其他进程使用: in use by process 42"),
+              std::string::npos)
+        << status.err;
 }
 
 }  // namespace
