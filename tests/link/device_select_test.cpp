@@ -46,9 +46,9 @@ TEST(ResolveDevice, EachKindOfNameFindsItsProgrammer) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"1-1.2", b}, {"C3", c}, {"0", a}, {"2", c}, {a, a}, {link, b},
     };
-    for (const auto& [spec, path] : cases) {
+    for (const auto& [name, path] : cases) {
         std::string error;
-        EXPECT_EQ(ResolveDevice(seam, spec, &error).value_or("none"), path) << spec << error;
+        EXPECT_EQ(ResolveDevice(seam, name, &error).value_or("none"), path) << name << error;
     }
     std::string error;
     bool ambiguous = true;
