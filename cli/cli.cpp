@@ -417,7 +417,9 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     app.formatter(std::make_shared<HelpFormatter>());
 
     GlobalValues g;
-    app.add_option("--device", g.device, "use the programmer at PATH (see 'list')")
+    app.add_option("--device", g.device,
+                   "use the programmer at this port path, with this serial, of this index in "
+                   "'list', or at this hidraw path or udev symlink")
         ->type_name("PATH");
     app.add_flag("--all", g.all, "run the commands on every slot of the station, in parallel");
     app.add_option("--slots", g.slots, "run the commands on these slots, in parallel (1,3-5)")
@@ -608,9 +610,9 @@ int Context::ChooseProgrammer() {
               " programmers are attached: choose one with --device PORT, SERIAL, INDEX or PATH");
         for (std::size_t i = 0; i < attached->size(); ++i) {
             const AttachedProgrammer& p = (*attached)[i];
-            Error(std::to_string(i) + " " + ProgrammerName(p) + " " +
-                  (p.identity && !p.identity->serial.empty() ? p.identity->serial : "-") + " " +
-                  p.path);
+            Note(std::to_string(i) + " " + ProgrammerName(p) + " " +
+                 (p.identity && !p.identity->serial.empty() ? p.identity->serial : "-") + " " +
+                 p.path);
         }
         return kExitUsage;
     }

@@ -64,7 +64,7 @@ std::string ProgrammerName(const AttachedProgrammer& p) {
     return p.identity && !p.identity->port.empty() ? p.identity->port : p.path;
 }
 
-std::optional<std::string> ResolveDevice(HidSeam& seam, const std::string& spec, std::string* error,
+std::optional<std::string> ResolveDevice(HidSeam& seam, const std::string& name, std::string* error,
                                          bool* ambiguous) {
     if (ambiguous) *ambiguous = false;
     const auto programmers = ListProgrammers(seam);
@@ -77,27 +77,27 @@ std::optional<std::string> ResolveDevice(HidSeam& seam, const std::string& spec,
             if (match(p)) return &p;
         return nullptr;
     };
-    if (auto p = find([&](const auto& q) { return q.path == spec; })) return p->path;
-    if (auto p = find([&](const auto& q) { return q.identity && q.identity->port == spec; }))
+    if (auto p = find([&](const auto& q) { return q.path == name; })) return p->path;
+    if (auto p = find([&](const auto& q) { return q.identity && q.identity->port == name; }))
         return p->path;
     std::vector<const AttachedProgrammer*> bySerial;
     for (const AttachedProgrammer& p : *programmers)
-        if (p.identity && p.identity->serial == spec) bySerial.push_back(&p);
+        if (p.identity && p.identity->serial == name) bySerial.push_back(&p);
     if (bySerial.size() > 1) {
-        *error = "the serial " + spec + " is shared by the programmers at " +
+        *error = "the serial " + name + " is shared by the programmers at " +
                  ProgrammerName(*bySerial[0]) + " and " + ProgrammerName(*bySerial[1]) +
                  ": choose one by its port";
         if (ambiguous) *ambiguous = true;
         return std::nullopt;
     }
     if (bySerial.size() == 1) return bySerial[0]->path;
-    if (IsIndex(spec) && std::stoul(spec) < programmers->size())
-        return (*programmers)[std::stoul(spec)].path;
+    if (IsIndex(name) && std::stoul(name) < programmers->size())
+        return (*programmers)[std::stoul(name)].path;
     // A udev symlink (or any other name) of a hidraw node.
     char resolved[PATH_MAX];
-    if (::realpath(spec.c_str(), resolved))
+    if (::realpath(name.c_str(), resolved))
         if (auto p = find([&](const auto& q) { return q.path == resolved; })) return p->path;
-    *error = "no programmer at " + spec;
+    *error = "no programmer at " + name;
     return std::nullopt;
 }
 

@@ -31,12 +31,12 @@ struct AttachedProgrammer {
 // the interface list is unavailable.
 std::optional<std::vector<AttachedProgrammer>> ListProgrammers(HidSeam& seam);
 
-// The interface path of the programmer `spec` names: a path as listed, a
+// The interface path of the programmer that `name` names: a path as listed, a
 // port path, a serial number, an index from the list, or a file that resolves
 // (realpath) to a listed path. nullopt with *error when none does, or when the
 // serial is shared by two programmers (*ambiguous then true, and *error names
 // their ports).
-std::optional<std::string> ResolveDevice(HidSeam& seam, const std::string& spec, std::string* error,
+std::optional<std::string> ResolveDevice(HidSeam& seam, const std::string& name, std::string* error,
                                          bool* ambiguous = nullptr);
 
 // How a programmer is named in messages: its port path, or its interface path

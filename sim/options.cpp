@@ -96,13 +96,14 @@ std::vector<Item> SplitItems(const std::string& text) {
     return items;
 }
 
-bool ParseStateOption(const Item& item, bool station, std::string* file, std::string* error) {
+// state=FILE; with `check`, a FILE that is there must be a state the
+// simulator can take (a station's options check it once count is known).
+bool ParseStateOption(const Item& item, bool check, std::string* file, std::string* error) {
     if (item.value.empty()) {
         *error = "simulator option 'state' needs a file: '" + item.text + "'";
         return false;
     }
-    // A file that is there must be a state the simulator can take.
-    if (!CheckStateFile(item.value, error, station)) return false;
+    if (check && !CheckStateFile(item.value, error)) return false;
     *file = item.value;
     return true;
 }
@@ -123,7 +124,7 @@ int TakeProgrammerNumber(std::string* text) {
 bool ParseSimOptions(const std::string& text, SimOptions* options, std::string* error) {
     for (const Item& item : SplitItems(text)) {
         if (item.key == "state") {
-            if (!ParseStateOption(item, false, &options->stateFile, error)) return false;
+            if (!ParseStateOption(item, true, &options->stateFile, error)) return false;
             continue;
         }
         const Knob k = ApplyKnob(item.text, item.key, item.hasValue, item.value, options, error);
@@ -208,7 +209,7 @@ bool ParseStationOptions(const std::string& text, StationOptions* station, SimOp
         int k = 0;
         bool bad = false;
         if (item.key == "state") {
-            if (!ParseStateOption(item, true, &station->stateFile, error)) return false;
+            if (!ParseStateOption(item, false, &station->stateFile, error)) return false;
             common->stateFile = station->stateFile;
         } else if (ParseStationItem(item, station, &k, &bad, error)) {
             if (bad) return false;
@@ -219,6 +220,11 @@ bool ParseStationOptions(const std::string& text, StationOptions* station, SimOp
         if (k > 0 && needsCount.empty()) needsCount = item.text;
         highest = std::max(highest, k);
     }
+    // A station takes a file of one programmer or of a station; the lone
+    // programmer only the former.
+    if (!station->stateFile.empty() &&
+        !CheckStateFile(station->stateFile, error, station->count > 0))
+        return false;
     if (station->count == 0 && !needsCount.empty()) {
         *error = "simulator option '" + needsCount + "' needs count=N";
         return false;

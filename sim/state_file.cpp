@@ -242,16 +242,21 @@ bool ParseFields(const std::vector<std::string>& lines, std::size_t end, std::si
     return true;
 }
 
-std::string NotAStateFile() {
+// What a text whose first line is `first` is not. A station's file is named
+// as such where one programmer's state is wanted.
+std::string NotAStateFile(const std::string& first, bool station) {
+    if (!station && first == kStationStateFormat)
+        return "a state file of a simulated station, not of one programmer (use it with count=N)";
     return "not a state file of the simulated programmer (its first line is not \"" +
-           std::string(kStateFileFormat) + "\" or \"" + kStationStateFormat + "\")";
+           std::string(kStateFileFormat) + "\"" +
+           (station ? " or \"" + std::string(kStationStateFormat) + "\"" : std::string()) + ")";
 }
 
 // One programmer's state: lines [0, end), line 0 the format line.
 std::optional<StoredState> ParseState(const std::vector<std::string>& lines, std::size_t end,
                                       std::size_t firstLine, std::string* error) {
     if (end == 0 || lines[0] != kStateFileFormat) {
-        *error = NotAStateFile();
+        *error = NotAStateFile(end == 0 ? std::string() : lines[0], false);
         return std::nullopt;
     }
     StoredState s;
@@ -285,7 +290,7 @@ std::optional<std::map<int, StoredState>> ParseStationStateText(const std::strin
         return std::map<int, StoredState>{{1, *state}};
     }
     if (lines.empty() || lines[0] != kStationStateFormat) {
-        *error = NotAStateFile();
+        *error = NotAStateFile(lines.empty() ? std::string() : lines[0], true);
         return std::nullopt;
     }
     std::map<int, StoredState> states;
