@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "image/hex_loader.h"
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "session/session.h"
 #include "sim/sim_seam.h"
 #include "tests/support/hex_lines.h"
@@ -50,12 +50,13 @@ class InProcessHost : public LoaderHost {
     Interaction& UserInteraction() override { return interaction; }
     void WriteHostReport() override {
         const uint8_t* r = buffer.HostReport();
-        if (r[3] == CMD_WRITE_BLOCK) {
-            const int address = r[4] * 256 + r[5];
-            for (int i = 0; i < r[2]; ++i)
-                storage[static_cast<std::size_t>((address + i) & 0xFFFF)] = r[6 + i];
+        const uint8_t code = ReportCode(r);
+        if (code == CMD_WRITE_BLOCK) {
+            const WriteBlockFields block = DecodeWriteBlock(r);
+            for (std::size_t i = 0; i < block.payload.size(); ++i)
+                storage[(block.address + i) & 0xFFFF] = block.payload[i];
             ++blocks;
-        } else if (r[3] == CMD_DOWNLOAD_END || r[3] == CMD_DOWNLOAD_ABORT) {
+        } else if (code == CMD_DOWNLOAD_END || code == CMD_DOWNLOAD_ABORT) {
             ended = true;
         }
     }
@@ -158,10 +159,10 @@ void DownloadThroughSession(benchmark::State& state, int latencyUs, bool fineTim
     long downloadBlocks = 0;
     bool done = false;
     session.ReplyHandled = [&](const Report& r) {
-        if (r[3] == RPL_DOWNLOAD_DONE) done = true;
+        if (ReportCode(r.data()) == RPL_DOWNLOAD_DONE) done = true;
     };
     session.Trace = [&](const uint8_t* report, bool sent) {
-        if (sent && report[3] == CMD_WRITE_BLOCK) ++downloadBlocks;
+        if (sent && ReportCode(report) == CMD_WRITE_BLOCK) ++downloadBlocks;
     };
     for (auto _ : state) {
         done = false;
@@ -212,7 +213,7 @@ void BM_DownloadSessionInProcess(benchmark::State& state) {
     long blocks = 0;
     long downloadBlocks = 0;
     session.Trace = [&](const uint8_t* report, bool sent) {
-        if (sent && report[3] == CMD_WRITE_BLOCK) ++downloadBlocks;
+        if (sent && ReportCode(report) == CMD_WRITE_BLOCK) ++downloadBlocks;
     };
     for (auto _ : state) {
         downloadBlocks = 0;
@@ -223,7 +224,7 @@ void BM_DownloadSessionInProcess(benchmark::State& state) {
             const Report reply = seam.replies.front();
             seam.replies.pop_front();
             session.OnReply(reply);
-            done = reply[3] == RPL_DOWNLOAD_DONE;
+            done = ReportCode(reply.data()) == RPL_DOWNLOAD_DONE;
         }
         if (!done) {
             state.SkipWithError("the download did not finish");

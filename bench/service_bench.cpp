@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "session/session.h"
 #include "sim/programmer.h"
 #include "sim/sim_seam.h"
@@ -117,10 +117,11 @@ void BM_FirmwareUpdateSimulated1ms(benchmark::State& state) {
     long updateBlocks = 0;
     bool done = false;
     session.ReplyHandled = [&](const Report& r) {
-        if (r[3] == RPL_DOWNLOAD_DONE || r[3] == RPL_DOWNLOAD_ERROR) done = true;
+        const uint8_t code = ReportCode(r.data());
+        if (code == RPL_DOWNLOAD_DONE || code == RPL_DOWNLOAD_ERROR) done = true;
     };
     session.Trace = [&](const uint8_t* report, bool sent) {
-        if (sent && report[3] == CMD_WRITE_BLOCK) ++updateBlocks;
+        if (sent && ReportCode(report) == CMD_WRITE_BLOCK) ++updateBlocks;
     };
     for (auto _ : state) {
         done = false;

@@ -1,6 +1,6 @@
 #include "calibration/calibration.h"
 
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 
 namespace qrv {
 
@@ -26,20 +26,8 @@ void BuildCustomCalibration(uint8_t* report, uint16_t frequencyKHz) {
     const int lower = 36000000 / ((f + f / 1000) / 20);
     const int upper = 36000000 / ((f - f / 1000) / 20);
     const int trim = 511 - (20000 - f) / 12;
-    auto put = [report](int at, int value) {
-        report[at] = static_cast<uint8_t>(value);
-        report[at + 1] = static_cast<uint8_t>(value >> 8);
-    };
-    report[0] = 0;
-    report[1] = ':';
-    report[2] = 9;
-    report[3] = CMD_OSC_CALIBRATE;
-    for (int k = 4; k <= 7; ++k) report[k] = 0;
-    report[8] = kCalibrateCustom;
-    put(9, f);
-    put(11, lower);
-    put(13, upper);
-    put(15, trim);
+    EncodeCustomCalibration(report, {static_cast<unsigned>(f), static_cast<unsigned>(lower),
+                                     static_cast<unsigned>(upper), static_cast<unsigned>(trim)});
 }
 
 CalibrationSession::CalibrationSession(Interaction& interaction) : interaction_(interaction) {

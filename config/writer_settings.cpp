@@ -1,22 +1,24 @@
 #include "config/writer_settings.h"
 
+#include <algorithm>
+
+#include "protocol/reports.h"
+
 namespace qrv {
 
 std::array<uint8_t, kSettingsBlockSize> WriterSettings::Block() const {
-    std::array<uint8_t, kSettingsBlockSize> b{};
-    b[0] = startHigh;
-    b[1] = startLow;
-    b[2] = endHigh;
-    b[3] = endLow;
-    b[4] = supplyFlags;
-    for (std::size_t i = 0; i < deviceCode.size(); ++i)
-        b[5 + i] = static_cast<uint8_t>(deviceCode[i]);
-    b[16] = fileMarker;
-    b[17] = optionBits;
-    b[18] = hardLockSize;
-    b[19] = dataFlashSize;
-    b[20] = autoSteps;
-    return b;
+    ConfigFields c;
+    c.startAddress = unsigned{startHigh} << 8 | startLow;
+    c.endAddress = EndAddress();
+    c.supplyFlags = supplyFlags;
+    std::ranges::transform(deviceCode, c.deviceCode.begin(),
+                           [](char ch) { return static_cast<uint8_t>(ch); });
+    c.fileMarker = fileMarker;
+    c.optionBits = optionBits;
+    c.hardLockSize = hardLockSize;
+    c.dataFlashSize = dataFlashSize;
+    c.autoSteps = autoSteps;
+    return EncodeConfigBlock(c);
 }
 
 }  // namespace qrv

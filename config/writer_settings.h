@@ -8,6 +8,7 @@
 #include <string>
 
 #include "image/production_export.h"
+#include "protocol/reports.h"
 #include "protocol/step_bits.h"
 
 namespace qrv {
@@ -33,6 +34,8 @@ inline constexpr int32_t kUserCodeFixed = kUserCodeModeFixed;
 inline constexpr int32_t kUserCodeRolling = kUserCodeModeRolling;
 
 inline constexpr std::size_t kSettingsBlockSize = kConfigBlockSize;
+static_assert(kSettingsBlockSize == kConfigRecordSize,
+              "the production file's block is the configuration record");
 
 struct WriterSettings {
     // The block, in file order.
@@ -42,7 +45,7 @@ struct WriterSettings {
     uint8_t endLow = 0;
     uint8_t supplyFlags = 0;
     std::array<char, 11> deviceCode{};
-    uint8_t fileMarker = 0;  // byte 16: drawn for each opened file, 1..254
+    uint8_t fileMarker = 0;  // drawn for each opened file, 1..254
     uint8_t optionBits = 0;
     uint8_t hardLockSize = 0;
     uint8_t dataFlashSize = 0;

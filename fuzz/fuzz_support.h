@@ -22,7 +22,7 @@
 #include "link/hid_seam.h"
 #include "link/programmer_link.h"
 #include "link/report_buffer.h"
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "sim/programmer.h"
 #include "tests/support/in_process_seam.h"
 
@@ -80,14 +80,16 @@ inline const std::string& InputFile(std::string_view content) {
 // A CMD_WRITE_BLOCK report as the programmer reads it: 1 to 59 payload bytes
 // and zeros after them.
 inline void CheckWriteBlock(const Report& r) {
-    if (r[1] != kHostMarker || r[3] != CMD_WRITE_BLOCK) return;
-    const unsigned n = r[2];
+    if (ReportMarker(r.data()) != kHostMarker || ReportCode(r.data()) != CMD_WRITE_BLOCK) return;
+    const WriteBlockFields block = DecodeWriteBlock(r.data());
+    const unsigned n = block.count;
     if (n < 1 || n > 59)
         Fail("CMD_WRITE_BLOCK carries 1 to 59 bytes", "byte 2 is " + std::to_string(n));
-    for (std::size_t k = 6 + n; k < kReportSize; ++k)
-        if (r[k] != 0)
+    const uint8_t* end = r.data() + kReportSize;
+    for (const uint8_t* p = block.payload.data() + n; p < end; ++p)
+        if (*p != 0)
             Fail("CMD_WRITE_BLOCK is zero after its payload",
-                 "byte " + std::to_string(k) + " is " + std::to_string(r[k]));
+                 "byte " + std::to_string(p - r.data()) + " is " + std::to_string(*p));
 }
 
 // The shared in-process seam with the invariants of every report written

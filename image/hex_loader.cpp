@@ -1,22 +1,17 @@
 #include "image/hex_loader.h"
 
 #include <algorithm>
+#include <span>
 
 #include "common/hex.h"
 #include "image/hex_check.h"
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 
 namespace qrv {
 
 namespace {
 
-constexpr int kPayloadStart = 6;  // CMD_WRITE_BLOCK payload begins at byte 6
 constexpr int kOptionWordAddress = 0x0100;
-
-void Put16(uint8_t* report, int k, int value) {
-    report[k] = static_cast<uint8_t>(value >> 8);
-    report[k + 1] = static_cast<uint8_t>(value);
-}
 
 }  // namespace
 
@@ -54,15 +49,10 @@ void HexLoader::Load(ImageBuffer image) {
 void HexLoader::SendDownloadRequest() {
     ReportBuffer& buffer = host_.Buffer();
     DownloadValues v = host_.Values();
-    buffer.ClearHostReport();
-    uint8_t* report = buffer.HostReport();
-    report[1] = kHostMarker;
-    report[2] = 4;
-    report[3] = CMD_DOWNLOAD_REQUEST;
-    Put16(report, 4, v.StartAddress);
-    Put16(report, 6, v.EndAddress);
-    report[25] = FileMarkerBytes[0];
-    report[26] = FileMarkerBytes[1];
+    EncodeDownloadRequest(buffer.HostReport(), {static_cast<unsigned>(v.StartAddress),
+                                                static_cast<unsigned>(v.EndAddress),
+                                                {},
+                                                FileMarkerBytes});
     host_.WriteHostReport();
     buffer.ClearHostReport();
 }
@@ -83,21 +73,24 @@ void HexLoader::SendNextBlock() {
 void HexLoader::PackNextReport() {
     ReportBuffer& buffer = host_.Buffer();
     DownloadValues v = host_.Values();
-    uint8_t* report = buffer.HostReport();
+    WriteBlockView block(buffer.HostReport());
     buffer.ClearHostReport();
     int space = 0;  // payload bytes still free in the report begun in this step
     int pos = 0;    // next payload byte of that report
+    const auto payload = [&](int count) {
+        return block.Payload(static_cast<std::size_t>(pos), static_cast<std::size_t>(count));
+    };
     const auto fill = [&](int gap) {
-        std::fill_n(report + pos, gap, kFillByte);
+        std::ranges::fill(payload(gap), kFillByte);
         pos += gap;
-        report[2] = static_cast<uint8_t>(report[2] + gap);
+        block.SetCount(block.Count() + static_cast<unsigned>(gap));
         space -= gap;
     };
 
     for (;;) {
         if (CurrentLine >= image_.LineCount()) {
             SettleEndAddress();
-            if (report[1] == kHostMarker) {
+            if (block.Begun()) {
                 SendBlock();
                 return;
             }
@@ -176,27 +169,25 @@ void HexLoader::PackNextReport() {
             v.TransferOffset = 0;
         } else {
             space = kMaxBlockPayload;
-            report[0] = 0;
-            report[1] = kHostMarker;
-            report[3] = CMD_WRITE_BLOCK;
-            pos = kPayloadStart;
+            pos = 0;
             if (v.TransferOffset > 0) {
                 // The rest of a record split over reports.
-                Put16(report, 4, v.EndAddress);
+                block.Begin(static_cast<unsigned>(v.EndAddress));
             } else if (v.EndAddress < address && address - v.EndAddress <= kMaxBlockPayload &&
                        Unwritten(v.EndAddress, address)) {
-                Put16(report, 4, v.EndAddress);
+                block.Begin(static_cast<unsigned>(v.EndAddress));
                 fill(address - v.EndAddress);
             } else {
-                Put16(report, 4, address);
+                block.Begin(static_cast<unsigned>(address));
             }
         }
 
         if (v.TransferOffset < 0 || v.TransferOffset > length) v.TransferOffset = 0;
         const int rest = length - v.TransferOffset;
         const auto copy = [&](int count) {
+            const std::span<uint8_t> out = payload(count);
             for (int i = 0; i < count; ++i) {
-                report[pos + i] = line.DataByte(v.TransferOffset + i);
+                out[static_cast<std::size_t>(i)] = line.DataByte(v.TransferOffset + i);
                 written_.set(static_cast<std::size_t>((address + v.TransferOffset + i) & 0xFFFF));
             }
         };
@@ -204,20 +195,20 @@ void HexLoader::PackNextReport() {
             copy(space);
             v.TransferOffset += space;
             v.EndAddress = address + v.TransferOffset;
-            report[2] = kMaxBlockPayload;
+            block.SetCount(kMaxBlockPayload);
             SendBlock();
             HighestAddress = std::max(HighestAddress, v.EndAddress);
             return;
         }
         copy(rest);
-        report[2] = static_cast<uint8_t>(report[2] + rest);
+        block.SetCount(block.Count() + static_cast<unsigned>(rest));
         pos += rest;
         space -= rest;
         v.EndAddress = address + length;
         v.TransferOffset = 0;
         ++CurrentLine;
         if (rest > 0) HighestAddress = std::max(HighestAddress, v.EndAddress - 1);
-        if (report[2] == 0) {
+        if (block.Count() == 0) {
             // A record without data bytes and no fill before it: a block carries
             // 1 to 59 bytes, so no report stays begun for it.
             buffer.ClearHostReport();
@@ -225,7 +216,7 @@ void HexLoader::PackNextReport() {
             continue;
         }
         if (space == 0) {
-            report[2] = kMaxBlockPayload;
+            block.SetCount(kMaxBlockPayload);
             SendBlock();
             return;
         }
@@ -261,14 +252,10 @@ void HexLoader::SettleEndAddress() {
 void HexLoader::SendDownloadEnd() {
     ReportBuffer& buffer = host_.Buffer();
     DownloadValues v = host_.Values();
-    uint8_t* report = buffer.HostReport();
-    // Byte 2 and bytes 9-64 keep what the last report left in them.
-    report[0] = 0;
-    report[1] = kHostMarker;
-    report[3] = CMD_DOWNLOAD_END;
-    Put16(report, 4, v.StartAddress);
-    Put16(report, 6, v.EndAddress);
-    report[8] = buffer.FileKind();
+    // The count and the bytes after the file kind keep what the last report left.
+    EncodeDownloadEnd(buffer.HostReport(),
+                      {static_cast<unsigned>(v.StartAddress), static_cast<unsigned>(v.EndAddress),
+                       buffer.FileKind()});
     host_.WriteHostReport();
     buffer.ClearHostReport();
     ProgressBar& bar = host_.Controls().ProgressBar5;

@@ -1,11 +1,13 @@
 // The import side of production files: the marker record on the first line
 // opens the gate for the header records, which go to the programmer as
 // CMD_USER_CODE_RECORD (tag ASD) and CMD_CONFIG_RECORD (tag QRV) before the image.
+#include <array>
+#include <span>
 #include <string>
 
 #include "image/hex_check.h"
 #include "image/hex_loader.h"
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 
 namespace qrv {
 
@@ -13,17 +15,6 @@ namespace {
 
 constexpr int kTagColumn = 9;          // three ASCII letters written as hex digits
 constexpr int kHeaderDataColumn = 15;  // header data start after the tag
-constexpr int kHeaderPayloadStart = 4;
-constexpr int kMaxHeaderLength = 61;  // bytes 4..64 of the report
-constexpr int kConfigBlockLength = 21;
-constexpr uint8_t kMarkerBytes[2] = {0xA5, 0x5B};
-
-// Bytes of the configuration block.
-constexpr int kConfigProductionMarker = 16;
-constexpr int kConfigModelCode = 5;
-// The whole model name, as the programmer's status shows it after the download.
-constexpr int kShownModelChars = 11;
-constexpr int kConfigAutoSteps = 20;
 
 bool TagIs(const RecordLine& line, const char (&tag)[4]) {
     return line.ByteAt(kTagColumn) == static_cast<uint8_t>(tag[0]) &&
@@ -45,7 +36,7 @@ void HexLoader::CheckFirstLine() {
     FileMarkerBytes = {0, 0};
     if (TagIs(first, "AMC")) {
         host_.Buffer().HeaderAccepted() = kHeaderAcceptedMark;
-        FileMarkerBytes = {kMarkerBytes[0], kMarkerBytes[1]};
+        FileMarkerBytes = kProductionFileMark;
     }
 }
 
@@ -67,15 +58,14 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
     }
     // The record must fit the report, and a configuration record must carry the
     // whole configuration block.
-    if (length > kMaxHeaderLength || (config && length < kConfigBlockLength)) return Refuse();
+    if (length > kMaxRecordPayload || (config && length < static_cast<int>(kConfigRecordSize)))
+        return Refuse();
 
     if (config) buffer.HeaderAccepted() = 0;
-    buffer.ClearHostReport();
-    uint8_t* report = buffer.HostReport();
-    report[1] = kHostMarker;
-    report[2] = static_cast<uint8_t>(length);
-    report[3] = config ? CMD_CONFIG_RECORD : CMD_USER_CODE_RECORD;
-    for (int i = 0; i < length; ++i) report[kHeaderPayloadStart + i] = HeaderByte(line, i);
+    std::array<uint8_t, kMaxRecordPayload> bytes{};
+    for (int i = 0; i < length; ++i) bytes[static_cast<std::size_t>(i)] = HeaderByte(line, i);
+    EncodeProductionRecord(buffer.HostReport(), config ? CMD_CONFIG_RECORD : CMD_USER_CODE_RECORD,
+                           std::span(bytes.data(), static_cast<std::size_t>(length)));
     host_.WriteHostReport();
     if (userCode) {
         ++CurrentLine;
@@ -83,12 +73,13 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
     }
 
     AddTrace();
-    buffer.FileKind() = HeaderByte(line, kConfigProductionMarker);
+    const ConfigFields block = DecodeConfigBlock(bytes.data());
+    buffer.FileKind() = block.fileMarker;
+    // The whole model name, as the programmer's status shows it after the download.
     std::string model;
-    for (int i = 0; i < kShownModelChars; ++i) {
-        const char c = static_cast<char>(HeaderByte(line, kConfigModelCode + i));
-        if (c == '\0') break;
-        model.push_back(c);
+    for (const uint8_t c : block.deviceCode) {
+        if (c == 0) break;
+        model.push_back(static_cast<char>(c));
     }
     LoaderControls controls = host_.Controls();
     controls.Edit2.text = model;
@@ -102,7 +93,7 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
     for (Widget* button :
          {&controls.Button3, &controls.Button4, &controls.Button5, &controls.Button6})
         button->enabled = false;
-    const uint8_t steps = HeaderByte(line, kConfigAutoSteps);
+    const uint8_t steps = block.autoSteps;
     controls.CheckBox1.SetChecked((steps & kAutoStepBlank) != 0);
     controls.CheckBox3.SetChecked(true);
     controls.CheckBox2.SetChecked((steps & kAutoStepErase) != 0);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "common/hex.h"
+#include "protocol/reports.h"
 #include "session/session.h"
 
 namespace qrv {
@@ -72,7 +73,8 @@ void MainSession::ShowMessage(const char* text, Severity severity) {
 }
 
 void MainSession::HandleDeviceReply() {
-    const uint8_t code = buffer.Device(3);
+    const uint8_t* reply = buffer.DeviceReport();
+    const uint8_t code = ReportCode(reply);
     // After a run's result only its option and protection results belong to
     // it; any other reply means they are not coming.
     if (run_ && run_->resultSeen && code != RPL_OPTION_RESULT && code != RPL_PROTECT_RESULT)
@@ -83,14 +85,14 @@ void MainSession::HandleDeviceReply() {
         switch (code) {
             case RPL_PROTECT_RESULT:
                 HandleResultPanelReply(kProtectPassed, kProtectFailed, true);
-                NoteOptionResult(true, buffer.Device(6), kProtectFailed);
+                NoteOptionResult(true, DecodeResultState(reply), kProtectFailed);
                 break;
             case RPL_OPTION_RESULT:
                 HandleResultPanelReply(kOptionPassed, kOptionFailed, false);
-                NoteOptionResult(false, buffer.Device(6), kOptionFailed);
+                NoteOptionResult(false, DecodeResultState(reply), kOptionFailed);
                 break;
             case RPL_CACHE_BLOCK:
-                HandleReadBackBlock(hooks.CacheBlock, kMaxCacheBlockCount);
+                HandleReadBackBlock(hooks.CacheBlock, DecodeCacheBlock(reply).has_value());
                 break;
             case RPL_DOWNLOAD_DONE:
                 HandleDownloadDone();
@@ -102,7 +104,7 @@ void MainSession::HandleDeviceReply() {
                 HandleDownloadError();
                 break;
             case RPL_CHIP_BLOCK:
-                HandleReadBackBlock(hooks.ChipBlock, kMaxChipBlockCount);
+                HandleReadBackBlock(hooks.ChipBlock, DecodeChipBlock(reply).has_value());
                 break;
             case RPL_STATUS:
                 HandleStatus();
@@ -143,32 +145,33 @@ void MainSession::HandleDeviceReply() {
 }
 
 void MainSession::HandleResultPanelReply(const char* passed, const char* failed, bool protect) {
-    const uint8_t status = buffer.Device(6);
-    if (status == 1)
+    const uint8_t state = DecodeResultState(buffer.DeviceReport());
+    if (state == kStatePassed)
         ShowResultPanel(passed, colors::clGreen);
-    else if (status == 2)
+    else if (state == kStateFailed)
         ShowResultPanel(failed, colors::clRed);
-    if (status == 1 || status == 2)
-        Emit(event::OptionOutcome{protect, status == 1, form.Panel1.caption});
+    if (state == kStatePassed || state == kStateFailed)
+        Emit(event::OptionOutcome{protect, state == kStatePassed, form.Panel1.caption});
 }
 
 void MainSession::HandleOutcome(const StepRow& row) {
-    const uint8_t status = buffer.Device(6);
+    const StepOutcomeFields outcome = DecodeStepOutcome(buffer.DeviceReport());
+    const uint8_t state = outcome.state;
     ProgressBar& bar = form.Bar(row.bar);
     const int index = static_cast<int>(&row - kStepRows);
-    if (status == 0) {
-        SetPosition(bar, Progress(buffer.Device16(7)));
+    if (state == kStateProgress) {
+        SetPosition(bar, Progress(outcome.count));
         Emit(event::StepProgress{index, bar.max > 0 ? bar.position * 100 / bar.max : 100});
         return;
     }
-    if (status != 1 && status != 2) return;
-    form.Image(row.passImage).visible = status == 1;
-    form.Image(row.failImage).visible = status == 2;
+    if (state != kStatePassed && state != kStateFailed) return;
+    form.Image(row.passImage).visible = state == kStatePassed;
+    form.Image(row.failImage).visible = state == kStateFailed;
     bar.position = bar.max;
-    if (status == 2) NoteStepFailed(row);
-    Emit(event::StepOutcome{index, status == 1});
+    if (state == kStateFailed) NoteStepFailed(row);
+    Emit(event::StepOutcome{index, state == kStatePassed});
     if (run_ && run_->row >= 0 && &kStepRows[run_->row] == &row) {
-        run_->outcome = status == 1 ? "passed" : "failed";
+        run_->outcome = state == kStatePassed ? "passed" : "failed";
         FinishRun();
     }
     // A blank check or erase outcome clears the rows below it and the
@@ -185,12 +188,10 @@ void MainSession::HandleOutcome(const StepRow& row) {
 }
 
 void MainSession::HandleAutoResult() {
-    // The run counter comes in bytes 10, 9, 7, 8 (high to low), not 7..10 in
-    // sequence; it is shown as a signed 32-bit number.
-    const uint32_t raw = (uint32_t{buffer.Device(10)} << 24) | (uint32_t{buffer.Device(9)} << 16) |
-                         (uint32_t{buffer.Device(7)} << 8) | buffer.Device(8);
-    const std::string count = std::to_string(static_cast<int32_t>(raw));
-    const bool failed = buffer.Device(6) == 1;
+    // The run counter is shown as a signed 32-bit number.
+    const AutoResultFields received = DecodeAutoResult(buffer.DeviceReport());
+    const std::string count = std::to_string(static_cast<int32_t>(received.count));
+    const bool failed = received.failed;
     if (failed) {
         ShowResultPanel(kRunFailed, colors::clRed);
         form.Edit5.text = count;
@@ -211,47 +212,41 @@ void MainSession::HandleStatus() {
     if (StatusBusy == 1) return;  // a status arriving while another is handled
     StatusBusy = 1;
     statusRetried_ = false;
-    const ReportBuffer& b = buffer;
-    auto device32 = [&b](std::size_t k) {
-        const uint32_t raw = (uint32_t{b.Device(k)} << 24) | (uint32_t{b.Device(k + 1)} << 16) |
-                             (uint32_t{b.Device(k + 2)} << 8) | b.Device(k + 3);
-        return static_cast<int32_t>(raw);
-    };
+    const ReceivedStatus received = DecodeStatus(buffer.DeviceReport());
+    const StatusFields& s = received.fields;
 
-    StartAddress = static_cast<int>(b.Device16(5));
-    ImageLength = EndAddress = static_cast<int>(b.Device16(7));
-    ImageChecksum = static_cast<int>(b.Device16(9));
+    StartAddress = static_cast<int>(s.startAddress);
+    ImageLength = EndAddress = static_cast<int>(s.imageLength);
+    ImageChecksum = static_cast<int>(s.checksum);
     StoredLength = ImageLength;
     storedChecksum_ = static_cast<unsigned>(ImageChecksum);
 
     // Checking a box runs its click rule, which sets its StepFlags bit; clear
     // bits uncheck nothing.
-    const uint8_t steps = b.Device(12);
-    if (steps & 0x01) form.CheckBox1.SetChecked(true);
-    if (steps & 0x02) form.CheckBox2.SetChecked(true);
-    if (steps & 0x04) form.CheckBox4.SetChecked(true);
+    if (s.steps & kStepFlagBlankCheck) form.CheckBox1.SetChecked(true);
+    if (s.steps & kStepFlagErase) form.CheckBox2.SetChecked(true);
+    if (s.steps & kStepFlagVerify) form.CheckBox4.SetChecked(true);
     form.CheckBox3.SetChecked(true);
 
     form.Edit3.text = H4(static_cast<unsigned>(ImageChecksum)) + "H";
-    form.Edit4.text = std::to_string(device32(18));
-    form.Edit5.text = std::to_string(device32(22));
+    form.Edit4.text = std::to_string(static_cast<int32_t>(s.successCount));
+    form.Edit5.text = std::to_string(static_cast<int32_t>(s.failureCount));
 
-    buffer.FileKind() = b.Device(26);
+    buffer.FileKind() = s.fileKind;
     if (buffer.FileKind() != kPlainImage) {
         // A production file decides the steps: only the automatic run remains.
         for (int n = 1; n <= 4; ++n) {
             form.StepBox(n).enabled = false;
             form.StepButton(n + 2).enabled = false;
         }
-        form.Edit2.text = ModelName(buffer.DeviceReport() + 50, 11);
+        form.Edit2.text = ModelName(s.model.data(), s.model.size());
     }
 
-    const uint8_t second = b.Device(62);
-    if (second & 0x01)
+    if (s.secondSteps & kStepFlagBlankCheck)
         form.CheckBox1.SetChecked(true);
-    else if (second & 0x02)
+    else if (s.secondSteps & kStepFlagErase)
         form.CheckBox2.SetChecked(true);
-    else if (second & 0x04)
+    else if (s.secondSteps & kStepFlagVerify)
         form.CheckBox4.SetChecked(true);
 
     StatusBusy = 0;
@@ -259,15 +254,15 @@ void MainSession::HandleStatus() {
 
     firmware_.reset();
     if (buffer.UpdateMode() == 0) {
-        const uint8_t kind = b.Device(61);
+        const uint8_t kind = s.kind;
         // Only a programmer of kind 'A' tells its firmware version.
-        if (kind == 'A') firmware_ = FirmwareVersionText(b.Device(63), b.Device(64));
+        if (kind == 'A') firmware_ = FirmwareVersionText(s.firmwareMajor, s.firmwareMinor);
         // The first status after a firmware replacement says whether it took.
         const bool updateEnded = firmwareCheckPending_;
         firmwareCheckPending_ = false;
         if (kind == 'A') {
-            const uint8_t major = b.Device(63);
-            const uint8_t minor = b.Device(64);
+            const uint8_t major = s.firmwareMajor;
+            const uint8_t minor = s.firmwareMinor;
             if (FirmwareOlderThanExpected(major, minor)) {
                 if (!updateEnded) ShowMessage(kFirmwareUpdateOffer);
                 form.Button16.visible = true;
@@ -286,9 +281,7 @@ void MainSession::HandleStatus() {
                 form.Button16.visible = true;
                 ReportFirmwareUpdate(false);
             }
-            uint8_t x = 0;
-            for (std::size_t k = 3; k < kReportSize; ++k) x ^= b.Device(k);
-            if (x == b.Device(2)) {
+            if (received.integrityMatches) {
                 statusRetries_ = 0;
             } else if (statusRetries_ < kMaxStatusRetries) {
                 ++statusRetries_;
@@ -322,7 +315,7 @@ event::Status MainSession::StatusEvent() const {
 }
 
 void MainSession::HandleBlockAck() {
-    const unsigned received = buffer.Device16(5);
+    const unsigned received = DecodeBlockAck(buffer.DeviceReport());
     if (received == 0) {
         form.Edit1.visible = false;
         form.ProgressBar5.visible = true;
@@ -346,15 +339,8 @@ void MainSession::HandleBlockAck() {
 
 void MainSession::HandleDownloadReady() {
     buffer.ClearDeviceReport();
-    uint8_t* host = buffer.HostReport();
-    host[0] = 0;
-    host[1] = kHostMarker;
-    host[2] = 4;
-    host[3] = CMD_DOWNLOAD_BEGIN;
-    host[4] = static_cast<uint8_t>(StartAddress >> 8);
-    host[5] = static_cast<uint8_t>(StartAddress);
-    host[6] = static_cast<uint8_t>(EndAddress >> 8);
-    host[7] = static_cast<uint8_t>(EndAddress);
+    EncodeDownloadBegin(buffer.HostReport(), static_cast<unsigned>(StartAddress),
+                        static_cast<unsigned>(EndAddress));
     WriteHostReport();
     buffer.ClearHostReport();
 }
@@ -362,11 +348,12 @@ void MainSession::HandleDownloadReady() {
 void MainSession::HandleDownloadDone() {
     transferActive_ = false;
     const bool firmware = buffer.UpdateMode() == kUpdateModeFirmware;
-    form.Edit3.text = H4(buffer.Device16(7)) + "H";
+    const DownloadDoneFields done = DecodeDownloadDone(buffer.DeviceReport());
+    form.Edit3.text = H4(done.checksum) + "H";
     form.Edit1.visible = true;
     form.ProgressBar5.visible = false;
-    buffer.LastDownloadStatus() = buffer.Device(6);
-    const int stored = static_cast<int>(buffer.Device16(11));
+    buffer.LastDownloadStatus() = done.status;
+    const int stored = static_cast<int>(done.lastAddress);
     if (stored > EndAddress) EndAddress = stored;
     if (firmware) {
         // The replacement is over; the status that follows tells its version.
@@ -375,9 +362,9 @@ void MainSession::HandleDownloadDone() {
         firmwareCheckPending_ = true;
     } else {
         downloadIncomplete_ = false;
-        storedChecksum_ = buffer.Device16(7);
+        storedChecksum_ = done.checksum;
     }
-    Emit(event::DownloadEnded{firmware, true, buffer.Device16(7), {}});
+    Emit(event::DownloadEnded{firmware, true, done.checksum, {}});
     buffer.ClearDeviceReport();
     // A plain image carries no option data: the user chooses it. A firmware
     // replacement stored no image, so there is nothing to choose.
@@ -391,7 +378,7 @@ void MainSession::HandleDownloadDone() {
 }
 
 void MainSession::HandleDownloadError() {
-    if (buffer.Device(6) != 1) return;
+    if (!DecodeDownloadFailed(buffer.DeviceReport())) return;
     transferActive_ = false;
     form.RichEdit1.lines = {kDownloadFailed};
     form.RichEdit1.fontColor = colors::clRed;
@@ -401,15 +388,15 @@ void MainSession::HandleDownloadError() {
 }
 
 void MainSession::HandleChecksum() {
-    ImageChecksum = static_cast<int>(buffer.Device16(7));
+    ImageChecksum = static_cast<int>(DecodeChecksum(buffer.DeviceReport()));
     form.Edit3.text = H4(static_cast<unsigned>(ImageChecksum)) + " H";
     Emit(event::ChecksumRead{static_cast<unsigned>(ImageChecksum)});
 }
 
-void MainSession::HandleReadBackBlock(const std::function<void()>& hook, unsigned maxCount) {
+void MainSession::HandleReadBackBlock(const std::function<void()>& hook, bool whole) {
     // A block whose count would reach past the report is not a block this
     // protocol sends; it is dropped rather than read beyond the DeviceReport.
-    if (buffer.Device(2) > maxCount) return;
+    if (!whole) return;
     if (hook) hook();
 }
 

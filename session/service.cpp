@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <system_error>
 
 #include "common/atomic_file.h"
+#include "protocol/reports.h"
 #include "session/session.h"
 
 namespace qrv {
@@ -17,7 +20,6 @@ namespace qrv {
 namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
-constexpr int kReadBackDataByte = 6;  // first byte of a read-back line in the reply
 
 void PutHex(char*& p, unsigned byte) {
     *p++ = kDigits[(byte >> 4) & 0xF];
@@ -46,11 +48,6 @@ std::string Line(unsigned count, unsigned address, bool typeZero, const uint8_t*
     if (kind == LineSum::IntelHex) sum = 0x100 - ((sum + count + (address >> 8) + address) & 0xFF);
     PutHex(p, sum);
     return std::string(text, static_cast<std::size_t>(p - text));
-}
-
-void Put16(uint8_t* report, int k, unsigned value) {
-    report[k] = static_cast<uint8_t>(value >> 8);
-    report[k + 1] = static_cast<uint8_t>(value);
 }
 
 }  // namespace
@@ -113,23 +110,26 @@ std::string FirmwareVersionText(uint8_t major, uint8_t minor) {
 }
 
 ReadBackData ChipBlockData(const uint8_t* reply) {
-    return {static_cast<unsigned>(reply[4] << 8 | reply[5]), reply[2],
-            reply + kReadBackDataByte + 1};
+    const std::optional<ReadBackBlock> b = DecodeChipBlock(reply);
+    return b ? ReadBackData{b->address, b->count, b->data} : ReadBackData{};
 }
 
 ReadBackData CacheBlockData(const uint8_t* reply) {
-    return {static_cast<unsigned>(reply[4] << 8 | reply[5]), reply[2], reply + kReadBackDataByte};
+    const std::optional<ReadBackBlock> b = DecodeCacheBlock(reply);
+    return b ? ReadBackData{b->address, b->count, b->data} : ReadBackData{};
 }
 
 std::string ChipBlockLine(const uint8_t* reply) {
-    const ReadBackData d = ChipBlockData(reply);
+    const std::optional<ReadBackBlock> b = DecodeChipBlock(reply);
+    if (!b) return {};
     // The record-type byte counts as a line byte and enters the sum.
-    return Line(d.count, d.address, false, reply + kReadBackDataByte, d.count + 1, LineSum::Plain);
+    return Line(b->count, b->address, false, b->line.data(), b->line.size(), LineSum::Plain);
 }
 
 std::string CacheBlockLine(const uint8_t* reply) {
-    const ReadBackData d = CacheBlockData(reply);
-    return Line(d.count, d.address, true, d.bytes, d.count, LineSum::Plain);
+    const std::optional<ReadBackBlock> b = DecodeCacheBlock(reply);
+    if (!b) return {};
+    return Line(b->count, b->address, true, b->line.data(), b->line.size(), LineSum::Plain);
 }
 
 std::string IntelHexDataRecord(unsigned address, const uint8_t* data, unsigned count) {
@@ -185,16 +185,10 @@ void MainSession::ChipBlock() {
 }
 
 void MainSession::SendCacheRequest(unsigned address) {
-    buffer.ClearHostReport();
-    uint8_t* host = buffer.HostReport();
-    host[1] = kHostMarker;
-    host[2] = 4;
-    host[3] = CMD_READ_CACHE;
-    Put16(host, 4, address);
     // The end of the stored image as the programmer's status gave it, not the
     // last address a download wrote.
-    Put16(host, 6, static_cast<unsigned>(StoredLength));
-    host[8] = buffer.LastDownloadStatus();
+    EncodeCacheRequest(buffer.HostReport(),
+                       {address, static_cast<unsigned>(StoredLength), buffer.LastDownloadStatus()});
     // Written without the connection check of SendCommand: without a
     // programmer the write fails silently and the timer ends the read-back.
     WriteHostReport();
@@ -318,7 +312,7 @@ void MainSession::ComboBox4Click(int index) {
 void MainSession::Button14Click() {
     form.Button14.enabled = false;
     form.Memo2.lines.clear();
-    SendCommand(CMD_EEPROM_READ, EepromType * 256u + buffer.EepromAddress());
+    SendCommand(CMD_EEPROM_READ, EepromArgument(EepromType, buffer.EepromAddress()));
     form.ProgressBar3.position = 0;
     NotifyChanged();
     clock_.Pause(10);
@@ -328,7 +322,7 @@ void MainSession::Button14Click() {
 
 void MainSession::Button15Click() {
     form.Button15.enabled = false;
-    SendCommand(CMD_EEPROM_WRITE, EepromType * 256u + buffer.EepromAddress());
+    SendCommand(CMD_EEPROM_WRITE, EepromArgument(EepromType, buffer.EepromAddress()));
     form.ProgressBar3.position = 0;
     NotifyChanged();
     clock_.Pause(10);
@@ -382,15 +376,10 @@ UpdateResult MainSession::Button16Click() {
     StartAddress = 0;
     EndAddress = static_cast<int>(kFirmwareImageSize);
 
-    buffer.ClearHostReport();
-    uint8_t* host = buffer.HostReport();
-    host[1] = kHostMarker;
-    host[2] = 4;
-    host[3] = CMD_DOWNLOAD_REQUEST;
-    Put16(host, 4, static_cast<unsigned>(StartAddress));
-    Put16(host, 6, static_cast<unsigned>(kFirmwareImageSize));
-    host[10] = kUpdateMarkHigh;
-    host[11] = kUpdateMarkLow;
+    EncodeDownloadRequest(buffer.HostReport(), {static_cast<unsigned>(StartAddress),
+                                                static_cast<unsigned>(kFirmwareImageSize),
+                                                kFirmwareUpdateMark,
+                                                {}});
     WriteHostReport();
     buffer.ClearHostReport();
 
@@ -419,29 +408,21 @@ void MainSession::ReportFirmwareUpdate(bool current) {
 void MainSession::NextFirmwareBlock() {
     const auto offset = static_cast<unsigned>(TransferOffset);
     uint8_t* host = buffer.HostReport();
-    host[0] = 0;
-    host[1] = kHostMarker;
-    host[3] = CMD_WRITE_BLOCK;
-    Put16(host, 4, offset);
+    WriteBlockView(host).Begin(offset);
     if (offset < FirmwareImage.size()) {
         const std::size_t n =
             std::min<std::size_t>(kFirmwareBlockSize, FirmwareImage.size() - offset);
-        std::copy_n(FirmwareImage.begin() + offset, n, host + 6);
         // The last block is shorter than the one before it: no byte of that
         // block may stay behind its data.
-        std::fill(host + 6 + n, host + kReportSize, uint8_t{0});
-        host[2] = static_cast<uint8_t>(n);
+        EncodeWriteBlock(host, offset, std::span(FirmwareImage).subspan(offset, n));
         TransferOffset += static_cast<int>(n);
         WriteHostReport();
         return;
     }
     if (buffer.UpdateEndSent() == 1) return;
     buffer.UpdateEndSent() = 1;
-    // Byte 2 keeps the count of the last block.
-    host[3] = CMD_DOWNLOAD_END;
-    Put16(host, 4, static_cast<unsigned>(StartAddress));
-    Put16(host, 6, offset);
-    host[8] = 0;
+    // The count keeps that of the last block.
+    EncodeDownloadEnd(host, {static_cast<unsigned>(StartAddress), offset, 0});
     WriteHostReport();
     buffer.ClearHostReport();
     form.ProgressBar5.position = form.ProgressBar5.max;

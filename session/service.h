@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/reports.h"
+
 namespace qrv {
 
 // The working modes of ComboBox1 and the CMD_WRITER_MODE argument of each.
@@ -36,10 +38,8 @@ inline constexpr const char* kEepromTypeItems[] = {"24C02", "24C04"};
 // The firmware of the programmer that "Update" sends: exactly 57,304 bytes,
 // sent unchanged from offset 0 in blocks of up to 59 bytes.
 inline constexpr std::size_t kFirmwareImageSize = 57304;  // 0xDFD8
-inline constexpr int kFirmwareBlockSize = 59;
-// The two bytes that mark a CMD_DOWNLOAD_REQUEST as a firmware replacement.
-inline constexpr uint8_t kUpdateMarkHigh = 0xBB;
-inline constexpr uint8_t kUpdateMarkLow = 0xCC;
+inline constexpr int kFirmwareBlockSize = kMaxBlockPayload;
+// The request of a replacement carries kFirmwareUpdateMark (protocol/reports.h).
 inline constexpr uint8_t kUpdateModeFirmware = 0xBB;  // UpdateMode during a replacement
 
 // Where the programmer's firmware file is looked for when none is named:
@@ -50,7 +50,7 @@ std::string DefaultFirmwarePath();
 // be read or does not hold exactly kFirmwareImageSize bytes.
 bool LoadFirmwareImage(const std::string& path, std::vector<uint8_t>* image, std::string* error);
 
-// The firmware version of RPL_STATUS bytes 63 and 64 as text: the major digit,
+// The firmware version of RPL_STATUS (its major and minor characters) as text: the major digit,
 // then "." and 0..20 for the minor characters '0'..'D' ("3.6", "3.11").
 std::string FirmwareVersionText(uint8_t major, uint8_t minor);
 
@@ -60,17 +60,17 @@ struct ReadBackData {
     unsigned count = 0;
     const uint8_t* bytes = nullptr;
 };
-// RPL_CHIP_BLOCK: count in byte 2, address in bytes 4-5, a record-type byte in
-// byte 6 and the data from byte 7.
+// The data of an RPL_CHIP_BLOCK / RPL_CACHE_BLOCK reply; no data for a block
+// whose count would reach past the report.
 ReadBackData ChipBlockData(const uint8_t* reply);
-// RPL_CACHE_BLOCK: count in byte 2, address in bytes 4-5, the data from byte 6.
 ReadBackData CacheBlockData(const uint8_t* reply);
 
 // The lines Memo2 collects. Both end with the low byte of the plain sum of the
-// bytes after the address, which is not an Intel HEX checksum.
-// Chip: ":" LL AAAA, the LL + 1 bytes from reply byte 6, SS.
+// bytes after the address, which is not an Intel HEX checksum; a block whose
+// count would reach past the report gives no line.
+// Chip: ":" LL AAAA, the record-type byte and the LL data bytes, SS.
 std::string ChipBlockLine(const uint8_t* reply);
-// Cache: ":" LL AAAA "00", the LL bytes from reply byte 6, SS.
+// Cache: ":" LL AAAA "00", the LL data bytes, SS.
 std::string CacheBlockLine(const uint8_t* reply);
 
 // A standard Intel HEX data record (type 00) with its two's-complement

@@ -154,7 +154,8 @@ void MainSession::Button7Click() {
     ConnectProgrammer();
     for (int n = 1; n <= 5; ++n) form.Bar(n).position = 0;
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
-    std::fill_n(buffer.bytes.begin(), 2 * kReportSize, uint8_t{0});
+    buffer.ClearHostReport();
+    buffer.ClearDeviceReport();
     NotifyChanged();
 }
 

@@ -458,7 +458,7 @@ class MainSession {
     void HandleDownloadDone();
     void HandleDownloadError();
     void HandleChecksum();
-    void HandleReadBackBlock(const std::function<void()>& hook, unsigned maxCount);
+    void HandleReadBackBlock(const std::function<void()>& hook, bool whole);
     void ShowMessage(const char* text, Severity severity = Severity::Information);
     // Sets a bar's position, kept within 0..max.
     static void SetPosition(ProgressBar& bar, int position);

@@ -3,11 +3,12 @@
 // run with its option and protection results and counters, the chip and
 // storage read-back, and the status reply.
 #include <algorithm>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "sim/programmer.h"
 #include "sim/replies.h"
 
@@ -20,7 +21,7 @@ constexpr uint8_t kProtectionBits = 0x07;  // read protection, debug protection,
 }  // namespace
 
 void SimProgrammer::OnStatus(const Report&, Replies& out) {
-    out.Add(StatusReply());
+    out.Add(BuildStatus());
 }
 
 void SimProgrammer::OnBlankCheck(const Report&, Replies& out) {
@@ -40,14 +41,12 @@ void SimProgrammer::OnVerify(const Report&, Replies& out) {
 }
 
 void SimProgrammer::OnAutoProgram(const Report& c, Replies& out) {
-    AutoProgram(Argument(c), out);
+    AutoProgram(DecodeShortFrame(c.data()).argument, out);
 }
 
 void SimProgrammer::OnReadChecksum(const Report&, Replies& out) {
     if (!ChipReady(out)) return;
-    Report r = NewReply(RPL_CHECKSUM);
-    Put16(r, 7, ChipChecksum());
-    out.Add(r);
+    out.Add(EncodeChecksum(ChipChecksum()));
 }
 
 void SimProgrammer::OnReadChip(const Report&, Replies& out) {
@@ -56,7 +55,7 @@ void SimProgrammer::OnReadChip(const Report&, Replies& out) {
 
 void SimProgrammer::OnEraseStorage(const Report&, Replies& out) {
     EraseStorage();
-    out.Add(NewReply(RPL_STORAGE_ERASED));
+    out.Add(EncodeReply(RPL_STORAGE_ERASED));
 }
 
 void SimProgrammer::EraseStorage() {
@@ -72,13 +71,13 @@ void SimProgrammer::EraseStorage() {
 
 bool SimProgrammer::ChipReady(Replies& out) {
     if (options_.noChip) {
-        out.Add(NewReply(RPL_NO_CHIP));
+        out.Add(EncodeReply(RPL_NO_CHIP));
         return false;
     }
     // The chip's model can only differ from a model the programmer knows: the
     // one of a stored production configuration.
     if (options_.wrongModel && kept_.config) {
-        out.Add(NewReply(RPL_MODEL_MISMATCH));
+        out.Add(EncodeReply(RPL_MODEL_MISMATCH));
         return false;
     }
     return true;
@@ -121,10 +120,10 @@ bool SimProgrammer::RunStep(ChipStep step, Replies& out) {
         const unsigned stop = std::min(pageEnd, failAt);
         work(pos, stop);
         if (failAt < pageEnd) {
-            out.Add(Outcome(code, 2, failAt), stop - pos);
+            out.Add(EncodeStepOutcome(code, {kStateFailed, failAt}), stop - pos);
             return false;
         }
-        out.Add(Outcome(code, 0, pageEnd), pageEnd - pos);
+        out.Add(EncodeStepOutcome(code, {kStateProgress, pageEnd}), pageEnd - pos);
         pos = pageEnd;
     }
     if (step == ChipStep::Erase) {
@@ -133,13 +132,13 @@ bool SimProgrammer::RunStep(ChipStep step, Replies& out) {
         kept_.chip.optionWord = 0xFFFFFFFF;
         kept_.chip.protection = 0;
     }
-    out.Add(Outcome(code, 1, length));
+    out.Add(EncodeStepOutcome(code, {kStatePassed, length}));
     return true;
 }
 
 void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
     if (options_.noChip) {
-        out.Add(NewReply(RPL_NO_CHIP));
+        out.Add(EncodeReply(RPL_NO_CHIP));
         return;
     }
     InsertBlankChip();  // the operator puts a new chip in the socket for each run
@@ -162,25 +161,15 @@ void SimProgrammer::AutoProgram(uint32_t steps, Replies& out) {
         kept_.chip.optionWord = static_cast<uint32_t>(kept_.config->OptionBits()) |
                                 static_cast<uint32_t>(kept_.config->HardLockSize()) << 8 |
                                 static_cast<uint32_t>(kept_.config->DataFlashSize()) << 16;
-        Report option = NewReply(RPL_OPTION_RESULT);
-        option[6] = 1;
-        optionResults.push_back(option);
+        optionResults.push_back(EncodeResult(RPL_OPTION_RESULT, kStatePassed));
         const uint8_t protection = kept_.config->OptionBits() & kProtectionBits;
         if (protection != 0) {
             kept_.chip.protection = protection;
-            Report protect = NewReply(RPL_PROTECT_RESULT);
-            protect[6] = 1;
-            optionResults.push_back(protect);
+            optionResults.push_back(EncodeResult(RPL_PROTECT_RESULT, kStatePassed));
         }
     }
     const uint32_t count = passed ? ++kept_.successCount : ++kept_.failureCount;
-    Report result = NewReply(RPL_AUTO_RESULT);
-    result[6] = passed ? 0 : 1;
-    // The counter's bytes in the order the host reads them: 10, 9, 7, 8.
-    result[10] = static_cast<uint8_t>(count >> 24);
-    result[9] = static_cast<uint8_t>(count >> 16);
-    result[7] = static_cast<uint8_t>(count >> 8);
-    result[8] = static_cast<uint8_t>(count);
+    const Report result = EncodeAutoResult({!passed, count});
     if (!options_.optionResultsFirst) out.Add(result);
     for (const Report& r : optionResults) out.Add(r);
     if (options_.optionResultsFirst) out.Add(result);
@@ -194,35 +183,26 @@ void SimProgrammer::ReadChip(Replies& out) {
     const unsigned length = WorkLength();
     for (unsigned address = 0; address < length; address += kChipBlockSize) {
         const unsigned n = std::min(kChipBlockSize, length - address);
-        Report r = NewReply(RPL_CHIP_BLOCK);
-        r[2] = static_cast<uint8_t>(n);
-        Put16(r, 4, address);
-        r[6] = 0;  // record type of the line the host builds
-        std::copy_n(kept_.chip.flash.begin() + address, n, r.begin() + 7);
-        out.Add(r);
+        out.Add(EncodeChipBlock(address, std::span(kept_.chip.flash).subspan(address, n)));
     }
 }
 
 // One block of the stored image from the requested address: up to 59 bytes,
 // ending with the stored image; past its end, the blank storage.
 void SimProgrammer::ReadCache(const Report& c, Replies& out) {
-    const unsigned address = Get16(c, 4);
+    const unsigned address = DecodeCacheRequest(c.data()).address;
     const unsigned limit =
         address < kept_.imageLength ? kept_.imageLength : static_cast<unsigned>(kStoreSize);
     const unsigned n = std::min(kCacheBlockMax, limit - address);
-    Report r = NewReply(RPL_CACHE_BLOCK);
-    r[2] = static_cast<uint8_t>(n);
-    Put16(r, 4, address);
-    std::copy_n(kept_.storage.begin() + address, n, r.begin() + 6);
-    out.Add(r);
+    out.Add(EncodeCacheBlock(address, std::span(kept_.storage).subspan(address, n)));
 }
 
-Report SimProgrammer::StatusReply() {
+Report SimProgrammer::BuildStatus() {
     ++statusReplies_;
-    Report r = NewReply(RPL_STATUS);
-    Put16(r, 5, kept_.startAddress);
-    Put16(r, 7, std::min(kept_.imageLength, 0xFFFFu));
-    Put16(r, 9, kept_.storedChecksum);
+    StatusFields s;
+    s.startAddress = kept_.startAddress;
+    s.imageLength = std::min(kept_.imageLength, 0xFFFFu);
+    s.checksum = kept_.storedChecksum;
     uint8_t steps = 0;
     if (kept_.config) {
         const uint8_t a = kept_.config->AutoSteps();
@@ -230,25 +210,21 @@ Report SimProgrammer::StatusReply() {
         if (a & kAutoStepErase) steps |= kStepFlagErase;
         if (a & kAutoStepVerify) steps |= kStepFlagVerify;
     }
-    r[12] = steps;
-    r[62] = steps;
-    Put32(r, 18, kept_.successCount);
-    Put32(r, 22, kept_.failureCount);
-    r[26] = kept_.fileKind;
-    if (kept_.config && kept_.fileKind != 0xFF) {
-        const std::string model = kept_.config->DeviceCode();
-        std::copy(model.begin(), model.end(), r.begin() + 50);
-    }
-    r[61] = options_.badStatus || options_.corruptStatus ? 'B' : 'A';
-    r[63] = '3';
-    r[64] = options_.oldFirmware && !kept_.firmwareUpdated ? '5' : '6';
-    uint8_t x = 0;
-    for (std::size_t k = 3; k <= 64; ++k) x ^= r[k];
-    r[2] = x;
+    s.steps = steps;
+    s.secondSteps = steps;
+    s.successCount = kept_.successCount;
+    s.failureCount = kept_.failureCount;
+    s.fileKind = kept_.fileKind;
+    if (kept_.config && kept_.fileKind != 0xFF) s.model = kept_.config->Fields().deviceCode;
+    s.kind = options_.badStatus || options_.corruptStatus ? 'B' : 'A';
+    s.firmwareMajor = '3';
+    s.firmwareMinor = options_.oldFirmware && !kept_.firmwareUpdated ? '5' : '6';
+    s.integrity = StatusIntegrity(s);
     // A programmer of another kind whose every other status reply arrives
     // damaged: the checksum field no longer matches the integrity byte.
-    if (options_.corruptStatus || (options_.badStatus && statusReplies_ % 2 == 1)) r[10] ^= 0xFF;
-    return r;
+    if (options_.corruptStatus || (options_.badStatus && statusReplies_ % 2 == 1))
+        s.checksum ^= 0x00FF;
+    return EncodeStatus(s);
 }
 
 }  // namespace qrv::sim

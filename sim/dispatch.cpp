@@ -9,17 +9,11 @@
 #include <vector>
 
 #include "common/hex.h"
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "sim/programmer.h"
 #include "sim/replies.h"
 
 namespace qrv::sim {
-
-namespace {
-
-constexpr uint8_t kOscCustom = 0x23;
-
-}  // namespace
 
 SimProgrammer::SimProgrammer(SimOptions options) : options_(options) {}
 
@@ -40,23 +34,24 @@ std::vector<TimedReply> SimProgrammer::HandleTimed(const Report& command) {
         // on, so the exchange stalls as it would on a careful device.
         resendPending_ = false;
         if (IsAllZero(command)) {
-            Error(command[3], "an all-zero report answered RPL_RESEND");
+            Error(ReportCode(command.data()), "an all-zero report answered RPL_RESEND");
         } else if (command == resendOriginal_) {
             Dispatch(resendOriginal_, out);
         } else {
-            Error(command[3], "is not the report that RPL_RESEND asked for again");
+            Error(ReportCode(command.data()), "is not the report that RPL_RESEND asked for again");
             Dispatch(command, out);
         }
         return std::move(out.list);
     }
 
-    if (options_.resendEvery > 0 && command[0] == 0 && command[1] == kHostMarker) {
+    if (options_.resendEvery > 0 && ReportId(command.data()) == 0 &&
+        ReportMarker(command.data()) == kHostMarker) {
         ++reportsCounted_;
         if (reportsCounted_ % static_cast<uint64_t>(options_.resendEvery) == 0) {
             resendPending_ = true;
             resendOriginal_ = command;
             ++resendRequests_;
-            out.Add(NewReply(RPL_RESEND));
+            out.Add(EncodeReply(RPL_RESEND));
             return std::move(out.list);
         }
     }
@@ -99,19 +94,18 @@ void SimProgrammer::Error(uint8_t code, const std::string& what) {
 // The short command frame: length 6, bytes 4-5 zero, byte 12 the low byte of
 // the sum of bytes 2..8. A frame that fails the check is dropped.
 bool SimProgrammer::CheckShortFrame(const Report& c) {
-    if (c[2] != 6) {
-        Error(c[3], "length byte is " + std::to_string(c[2]) + ", not 6");
+    const uint8_t code = ReportCode(c.data());
+    const ShortFrame f = DecodeShortFrame(c.data());
+    if (f.length != 6) {
+        Error(code, "length byte is " + std::to_string(f.length) + ", not 6");
         return false;
     }
-    if (c[4] != 0 || c[5] != 0) {
-        Error(c[3], "bytes 4-5 are " + Hex16(Get16(c, 4)) + ", not 0");
+    if (f.zeroWord != 0) {
+        Error(code, "bytes 4-5 are " + Hex16(f.zeroWord) + ", not 0");
         return false;
     }
-    unsigned sum = 0;
-    for (std::size_t k = 2; k <= 8; ++k) sum += c[k];
-    if (c[12] != static_cast<uint8_t>(sum)) {
-        Error(c[3], "checksum byte is 0x" + H2(c[12]) + ", the frame sums to 0x" +
-                        H2(static_cast<uint8_t>(sum)));
+    if (f.checksum != f.sum) {
+        Error(code, "checksum byte is 0x" + H2(f.checksum) + ", the frame sums to 0x" + H2(f.sum));
         return false;
     }
     return true;
@@ -119,8 +113,8 @@ bool SimProgrammer::CheckShortFrame(const Report& c) {
 
 void SimProgrammer::ExpectArgument(const Report& c, bool ok) {
     if (!ok) {
-        const uint32_t arg = Argument(c);
-        Error(c[3],
+        const uint32_t arg = DecodeShortFrame(c.data()).argument;
+        Error(ReportCode(c.data()),
               "argument 0x" + H4(arg >> 16) + H4(arg & 0xFFFF) + " is not one the host sends");
     }
 }
@@ -156,7 +150,7 @@ bool StepFlagsArgument(uint32_t arg) {
 }
 
 bool CalibrationArgument(uint32_t arg) {
-    return arg == 8 || arg == 32 || arg == 170;
+    return arg == kCalibrate8M || arg == kCalibrate20M || arg == kCalibrateCancel;
 }
 
 bool WriterModeArgument(uint32_t arg) {
@@ -219,27 +213,29 @@ const SimProgrammer::CommandRow* SimProgrammer::FindCommand(uint8_t code) {
 }
 
 void SimProgrammer::Dispatch(const Report& c, Replies& out) {
-    if (c[0] != 0) {
-        Error(c[3], "report ID is " + std::to_string(c[0]) + ", not 0");
+    const uint8_t code = ReportCode(c.data());
+    const uint8_t length = ReportLength(c.data());
+    if (ReportId(c.data()) != 0) {
+        Error(code, "report ID is " + std::to_string(ReportId(c.data())) + ", not 0");
         return;
     }
-    if (c[1] != kHostMarker) {
-        Error(c[3], "byte 1 is 0x" + H2(c[1]) + ", not the marker ':'");
+    if (ReportMarker(c.data()) != kHostMarker) {
+        Error(code, "byte 1 is 0x" + H2(ReportMarker(c.data())) + ", not the marker ':'");
         return;
     }
-    const CommandRow* row = FindCommand(c[3]);
+    const CommandRow* row = FindCommand(code);
     if (row == nullptr) {
-        Error(c[3], "unknown command code");
+        Error(code, "unknown command code");
         return;
     }
     using enum CommandRow::Frame;
-    if (row->frame == Address && c[2] != 4) {
-        Error(c[3], "length byte is " + std::to_string(c[2]) + ", not 4");
+    if (row->frame == Address && length != 4) {
+        Error(code, "length byte is " + std::to_string(length) + ", not 4");
         return;
     }
-    if (row->frame == Short || (row->frame == Calibration && c[2] != 9)) {
+    if (row->frame == Short || (row->frame == Calibration && !IsCustomCalibration(c.data()))) {
         if (!CheckShortFrame(c)) return;
-        ExpectArgument(c, row->argument(Argument(c)));
+        ExpectArgument(c, row->argument(DecodeShortFrame(c.data()).argument));
     }
     (this->*row->handler)(c, out);
 }
@@ -247,33 +243,37 @@ void SimProgrammer::Dispatch(const Report& c, Replies& out) {
 // --- Commands outside a download --------------------------------------------
 
 void SimProgrammer::Record(const Report& c, uint32_t argument) {
-    recorded_.push_back({c[3], argument, c});
+    recorded_.push_back({ReportCode(c.data()), argument, c});
 }
 
 void SimProgrammer::OnRecorded(const Report& c, Replies&) {
-    Record(c, Argument(c));
+    Record(c, DecodeShortFrame(c.data()).argument);
 }
 
 // The host asks from 0, then from each block's end while that lies below the
 // end address; byte 8 is the last download's status.
 void SimProgrammer::OnReadCache(const Report& c, Replies& out) {
-    const uint8_t code = c[3];
-    const unsigned address = Get16(c, 4);
-    const unsigned end = Get16(c, 6);
+    const uint8_t code = ReportCode(c.data());
+    const CacheRequestFields request = DecodeCacheRequest(c.data());
+    const unsigned address = request.address;
+    const unsigned end = request.endAddress;
     if (address != 0 && address >= end)
         Error(code, "asks for " + Hex16(address) + ", at or past the end address " + Hex16(end));
-    if (c[8] > 1) Error(code, "byte 8 is 0x" + H2(c[8]) + ", not a download status (0 or 1)");
+    if (request.downloadStatus > 1)
+        Error(code,
+              "byte 8 is 0x" + H2(request.downloadStatus) + ", not a download status (0 or 1)");
     ReadCache(c, out);
 }
 
 void SimProgrammer::OnCalibrate(const Report& c, Replies&) {
-    if (c[2] != 9) return Record(c, Argument(c));
+    if (!IsCustomCalibration(c.data())) return Record(c, DecodeShortFrame(c.data()).argument);
     // The custom-frequency report: F, and the bounds and trim start the host
     // derives from it, low byte first.
-    const uint8_t code = c[3];
-    const int f = static_cast<int>(GetLe16(c, 9));
-    const bool zeros = c[4] == 0 && c[5] == 0 && c[6] == 0 && c[7] == 0;
-    if (!zeros || c[8] != kOscCustom) {
+    const uint8_t code = ReportCode(c.data());
+    const ReceivedCalibration received = DecodeCustomCalibration(c.data());
+    const CalibrationFields& v = received.values;
+    const int f = static_cast<int>(v.frequencyKHz);
+    if (!received.zeroPadding || received.subCommand != kCalibrateCustom) {
         Error(code, "custom calibration report without zero bytes 4-7 and 0x23 in byte 8");
         return;
     }
@@ -283,12 +283,12 @@ void SimProgrammer::OnCalibrate(const Report& c, Replies&) {
         const int lower = 36000000 / ((f + f / 1000) / 20);
         const int upper = 36000000 / ((f - f / 1000) / 20);
         const int trim = 511 - (20000 - f) / 12;
-        if (static_cast<int>(GetLe16(c, 11)) != lower ||
-            static_cast<int>(GetLe16(c, 13)) != upper || static_cast<int>(GetLe16(c, 15)) != trim)
+        if (static_cast<int>(v.lowerBound) != lower || static_cast<int>(v.upperBound) != upper ||
+            static_cast<int>(v.trimStart) != trim)
             Error(code,
                   "count bounds or trim start do not belong to " + std::to_string(f) + " kHz");
     }
-    Record(c, c[8]);
+    Record(c, received.subCommand);
 }
 
 std::string CommandName(uint8_t code) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/hex.h"
-#include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "sim/programmer.h"
 #include "sim/replies.h"
 
@@ -31,27 +31,28 @@ void SimProgrammer::FailTransfer(uint8_t code, const std::string& what, Replies&
     Error(code, what);
     transfer_ = Transfer{};
     transfer_.phase = Phase::Failed;
-    out.Add(DownloadError());
+    out.Add(EncodeDownloadError());
 }
 
 void SimProgrammer::Acknowledge(uint32_t count, Replies& out) {
-    Report r = NewReply(RPL_BLOCK_ACK);
-    Put16(r, 5, std::min<uint32_t>(count, 0xFFFF));
-    out.Add(r);
+    out.Add(EncodeBlockAck(std::min<uint32_t>(count, 0xFFFF)));
 }
 
 void SimProgrammer::OnDownloadRequest(const Report& c, Replies& out) {
     transfer_ = Transfer{};  // a new request replaces an unfinished download
-    const bool firmware = c[10] == 0xBB && c[11] == 0xCC;
-    const bool production = c[25] == 0xA5 && c[26] == 0x5B;
-    const unsigned start = Get16(c, 4);
-    const unsigned end = Get16(c, 6);
-    const uint8_t code = c[3];
-    if (c[2] != 4)
-        return FailTransfer(code, "length byte is " + std::to_string(c[2]) + ", not 4", out);
-    if (!firmware && (c[10] != 0 || c[11] != 0))
+    const DownloadRequestFields request = DecodeDownloadRequest(c.data());
+    constexpr RequestMark kNoMark{};
+    const bool firmware = request.firmwareMark == kFirmwareUpdateMark;
+    const bool production = request.fileMark == kProductionFileMark;
+    const unsigned start = request.startAddress;
+    const unsigned end = request.endAddress;
+    const uint8_t code = ReportCode(c.data());
+    if (request.length != 4)
+        return FailTransfer(code, "length byte is " + std::to_string(request.length) + ", not 4",
+                            out);
+    if (!firmware && request.firmwareMark != kNoMark)
         return FailTransfer(code, "bytes 10-11 are neither the firmware mark BB CC nor 0", out);
-    if (!production && (c[25] != 0 || c[26] != 0))
+    if (!production && request.fileMark != kNoMark)
         return FailTransfer(code, "bytes 25-26 are neither the production-file marker A5 5B nor 0",
                             out);
     if (firmware && production)
@@ -72,11 +73,11 @@ void SimProgrammer::OnDownloadRequest(const Report& c, Replies& out) {
     transfer_.production = production;
     transfer_.start = start;
     transfer_.end = end;
-    out.Add(NewReply(RPL_DOWNLOAD_READY));
+    out.Add(EncodeReply(RPL_DOWNLOAD_READY));
 }
 
 void SimProgrammer::OnDownloadBegin(const Report& c, Replies& out) {
-    const uint8_t code = c[3];
+    const uint8_t code = ReportCode(c.data());
     switch (transfer_.phase) {
         case Phase::Idle:
             Error(code, "without CMD_DOWNLOAD_REQUEST");
@@ -88,13 +89,15 @@ void SimProgrammer::OnDownloadBegin(const Report& c, Replies& out) {
         case Phase::Requested:
             break;
     }
-    if (c[2] != 4)
-        return FailTransfer(code, "length byte is " + std::to_string(c[2]) + ", not 4", out);
-    if (Get16(c, 4) != transfer_.start || Get16(c, 6) != transfer_.end)
+    const AddressPair begin = DecodeAddressPair(c.data());
+    if (begin.length != 4)
+        return FailTransfer(code, "length byte is " + std::to_string(begin.length) + ", not 4",
+                            out);
+    if (begin.startAddress != transfer_.start || begin.endAddress != transfer_.end)
         return FailTransfer(code,
-                            "addresses " + Hex16(Get16(c, 4)) + ", " + Hex16(Get16(c, 6)) +
-                                " differ from the request's " + Hex16(transfer_.start) + ", " +
-                                Hex16(transfer_.end),
+                            "addresses " + Hex16(begin.startAddress) + ", " +
+                                Hex16(begin.endAddress) + " differ from the request's " +
+                                Hex16(transfer_.start) + ", " + Hex16(transfer_.end),
                             out);
     transfer_.phase = Phase::Receiving;
     if (!transfer_.firmware) transfer_.staging.assign(kStoreSize, 0xFF);
@@ -102,15 +105,16 @@ void SimProgrammer::OnDownloadBegin(const Report& c, Replies& out) {
 }
 
 bool SimProgrammer::InsideTransfer(const Report& c, Replies& out) {
+    const uint8_t code = ReportCode(c.data());
     switch (transfer_.phase) {
         case Phase::Idle:
-            Error(c[3], "outside a download");
+            Error(code, "outside a download");
             return false;
         case Phase::Requested:
-            FailTransfer(c[3], "before CMD_DOWNLOAD_BEGIN", out);
+            FailTransfer(code, "before CMD_DOWNLOAD_BEGIN", out);
             return false;
         case Phase::Failed:
-            FailTransfer(c[3], "after RPL_DOWNLOAD_ERROR, before CMD_DOWNLOAD_ABORT", out);
+            FailTransfer(code, "after RPL_DOWNLOAD_ERROR, before CMD_DOWNLOAD_ABORT", out);
             return false;
         case Phase::Receiving:
             return true;
@@ -120,9 +124,10 @@ bool SimProgrammer::InsideTransfer(const Report& c, Replies& out) {
 
 void SimProgrammer::OnWriteBlock(const Report& c, Replies& out) {
     if (!InsideTransfer(c, out)) return;
-    const uint8_t code = c[3];
-    const unsigned n = c[2];
-    const unsigned address = Get16(c, 4);
+    const uint8_t code = ReportCode(c.data());
+    const WriteBlockFields block = DecodeWriteBlock(c.data());
+    const unsigned n = block.count;
+    const unsigned address = block.address;
     if (n < 1 || n > 59)
         return FailTransfer(code, "block count " + std::to_string(n) + " outside 1..59", out);
     if (address + n > kStoreSize)
@@ -151,10 +156,10 @@ void SimProgrammer::OnWriteBlock(const Report& c, Replies& out) {
         // The programmer could not store this block (misbehaviour on request).
         transfer_ = Transfer{};
         transfer_.phase = Phase::Failed;
-        out.Add(DownloadError());
+        out.Add(EncodeDownloadError());
         return;
     }
-    const uint8_t* data = c.data() + 6;
+    const uint8_t* data = block.payload.data();  // n bytes: n is at most 59
     if (transfer_.firmware) {
         transfer_.firmwareData.insert(transfer_.firmwareData.end(), data, data + n);
     } else {
@@ -169,16 +174,17 @@ void SimProgrammer::OnWriteBlock(const Report& c, Replies& out) {
 // Production records come only in a download announced as a production file,
 // before any image data, user code before configuration, one of each.
 bool SimProgrammer::CheckRecordPlace(const Report& c, Replies& out) {
+    const uint8_t code = ReportCode(c.data());
     if (!transfer_.production) {
-        FailTransfer(c[3], "in a download without the production-file marker", out);
+        FailTransfer(code, "in a download without the production-file marker", out);
         return false;
     }
     if (transfer_.sawData) {
-        FailTransfer(c[3], "after image data", out);
+        FailTransfer(code, "after image data", out);
         return false;
     }
     if (transfer_.config) {
-        FailTransfer(c[3], "after the configuration record", out);
+        FailTransfer(code, "after the configuration record", out);
         return false;
     }
     return true;
@@ -186,29 +192,32 @@ bool SimProgrammer::CheckRecordPlace(const Report& c, Replies& out) {
 
 void SimProgrammer::OnUserCodeRecord(const Report& c, Replies& out) {
     if (!InsideTransfer(c, out) || !CheckRecordPlace(c, out)) return;
-    const uint8_t code = c[3];
+    const uint8_t code = ReportCode(c.data());
     if (transfer_.userCode) return FailTransfer(code, "a second user code record", out);
-    const unsigned length = c[2];
+    const ProductionRecordFields record = DecodeProductionRecord(c.data());
+    const unsigned length = record.length;
     if (length < 2 || length > 61)
         return FailTransfer(code, "record length " + std::to_string(length) + " outside 2..61",
                             out);
-    const unsigned ascii = c[5];  // record byte 1: count of ASCII characters
+    const unsigned ascii = record.bytes[kUserCodeAsciiCount];
     if (2 + ascii > length)
         return FailTransfer(code,
                             std::to_string(ascii) + " ASCII characters do not fit a record of " +
                                 std::to_string(length) + " bytes",
                             out);
-    transfer_.userCode = std::vector<uint8_t>(c.begin() + 4, c.begin() + 4 + length);
+    transfer_.userCode = std::vector<uint8_t>(record.bytes.begin(), record.bytes.end());
     transfer_.received += length;
     Acknowledge(transfer_.received, out);
 }
 
 void SimProgrammer::OnConfigRecord(const Report& c, Replies& out) {
     if (!InsideTransfer(c, out) || !CheckRecordPlace(c, out)) return;
-    if (c[2] != 21)
-        return FailTransfer(c[3], "record length " + std::to_string(c[2]) + ", not 21", out);
+    const ProductionRecordFields record = DecodeProductionRecord(c.data());
+    if (record.length != 21)
+        return FailTransfer(ReportCode(c.data()),
+                            "record length " + std::to_string(record.length) + ", not 21", out);
     ConfigRecord config;
-    std::copy(c.begin() + 4, c.begin() + 25, config.block.begin());
+    std::copy(record.bytes.begin(), record.bytes.end(), config.block.begin());
     transfer_.config = config;
     transfer_.received += 21;
     Acknowledge(transfer_.received, out);
@@ -216,20 +225,22 @@ void SimProgrammer::OnConfigRecord(const Report& c, Replies& out) {
 
 void SimProgrammer::OnDownloadEnd(const Report& c, Replies& out) {
     if (!InsideTransfer(c, out)) return;
-    const uint8_t code = c[3];
-    if (Get16(c, 4) != transfer_.start)
+    const uint8_t code = ReportCode(c.data());
+    const DownloadEndFields end = DecodeDownloadEnd(c.data());
+    if (end.startAddress != transfer_.start)
         return FailTransfer(code,
-                            "start address " + Hex16(Get16(c, 4)) + " differs from " +
+                            "start address " + Hex16(end.startAddress) + " differs from " +
                                 Hex16(transfer_.start) + " of the download",
                             out);
-    Report done = NewReply(RPL_DOWNLOAD_DONE);
-    done[6] = 1;  // stored
+    DownloadDoneFields done;
+    done.status = 1;  // stored
     if (transfer_.firmware) {
-        if (Get16(c, 6) != kFirmwareSize)
+        if (end.endAddress != kFirmwareSize)
             return FailTransfer(
-                code, "firmware end address " + Hex16(Get16(c, 6)) + " instead of 0xDFD8", out);
-        if (c[8] != 0)
-            return FailTransfer(code, "byte 8 is 0x" + H2(c[8]) + ", not 0 for firmware", out);
+                code, "firmware end address " + Hex16(end.endAddress) + " instead of 0xDFD8", out);
+        if (end.fileKind != 0)
+            return FailTransfer(code, "byte 8 is 0x" + H2(end.fileKind) + ", not 0 for firmware",
+                                out);
         if (transfer_.firmwareData.size() != kFirmwareSize)
             return FailTransfer(code,
                                 "firmware of " + std::to_string(transfer_.firmwareData.size()) +
@@ -246,13 +257,15 @@ void SimProgrammer::OnDownloadEnd(const Report& c, Replies& out) {
         firmware_ = std::move(transfer_.firmwareData);
         kept_.firmwareUpdated = true;
         ++kept_.firmwareUpdates;
-        Put16(done, 7, Sum16(firmware_.data(), firmware_.size()));
-        Put16(done, 11, kFirmwareSize);
+        done.checksum = Sum16(firmware_.data(), firmware_.size());
+        done.lastAddress = kFirmwareSize;
     } else {
         const uint8_t kind = transfer_.config ? transfer_.config->Marker() : 0xFF;
-        if (c[8] != kind)
+        if (end.fileKind != kind)
             return FailTransfer(
-                code, "file kind 0x" + H2(c[8]) + ", but the download brought 0x" + H2(kind), out);
+                code,
+                "file kind 0x" + H2(end.fileKind) + ", but the download brought 0x" + H2(kind),
+                out);
         kept_.storage = std::move(transfer_.staging);
         kept_.imageLength = transfer_.stagedLength;
         kept_.startAddress = transfer_.start;
@@ -261,11 +274,11 @@ void SimProgrammer::OnDownloadEnd(const Report& c, Replies& out) {
         kept_.config = transfer_.config;
         kept_.userCode = transfer_.userCode;
         ++kept_.completedDownloads;
-        Put16(done, 7, kept_.storedChecksum);
-        Put16(done, 11, kept_.imageLength > 0 ? kept_.imageLength - 1 : 0);
+        done.checksum = kept_.storedChecksum;
+        done.lastAddress = kept_.imageLength > 0 ? kept_.imageLength - 1 : 0;
     }
     transfer_ = Transfer{};
-    out.Add(done);
+    out.Add(EncodeDownloadDone(done));
 }
 
 void SimProgrammer::OnDownloadAbort(const Report&, Replies&) {

@@ -26,16 +26,17 @@
 #include <vector>
 
 #include "link/report_buffer.h"
+#include "protocol/reports.h"
 
 namespace qrv::sim {
 
-inline constexpr std::size_t kStoreSize = 0x10000;        // 64 KiB storage and chip flash
-inline constexpr std::size_t kFirmwareSize = 57304;       // the programmer's own firmware
-inline constexpr unsigned kProgressPage = 1024;           // bytes per progress reply of a step
-inline constexpr unsigned kChipBlockSize = 16;            // data bytes per RPL_CHIP_BLOCK
-inline constexpr unsigned kCacheBlockMax = 59;            // data bytes per RPL_CACHE_BLOCK
-inline constexpr std::size_t kReceivedLogLimit = 100000;  // reports kept by Received()
-inline constexpr std::size_t kErrorLogLimit = 1000;       // entries kept by ProtocolErrors()
+inline constexpr std::size_t kStoreSize = 0x10000;   // 64 KiB storage and chip flash
+inline constexpr std::size_t kFirmwareSize = 57304;  // the programmer's own firmware
+inline constexpr unsigned kProgressPage = 1024;      // bytes per progress reply of a step
+inline constexpr unsigned kChipBlockSize = 16;       // data bytes per RPL_CHIP_BLOCK
+inline constexpr unsigned kCacheBlockMax = kMaxCacheBlockCount;  // data bytes per RPL_CACHE_BLOCK
+inline constexpr std::size_t kReceivedLogLimit = 100000;         // reports kept by Received()
+inline constexpr std::size_t kErrorLogLimit = 1000;              // entries kept by ProtocolErrors()
 
 // The simulator's own test firmware: kFirmwareSize bytes whose first 8 KiB
 // are 0xFF, then a text that names it and a counting pattern. It is not a
@@ -69,27 +70,29 @@ struct SimOptions {
 // The 21-byte configuration block of a production file, as the configuration
 // record brought it.
 struct ConfigRecord {
-    std::array<uint8_t, 21> block{};
+    ConfigBytes block{};
     bool operator==(const ConfigRecord&) const = default;
 
-    unsigned StartAddress() const { return block[0] << 8 | block[1]; }
-    unsigned EndAddress() const { return block[2] << 8 | block[3]; }
-    std::string DeviceCode() const { return std::string(block.begin() + 5, block.begin() + 16); }
-    uint8_t Marker() const { return block[16]; }  // becomes the stored FileKind
-    uint8_t OptionBits() const { return block[17]; }
-    uint8_t HardLockSize() const { return block[18]; }
-    uint8_t DataFlashSize() const { return block[19]; }
-    uint8_t AutoSteps() const {
-        return block[20];
-    }  // 0x01 blank, 0x02 user option, 0x04 erase,
-       // 0x08 verify
+    ConfigFields Fields() const { return DecodeConfigBlock(block.data()); }
+    unsigned StartAddress() const { return Fields().startAddress; }
+    unsigned EndAddress() const { return Fields().endAddress; }
+    std::string DeviceCode() const {
+        const ConfigFields f = Fields();
+        return std::string(f.deviceCode.begin(), f.deviceCode.end());
+    }
+    uint8_t Marker() const { return Fields().fileMarker; }  // becomes the stored FileKind
+    uint8_t OptionBits() const { return Fields().optionBits; }
+    uint8_t HardLockSize() const { return Fields().hardLockSize; }
+    uint8_t DataFlashSize() const { return Fields().dataFlashSize; }
+    uint8_t AutoSteps() const { return Fields().autoSteps; }  // kAutoStep* bits
 };
 
 // A command the device only records (option, mode, EEPROM, calibration).
 struct RecordedCommand {
     uint8_t code = 0;
-    uint32_t argument = 0;  // bytes 8..11, low byte first (byte 8 alone for the custom calibration)
-    Report report{};        // the whole report as it arrived
+    uint32_t argument =
+        0;            // the short frame's argument (the sub-command for the custom calibration)
+    Report report{};  // the whole report as it arrived
 };
 
 // The target chip in the socket.
@@ -258,7 +261,7 @@ class SimProgrammer {
     void ReadChip(Replies& out);
     void ReadCache(const Report& c, Replies& out);
     uint16_t ChipChecksum() const;
-    Report StatusReply();
+    Report BuildStatus();
 
     SimOptions options_;
 

@@ -177,7 +177,7 @@ done
 for c in $commands; do
   "$root/usr/bin/qrv-writer-cli" "$c" --help >/dev/null || fail "completion offers '$c'"
 done
-expect "qrv-writer-cli --st" "--steps"
+expect "qrv-writer-cli --ste" "--steps"
 expect "qrv-writer-cli --steps blank,e" "blank,erase"
 expect "qrv-writer-cli --simulate=no-chip,fa" "no-chip,fail="
 expect "qrv-writer-cli --simulate=fail=ver" "verify"
