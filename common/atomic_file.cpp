@@ -140,8 +140,6 @@ void SetTemporaryFileHookForTests(std::function<void(const std::string&)> hook) 
     TemporaryFileHook() = std::move(hook);
 }
 
-namespace {}  // namespace
-
 bool IsReadOnlyFile(const std::string& path) {
     const std::string target = ResolveTarget(path);
     struct stat st {};
@@ -151,23 +149,61 @@ bool IsReadOnlyFile(const std::string& path) {
     return (st.st_mode & 0222) == 0 || (::access(target.c_str(), W_OK) != 0 && errno == EACCES);
 }
 
+namespace {
+
+// The mode the written file gets: that of the regular file it replaces, else
+// the mode the umask leaves of 0666, as any new file would get. False when
+// target exists and is no regular file.
+bool ModeOfReplacement(const std::string& target, mode_t* mode) {
+    *mode = 0666 & ~CurrentUmask();
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) != 0) return true;
+    if (!S_ISREG(existing.st_mode)) return false;
+    *mode = existing.st_mode & 07777;
+    return true;
+}
+
+// Writes all of content to fd, again after an interrupted write; false with
+// errno set (ENOSPC for a write that makes no progress).
+bool WriteAll(int fd, const std::string& content) {
+    const char* p = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The rename itself lasts only once the directory is on disk: syncs the
+// directory that holds target. False, with errno, when the sync fails; a
+// directory that cannot be opened is left as it is.
+bool SyncDirectoryOf(const std::string& target) {
+    const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return true;
+    const int synced = ::fsync(dir);
+    ::close(dir);
+    return synced == 0;
+}
+
+}  // namespace
+
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error,
                          bool replaceReadOnly) {
     const std::string target = ResolveTarget(path);
-    if (!replaceReadOnly && IsReadOnlyFile(target)) {
-        if (error) *error = "cannot replace " + path + ": it is read-only";
+    const auto refuse = [&](const char* why) {
+        if (error) *error = "cannot replace " + path + ": " + why;
         return false;
-    }
-    // A new file gets the mode the umask leaves of 0666, as any new file would.
-    mode_t mode = 0666 & ~CurrentUmask();
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0) {
-        if (!S_ISREG(existing.st_mode)) {
-            if (error) *error = "cannot replace " + path + ": it is not a regular file";
-            return false;
-        }
-        mode = existing.st_mode & 07777;
-    }
+    };
+    if (!replaceReadOnly && IsReadOnlyFile(target)) return refuse("it is read-only");
+    mode_t mode = 0;
+    if (!ModeOfReplacement(target, &mode)) return refuse("it is not a regular file");
     std::string tmp = target + ".tmpXXXXXX";
     int fd = mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -182,32 +218,15 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
         ::unlink(tmp.c_str());
         return false;
     };
-    const char* p = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return fail("cannot write");
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    if (!WriteAll(fd, content)) return fail("cannot write");
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) return fail("cannot write");
     const int closed = ::close(fd);
     fd = -1;
     if (closed != 0) return fail("cannot write");
     if (std::rename(tmp.c_str(), target.c_str()) != 0) return fail("cannot replace");
-    // The rename itself lasts only once the directory is on disk.
-    const int dir = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        const int synced = ::fsync(dir);
-        ::close(dir);
-        if (synced != 0) {
-            if (error) *error = Describe("cannot write the directory of", path);
-            return false;
-        }
+    if (!SyncDirectoryOf(target)) {
+        if (error) *error = Describe("cannot write the directory of", path);
+        return false;
     }
     return true;
 }

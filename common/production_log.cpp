@@ -74,7 +74,7 @@ std::string LocalTimeIso8601() {
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     // The offset as +HH:MM (strftime's %z gives +HHMM); minutes east of UTC,
     // at most a day either way.
-    const int offset = static_cast<int>(local.tm_gmtoff / 60 % (24 * 60));
+    const int offset = static_cast<int>(local.tm_gmtoff / 60 % (24L * 60));
     const int magnitude = offset < 0 ? -offset : offset;
     char zone[16];
     std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 60,

@@ -134,6 +134,21 @@ void TForm2::Build() {
     Caption(GroupBox2, "芯片电压", 134, 60, 56);
     Edit7 = ReadOnlyEdit(GroupBox2, "Edit7", 190, 60, 70);
 
+    BuildOptionGroups();
+
+    Button2 = Place<QPushButton>(this, "Button2", 8, 560, 268, 36);
+    Button3 = Place<QPushButton>(this, "Button3", 8, 600, 60, 20);
+    Button4 = Place<QPushButton>(this, "Button4", 72, 600, 60, 20);
+    for (QPushButton* b : {BitBtn1, Button2, Button3, Button4, Button5}) {
+        b->setAutoDefault(false);  // Enter in the code box presses no button
+        b->setDefault(false);
+    }
+
+    BuildFileView();
+}
+
+// The user options, the user info code and the steps of the automatic run.
+void TForm2::BuildOptionGroups() {
     // User options.
     GroupBox1 = Group(this, "GroupBox1", Panel1, "Panel1", 8, 172, 268, 212);
     const int left = 8, right = 136, w = 124;
@@ -168,15 +183,9 @@ void TForm2::Build() {
     CheckBox6 = Place<QCheckBox>(Panel4, "CheckBox6", right, 22, w, 22);
     CheckBox7 = Place<QCheckBox>(Panel4, "CheckBox7", left, 46, w, 22);
     CheckBox8 = Place<QCheckBox>(Panel4, "CheckBox8", right, 46, w, 22);
+}
 
-    Button2 = Place<QPushButton>(this, "Button2", 8, 560, 268, 36);
-    Button3 = Place<QPushButton>(this, "Button3", 8, 600, 60, 20);
-    Button4 = Place<QPushButton>(this, "Button4", 72, 600, 60, 20);
-    for (QPushButton* b : {BitBtn1, Button2, Button3, Button4, Button5}) {
-        b->setAutoDefault(false);  // Enter in the code box presses no button
-        b->setDefault(false);
-    }
-
+void TForm2::BuildFileView() {
     // The file view.
     Caption(this, "文件视窗", 284, 72, 100, 20);
     StringGrid1 = Place<QTableView>(this, "StringGrid1", 284, 94, 357, 521);

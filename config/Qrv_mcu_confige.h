@@ -59,6 +59,8 @@ class TForm2 : public QDialog {
 
   private:
     void Build();
+    void BuildOptionGroups();
+    void BuildFileView();
     void Connect();
 
     std::unique_ptr<Interaction> ownInteraction_;

@@ -90,6 +90,30 @@ void AddLineToChecksum(std::string_view line, uint32_t& fileChecksum, uint32_t& 
 
 namespace {
 
+// The rows of one data record holding present data bytes from address, and
+// the option words when the record is the one at 0x0100.
+void AddRecordRows(std::string_view record, unsigned address, std::size_t present,
+                   FileViewScan& scan) {
+    if (address == 0x0100 && present >= 4) {
+        uint32_t word = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            word |= uint32_t{PairAt(record, kDataAt + 2 * i)} << (8 * i);
+        scan.optionWords.push_back(word);
+    }
+    // One row per 16 bytes; a record of more than 16 bytes goes on in
+    // further rows whose address cells count on by 16.
+    std::size_t done = 0;
+    do {
+        FileViewRow row;
+        row.address = static_cast<uint16_t>((address + done) & 0xFFFF);
+        const std::size_t n = std::min<std::size_t>(present - done, kGridBytesPerRow);
+        for (std::size_t i = 0; i < n; ++i) row.bytes[i] = PairAt(record, kDataAt + 2 * (done + i));
+        row.count = static_cast<uint8_t>(n);
+        scan.rows.push_back(row);
+        done += n;
+    } while (done < present);
+}
+
 // The scan over any list of lines that reads each as a string_view.
 template <typename Lines>
 FileViewScan ScanLines(const Lines& lines) {
@@ -113,26 +137,7 @@ FileViewScan ScanLines(const Lines& lines) {
             // The data bytes the line really holds (a short line ends the record early).
             const std::size_t present = std::min<std::size_t>(count, (record.size() - kDataAt) / 2);
 
-            if (address == 0x0100 && present >= 4) {
-                uint32_t word = 0;
-                for (std::size_t i = 0; i < 4; ++i)
-                    word |= uint32_t{PairAt(record, kDataAt + 2 * i)} << (8 * i);
-                scan.optionWords.push_back(word);
-            }
-            // One row per 16 bytes; a record of more than 16 bytes goes on in
-            // further rows whose address cells count on by 16.
-            std::size_t done = 0;
-            do {
-                FileViewRow row;
-                row.address = static_cast<uint16_t>((address + done) & 0xFFFF);
-                const std::size_t n = std::min<std::size_t>(present - done, kGridBytesPerRow);
-                for (std::size_t i = 0; i < n; ++i)
-                    row.bytes[i] = PairAt(record, kDataAt + 2 * (done + i));
-                row.count = static_cast<uint8_t>(n);
-                scan.rows.push_back(row);
-                done += n;
-            } while (done < present);
-
+            AddRecordRows(record, address, present, scan);
             if (last < address + count) last = address + count - 1;
             at = line.find(':', at + kAddressAt);
         }

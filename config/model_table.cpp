@@ -69,42 +69,53 @@ struct Storage {
                 if (index < 0 || index >= kModelCount || seen[i])
                     throw std::logic_error("model table: row in no group or in two");
                 seen[i] = true;
-                const std::string number = ThreeDigits(index + 1);
-                const std::string name = "QM-" + number;
-                const std::string code = name + "-" + std::to_string(g.romClassKiB) +
-                                         std::string(ProfileCode(g.profile));
-                if (code.size() != kDeviceCodeLength)
-                    throw std::logic_error("model table: device code of wrong length");
-                name.copy(names[i].data(), name.size());
-                code.copy(codes[i].data(), code.size());
-                ModelRow& r = rows[i];
-                r.name = std::string_view(names[i].data());
-                r.deviceCode = std::string_view(codes[i].data(), kDeviceCodeLength);
-                r.romClassKiB = g.romClassKiB;
-                r.profile = g.profile;
-                if (g.romClassKiB == 16) {
-                    r.romText = "16K";
-                    r.endText = "3FFFH";
-                    r.endHigh = 0x3F;
-                } else if (g.romClassKiB == 32) {
-                    r.romText = "32K";
-                    r.endText = "7FFFH";
-                    r.endHigh = 0x7F;
-                } else {
-                    r.romText = "64K";
-                    r.endText = "FFFFH";
-                    r.endHigh = 0xFF;
-                }
-                const bool reduced = g.profile != Profile::S && g.profile != Profile::H;
-                r.optionSet = reduced ? 1 : 0;
-                if (reduced)
-                    r.hardLockList = kHardLockReduced;
-                else
-                    r.hardLockList = kHardLockFull;
+                FillRow(i, g);
             }
         }
         for (bool s : seen)
             if (!s) throw std::logic_error("model table: row in no group");
+    }
+
+  private:
+    // Row i of group g: its name and device code, its ROM class and option set.
+    void FillRow(std::size_t i, const Group& g) {
+        const std::string number = ThreeDigits(static_cast<int>(i) + 1);
+        const std::string name = "QM-" + number;
+        const std::string code =
+            name + "-" + std::to_string(g.romClassKiB) + std::string(ProfileCode(g.profile));
+        if (code.size() != kDeviceCodeLength)
+            throw std::logic_error("model table: device code of wrong length");
+        name.copy(names[i].data(), name.size());
+        code.copy(codes[i].data(), code.size());
+        ModelRow& r = rows[i];
+        r.name = std::string_view(names[i].data());
+        r.deviceCode = std::string_view(codes[i].data(), kDeviceCodeLength);
+        r.romClassKiB = g.romClassKiB;
+        r.profile = g.profile;
+        SetRomClassTexts(r);
+        const bool reduced = g.profile != Profile::S && g.profile != Profile::H;
+        r.optionSet = reduced ? 1 : 0;
+        if (reduced)
+            r.hardLockList = kHardLockReduced;
+        else
+            r.hardLockList = kHardLockFull;
+    }
+
+    // The ROM size and end address texts of the row's ROM class.
+    static void SetRomClassTexts(ModelRow& r) {
+        if (r.romClassKiB == 16) {
+            r.romText = "16K";
+            r.endText = "3FFFH";
+            r.endHigh = 0x3F;
+        } else if (r.romClassKiB == 32) {
+            r.romText = "32K";
+            r.endText = "7FFFH";
+            r.endHigh = 0x7F;
+        } else {
+            r.romText = "64K";
+            r.endText = "FFFFH";
+            r.endHigh = 0xFF;
+        }
     }
 };
 

@@ -61,6 +61,47 @@ QFont CaptionFont() {
     return f;
 }
 
+// The controls of the window in its caption font: a button that takes the
+// focus only by tab, a label as wide as its caption, a read-only value box, and
+// a list whose text without a selection names it.
+QPushButton* CaptionButton(QWidget* parent, const QFont& font, const char* name, int l, int t,
+                           int w, int h, const char* text) {
+    auto* b = Place<QPushButton>(parent, name, l, t, w, h);
+    b->setText(Q(text));
+    b->setFont(font);
+    b->setFocusPolicy(Qt::TabFocus);
+    return b;
+}
+
+QLabel* CaptionLabel(QWidget* parent, const QFont& font, const char* name, int l, int t,
+                     const char* text) {
+    QLabel* lab = PlaceLabel(parent, name, l, t, text);
+    lab->setFont(font);
+    lab->adjustSize();
+    return lab;
+}
+
+QLineEdit* ValueBox(QWidget* parent, const char* name, int l, int t, int w, int h) {
+    auto* e = Place<QLineEdit>(parent, name, l, t, w, h);
+    e->setReadOnly(true);
+    e->setFocusPolicy(Qt::NoFocus);
+    return e;
+}
+
+QComboBox* CaptionList(QWidget* parent, const QFont& font, const char* name, int l, int t, int w,
+                       const char* text) {
+    auto* c = Place<QComboBox>(parent, name, l, t, w, 25);
+    c->setFont(font);
+    c->setPlaceholderText(Q(text));
+    c->setCurrentIndex(-1);
+    // The text shown without a selection names the list: it reads as
+    // plainly as an item.
+    QPalette p = c->palette();
+    p.setColor(QPalette::PlaceholderText, p.color(QPalette::Active, QPalette::ButtonText));
+    c->setPalette(p);
+    return c;
+}
+
 void SetVisible(QWidget* w, bool visible) {
     if (w->isVisibleTo(w->parentWidget()) != visible) w->setVisible(visible);
 }
@@ -154,34 +195,27 @@ TForm1::~TForm1() {
 }
 
 void TForm1::BuildControls() {
+    // In this order: the order of creation is the stacking and the tab order.
+    BuildTopControls();
+    BuildStepRows();
+    BuildCounterControls();
+    BuildServiceControls();
+    // The status line covers Edit8; the download bar shows in Edit1's place.
+    RichEdit1->raise();
+    ProgressBar5->raise();
+}
+
+// The logo, the connection, import and value rows, and the automatic run.
+void TForm1::BuildTopControls() {
     const QFont caption = CaptionFont();
-    auto button = [&](const char* name, int l, int t, int w, int h, const char* text) {
-        auto* b = Place<QPushButton>(this, name, l, t, w, h);
-        b->setText(Q(text));
-        b->setFont(caption);
-        b->setFocusPolicy(Qt::TabFocus);
-        return b;
-    };
-    auto label = [&](const char* name, int l, int t, const char* text) {
-        QLabel* lab = PlaceLabel(this, name, l, t, text);
-        lab->setFont(caption);
-        lab->adjustSize();
-        return lab;
-    };
-    auto edit = [&](const char* name, int l, int t, int w, int h) {
-        auto* e = Place<QLineEdit>(this, name, l, t, w, h);
-        e->setReadOnly(true);
-        e->setFocusPolicy(Qt::NoFocus);
-        return e;
-    };
     const QString grey = "background: #D4D0C8;";
 
     Image1 = Place<QLabel>(this, "Image1", 20, 5, 265, 49);
     Image1->setPixmap(LogoPicture());
-    Button1 = button("Button1", 312, 8, 75, 41, "配置");
+    Button1 = CaptionButton(this, caption, "Button1", 312, 8, 75, 41, "配置");
 
-    Button7 = button("Button7", 8, 60, 65, 27, "连接");
-    Edit8 = edit("Edit8", 79, 60, 234, 27);
+    Button7 = CaptionButton(this, caption, "Button7", 8, 60, 65, 27, "连接");
+    Edit8 = ValueBox(this, "Edit8", 79, 60, 234, 27);
     Edit8->setEnabled(false);
     RichEdit1 = Place<QTextEdit>(this, "RichEdit1", 79, 60, 234, 27);
     RichEdit1->setReadOnly(true);
@@ -194,26 +228,26 @@ void TForm1::BuildControls() {
     RichEdit1->setFont(statusFont_);
     RichEdit1->document()->setDocumentMargin(2);
 
-    BitBtn1 = button("BitBtn1", 8, 100, 65, 27, "导入文件");
+    BitBtn1 = CaptionButton(this, caption, "BitBtn1", 8, 100, 65, 27, "导入文件");
     // Four characters of the caption font fill the whole button: a smaller size
     // keeps them clear of its frame.
     QFont importFont = caption;
     importFont.setPixelSize(14);
     BitBtn1->setFont(importFont);
     ProgressBar5 = Place<QProgressBar>(this, "ProgressBar5", 79, 97, 234, 27);
-    Edit1 = edit("Edit1", 79, 98, 234, 27);
+    Edit1 = ValueBox(this, "Edit1", 79, 98, 234, 27);
     Edit1->setReadOnly(false);  // service words are typed here
     Edit1->setFocusPolicy(Qt::StrongFocus);
     Edit1->setStyleSheet("QLineEdit { " + grey + " }");
-    Label1 = label("Label1", 319, 104, "导入文件");
+    Label1 = CaptionLabel(this, caption, "Label1", 319, 104, "导入文件");
     // It ends above "Update", which shows right below it.
     Label1->resize(Label1->width(), std::min(Label1->height(), 127 - 104));
-    Button16 = button("Button16", 302, 127, 87, 25, "Update");
+    Button16 = CaptionButton(this, caption, "Button16", 302, 127, 87, 25, "Update");
 
-    Label2 = label("Label2", 8, 155, "器件型号");
-    Edit2 = edit("Edit2", 79, 152, 121, 27);
-    Label3 = label("Label3", 223, 155, "校验码");
-    Edit3 = edit("Edit3", 300, 152, 89, 27);
+    Label2 = CaptionLabel(this, caption, "Label2", 8, 155, "器件型号");
+    Edit2 = ValueBox(this, "Edit2", 79, 152, 121, 27);
+    Label3 = CaptionLabel(this, caption, "Label3", 223, 155, "校验码");
+    Edit3 = ValueBox(this, "Edit3", 300, 152, 89, 27);
     // The model and checksum boxes are disabled, as they only show a value,
     // yet must stay readable: their text keeps the normal colour on the
     // disabled background.
@@ -224,8 +258,11 @@ void TForm1::BuildControls() {
     }
     valueFont_ = Edit2->font();
 
-    Button2 = button("Button2", 140, 200, 173, 41, "自动编程");
+    Button2 = CaptionButton(this, caption, "Button2", 140, 200, 173, 41, "自动编程");
+}
 
+void TForm1::BuildStepRows() {
+    const QFont caption = CaptionFont();
     // The step rows: selection box, step button, bar, pass and fail mark.
     const int rowTops[4] = {262, 309, 355, 401};
     const char* boxNames[4] = {"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4"};
@@ -246,7 +283,8 @@ void TForm1::BuildControls() {
         const int top = rowTops[r];
         *boxes[r] = Place<QCheckBox>(this, boxNames[r], 8, top + 4, 17, 17);
         (*boxes[r])->setFocusPolicy(Qt::TabFocus);
-        *buttons[r] = button(buttonNames[r], 31, top, 92, 25, buttonCaptions[r]);
+        *buttons[r] =
+            CaptionButton(this, caption, buttonNames[r], 31, top, 92, 25, buttonCaptions[r]);
         *bars[r] = Place<QProgressBar>(this, barNames[r], 140, top, 221, 25);
         *passes[r] = Place<QLabel>(this, passNames[r], 367, top + 1, 26, 22);
         (*passes[r])->setPixmap(tick);
@@ -260,7 +298,11 @@ void TForm1::BuildControls() {
         bar->setRange(0, 100);
         bar->setTextVisible(false);
     }
+}
 
+// The result panel, the counters with their buttons, and the hidden memos.
+void TForm1::BuildCounterControls() {
+    const QFont caption = CaptionFont();
     Panel1 = Place<QLabel>(this, "Panel1", 140, 431, 173, 41);
     Panel1->setAlignment(Qt::AlignCenter);
     panelFont_ = CaptionFont();
@@ -270,12 +312,12 @@ void TForm1::BuildControls() {
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setAutoFillBackground(true);
 
-    Button13 = button("Button13", 31, 440, 92, 25, "读校验码");
-    Label5 = label("Label5", 198, 494, "成功编程次数");
-    Edit4 = edit("Edit4", 300, 493, 87, 27);
-    Label6 = label("Label6", 198, 535, "失败编程次数");
-    Edit5 = edit("Edit5", 300, 533, 84, 27);
-    Button12 = button("Button12", 32, 501, 92, 25, "擦除存储");
+    Button13 = CaptionButton(this, caption, "Button13", 31, 440, 92, 25, "读校验码");
+    Label5 = CaptionLabel(this, caption, "Label5", 198, 494, "成功编程次数");
+    Edit4 = ValueBox(this, "Edit4", 300, 493, 87, 27);
+    Label6 = CaptionLabel(this, caption, "Label6", 198, 535, "失败编程次数");
+    Edit5 = ValueBox(this, "Edit5", 300, 533, 84, 27);
+    Button12 = CaptionButton(this, caption, "Button12", 32, 501, 92, 25, "擦除存储");
     CheckBox5 = Place<QCheckBox>(this, "CheckBox5", 31, 561, 97, 17);
     CheckBox5->setText(Q("编程配置"));
     CheckBox5->setFont(caption);
@@ -286,25 +328,16 @@ void TForm1::BuildControls() {
         memo->setReadOnly(true);
         memo->hide();
     }
+}
 
+void TForm1::BuildServiceControls() {
+    const QFont caption = CaptionFont();
     // Service controls (hidden at start-up). They are placed below the design
     // area when revealed (LayoutServiceControls).
-    Button8 = button("Button8", 8, kDesignHeight, 92, 25, "save");
-    Button9 = button("Button9", 8, kDesignHeight, 92, 25, "Read chip");
-    Button10 = button("Button10", 8, kDesignHeight, 92, 25, "Read cach");
-    Button11 = button("Button11", 8, kDesignHeight, 92, 25, "UserOption");
-    auto combo = [&](const char* name, int l, int t, int w, const char* text) {
-        auto* c = Place<QComboBox>(this, name, l, t, w, 25);
-        c->setFont(caption);
-        c->setPlaceholderText(Q(text));
-        c->setCurrentIndex(-1);
-        // The text shown without a selection names the list: it reads as
-        // plainly as an item.
-        QPalette p = c->palette();
-        p.setColor(QPalette::PlaceholderText, p.color(QPalette::Active, QPalette::ButtonText));
-        c->setPalette(p);
-        return c;
-    };
+    Button8 = CaptionButton(this, caption, "Button8", 8, kDesignHeight, 92, 25, "save");
+    Button9 = CaptionButton(this, caption, "Button9", 8, kDesignHeight, 92, 25, "Read chip");
+    Button10 = CaptionButton(this, caption, "Button10", 8, kDesignHeight, 92, 25, "Read cach");
+    Button11 = CaptionButton(this, caption, "Button11", 8, kDesignHeight, 92, 25, "UserOption");
     // The working-mode and EEPROM lists take their items from the session;
     // each is as wide as its longest text.
     QStringList modes, addresses, types, calibration;
@@ -312,27 +345,25 @@ void TForm1::BuildControls() {
     for (const char* item : kEepromAddressItems) addresses << Q(item);
     for (const char* item : kEepromTypeItems) types << Q(item);
     for (const CalibrationItem& item : kCalibrationItems) calibration << Q(item.text);
-    ComboBox1 = combo("ComboBox1", 8, kDesignHeight, ListWidth(caption, modes), "");
-    Label4 = label("Label4", 8, kDesignHeight, "工作模式");
-    ComboBox2 = combo("ComboBox2", 8, kDesignHeight,
-                      ListWidth(caption, calibration + QStringList{Q("內振校正")}), "內振校正");
+    ComboBox1 =
+        CaptionList(this, caption, "ComboBox1", 8, kDesignHeight, ListWidth(caption, modes), "");
+    Label4 = CaptionLabel(this, caption, "Label4", 8, kDesignHeight, "工作模式");
+    ComboBox2 =
+        CaptionList(this, caption, "ComboBox2", 8, kDesignHeight,
+                    ListWidth(caption, calibration + QStringList{Q("內振校正")}), "內振校正");
     for (const QString& item : calibration) ComboBox2->addItem(item);
     ComboBox2->setCurrentIndex(-1);
-    Button14 = button("Button14", 8, kDesignHeight, 92, 25, "读EEPROM");
-    Button15 = button("Button15", 8, kDesignHeight, 92, 25, "写EEPROM");
-    ComboBox3 = combo("ComboBox3", 8, kDesignHeight,
-                      ListWidth(caption, addresses + QStringList{Q("EEP地址")}), "EEP地址");
-    ComboBox4 = combo("ComboBox4", 8, kDesignHeight,
-                      ListWidth(caption, types + QStringList{Q("型号")}), "型号");
+    Button14 = CaptionButton(this, caption, "Button14", 8, kDesignHeight, 92, 25, "读EEPROM");
+    Button15 = CaptionButton(this, caption, "Button15", 8, kDesignHeight, 92, 25, "写EEPROM");
+    ComboBox3 = CaptionList(this, caption, "ComboBox3", 8, kDesignHeight,
+                            ListWidth(caption, addresses + QStringList{Q("EEP地址")}), "EEP地址");
+    ComboBox4 = CaptionList(this, caption, "ComboBox4", 8, kDesignHeight,
+                            ListWidth(caption, types + QStringList{Q("型号")}), "型号");
     for (QComboBox* list : {ComboBox1, ComboBox3, ComboBox4}) list->setFocusPolicy(Qt::TabFocus);
     for (QWidget* w : std::initializer_list<QWidget*>{Button8, Button9, Button10, Button11,
                                                       Button14, Button15, Button16, ComboBox1,
                                                       ComboBox2, ComboBox3, ComboBox4, Label4})
         w->hide();
-
-    // The status line covers Edit8; the download bar shows in Edit1's place.
-    RichEdit1->raise();
-    ProgressBar5->raise();
 }
 
 template <typename F>
@@ -652,7 +683,37 @@ void TForm1::Render() {
     RenderCombo(ComboBox4, m.ComboBox4);
     SetVisible(Label4, m.ComboBox1.visible);
 
-    // The status line.
+    RenderStatusLine(m);
+    RenderValueBoxes(m);
+
+    RenderBox(CheckBox1, m.CheckBox1);
+    RenderBox(CheckBox2, m.CheckBox2);
+    RenderBox(CheckBox3, m.CheckBox3);
+    RenderBox(CheckBox4, m.CheckBox4);
+    RenderBox(CheckBox5, m.CheckBox5);
+
+    RenderBar(ProgressBar1, m.ProgressBar1);
+    RenderBar(ProgressBar2, m.ProgressBar2);
+    RenderBar(ProgressBar3, m.ProgressBar3);
+    RenderBar(ProgressBar4, m.ProgressBar4);
+    RenderBar(ProgressBar5, m.ProgressBar5);
+
+    QLabel* images[] = {Image2, Image3, Image4, Image5, Image6, Image7, Image8, Image9};
+    const Widget* markModels[] = {&m.Image2, &m.Image3, &m.Image4, &m.Image5,
+                                  &m.Image6, &m.Image7, &m.Image8, &m.Image9};
+    for (int i = 0; i < 8; ++i) SetVisible(images[i], markModels[i]->visible);
+
+    RenderPanel(m);
+
+    SetLines(Memo1, m.Memo1.lines, memo1Shown_);
+    SetLines(Memo2, m.Memo2.lines, memo2Shown_);
+    RenderWidget(Memo1, m.Memo1);
+    RenderWidget(Memo2, m.Memo2);
+    LayoutServiceControls();
+}
+
+// The status line, in its colour and at a size at which it fits.
+void TForm1::RenderStatusLine(const MainWindowModel& m) {
     QStringList lines;
     for (const auto& l : m.RichEdit1.lines) lines << Q(l);
     const QString status = lines.join('\n');
@@ -670,7 +731,10 @@ void TForm1::Render() {
         statusColor_ = m.RichEdit1.fontColor;
     }
     RenderWidget(RichEdit1, m.RichEdit1);
+}
 
+// The value boxes, each shown whole, and the counters in their colours.
+void TForm1::RenderValueBoxes(const MainWindowModel& m) {
     const TextBox* texts[] = {&m.Edit1, &m.Edit2, &m.Edit3, &m.Edit4, &m.Edit5, &m.Edit8};
     QLineEdit* edits[] = {Edit1, Edit2, Edit3, Edit4, Edit5, Edit8};
     for (int i = 0; i < 6; ++i) {
@@ -695,24 +759,9 @@ void TForm1::Render() {
             QString("QLineEdit { background: %1; color: white; }").arg(CssColor(m.Edit5Color)));
         edit5Color_ = m.Edit5Color;
     }
+}
 
-    RenderBox(CheckBox1, m.CheckBox1);
-    RenderBox(CheckBox2, m.CheckBox2);
-    RenderBox(CheckBox3, m.CheckBox3);
-    RenderBox(CheckBox4, m.CheckBox4);
-    RenderBox(CheckBox5, m.CheckBox5);
-
-    RenderBar(ProgressBar1, m.ProgressBar1);
-    RenderBar(ProgressBar2, m.ProgressBar2);
-    RenderBar(ProgressBar3, m.ProgressBar3);
-    RenderBar(ProgressBar4, m.ProgressBar4);
-    RenderBar(ProgressBar5, m.ProgressBar5);
-
-    QLabel* images[] = {Image2, Image3, Image4, Image5, Image6, Image7, Image8, Image9};
-    const Widget* markModels[] = {&m.Image2, &m.Image3, &m.Image4, &m.Image5,
-                                  &m.Image6, &m.Image7, &m.Image8, &m.Image9};
-    for (int i = 0; i < 8; ++i) SetVisible(images[i], markModels[i]->visible);
-
+void TForm1::RenderPanel(const MainWindowModel& m) {
     // The result panel: every verdict fits at its place, in a smaller font
     // where the design size would cut it.
     if (Panel1->text() != Q(m.Panel1.caption)) {
@@ -728,12 +777,6 @@ void TForm1::Render() {
         panelTextColor_ = m.Panel1.fontColor;
     }
     RenderWidget(Panel1, m.Panel1);
-
-    SetLines(Memo1, m.Memo1.lines, memo1Shown_);
-    SetLines(Memo2, m.Memo2.lines, memo2Shown_);
-    RenderWidget(Memo1, m.Memo1);
-    RenderWidget(Memo2, m.Memo2);
-    LayoutServiceControls();
 }
 
 QPixmap TForm1::LogoPicture() {

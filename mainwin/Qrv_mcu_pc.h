@@ -108,8 +108,19 @@ class TForm1 : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Creates the controls at their design places, in four groups from the
+    // top of the window down.
     void BuildControls();
+    void BuildTopControls();
+    void BuildStepRows();
+    void BuildCounterControls();
+    void BuildServiceControls();
     void ConnectControls();
+    // Parts of Render: the status line, the value boxes with the counters, and
+    // the result panel.
+    void RenderStatusLine(const MainWindowModel& m);
+    void RenderValueBoxes(const MainWindowModel& m);
+    void RenderPanel(const MainWindowModel& m);
     // Docks the configuration window unless the user moved it since the main
     // window last moved (force: the main window moved).
     void DockConfigWindow(bool force = false);

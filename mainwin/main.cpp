@@ -123,6 +123,62 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
     return std::nullopt;
 }
 
+// What the session takes from the command line: the production log, the
+// trace, and the firmware file. The simulated programmer takes only its own
+// test image; a real one gets the file the user provides.
+void ConfigureSession(const Arguments& arguments, qrv::MainSession& session) {
+    if (arguments.log) session.SetProductionLog(qrv::ProductionLog(*arguments.log));
+    if (arguments.trace) {
+        session.Trace = [](const uint8_t* report, bool sent) {
+            std::fprintf(stderr, "%s\n", qrv::TraceLine(report, sent).c_str());
+        };
+    }
+    if (arguments.firmware)
+        session.SetFirmwareFile(*arguments.firmware);
+    else if (arguments.simulate)
+        session.SetFirmwareImage(qrv::sim::TestFirmwareImage());
+}
+
+// The source of device changes, watched on the UI thread while it lives.
+struct DeviceChangeWatch {
+    std::unique_ptr<qrv::UdevMonitor> udev;
+    std::unique_ptr<QSocketNotifier> notifier;
+};
+
+// The simulated programmer's plug changes reach the window; the plug signals
+// come in through the pipe.
+DeviceChangeWatch WatchSimulatorPlugs(qrv::sim::SimSeam* simSeam, qrv::TForm1& form1) {
+    DeviceChangeWatch watch;
+    simSeam->SetChangeListener([&form1](const qrv::DeviceChange& c) { form1.PostDeviceChange(c); });
+    if (::pipe(g_plugPipe) != 0) return watch;
+    watch.notifier = std::make_unique<QSocketNotifier>(g_plugPipe[0], QSocketNotifier::Read);
+    QObject::connect(watch.notifier.get(), &QSocketNotifier::activated, &form1, [simSeam] {
+        char c = 0;
+        if (::read(g_plugPipe[0], &c, 1) != 1) return;
+        if (c == 'u')
+            simSeam->Unplug();
+        else
+            simSeam->Plug();
+    });
+    if (!qrv::sim::ForwardPlugSignals(g_plugPipe[1]))
+        std::fprintf(stderr, "qrv-writer: the plug signals cannot be taken: %s\n",
+                     std::strerror(errno));
+    return watch;
+}
+
+// A real programmer's arrival and removal come from udev.
+DeviceChangeWatch WatchUdev(qrv::MainSession& session, qrv::TForm1& form1) {
+    DeviceChangeWatch watch;
+    watch.udev = std::make_unique<qrv::UdevMonitor>();
+    if (!watch.udev->Valid()) return watch;
+    qrv::UdevMonitor* udev = watch.udev.get();
+    watch.notifier = std::make_unique<QSocketNotifier>(udev->Fd(), QSocketNotifier::Read);
+    QObject::connect(watch.notifier.get(), &QSocketNotifier::activated, &form1, [udev, &session] {
+        for (const auto& c : udev->ReadChanges()) session.OnDeviceChange(c);
+    });
+    return watch;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,18 +210,7 @@ int main(int argc, char** argv) {
         qrv::GuiInteraction interaction;
         qrv::SleepingClock clock;
         qrv::MainSession session(*seam, interaction, clock);
-        if (arguments.log) session.SetProductionLog(qrv::ProductionLog(*arguments.log));
-        if (arguments.trace) {
-            session.Trace = [](const uint8_t* report, bool sent) {
-                std::fprintf(stderr, "%s\n", qrv::TraceLine(report, sent).c_str());
-            };
-        }
-        // The simulated programmer takes only its own test image; a real one
-        // gets the file the user provides.
-        if (arguments.firmware)
-            session.SetFirmwareFile(*arguments.firmware);
-        else if (simulate)
-            session.SetFirmwareImage(qrv::sim::TestFirmwareImage());
+        ConfigureSession(arguments, session);
 
         // The windows are created once, in this order, and live until the end.
         qrv::TForm1 form1(session);
@@ -178,34 +223,8 @@ int main(int argc, char** argv) {
         form1.SetCalibrationDialog(&form5);
 
         session.Channel().SetPoster([&form1] { form1.PostReply(); });
-        std::unique_ptr<qrv::UdevMonitor> udev;
-        std::unique_ptr<QSocketNotifier> notifier;
-        if (simSeam) {
-            simSeam->SetChangeListener(
-                [&form1](const qrv::DeviceChange& c) { form1.PostDeviceChange(c); });
-            if (::pipe(g_plugPipe) == 0) {
-                notifier = std::make_unique<QSocketNotifier>(g_plugPipe[0], QSocketNotifier::Read);
-                QObject::connect(notifier.get(), &QSocketNotifier::activated, &form1, [simSeam] {
-                    char c = 0;
-                    if (::read(g_plugPipe[0], &c, 1) != 1) return;
-                    if (c == 'u')
-                        simSeam->Unplug();
-                    else
-                        simSeam->Plug();
-                });
-                if (!qrv::sim::ForwardPlugSignals(g_plugPipe[1]))
-                    std::fprintf(stderr, "qrv-writer: the plug signals cannot be taken: %s\n",
-                                 std::strerror(errno));
-            }
-        } else {
-            udev = std::make_unique<qrv::UdevMonitor>();
-            if (udev->Valid()) {
-                notifier = std::make_unique<QSocketNotifier>(udev->Fd(), QSocketNotifier::Read);
-                QObject::connect(notifier.get(), &QSocketNotifier::activated, &form1, [&] {
-                    for (const auto& c : udev->ReadChanges()) session.OnDeviceChange(c);
-                });
-            }
-        }
+        const DeviceChangeWatch watch =
+            simSeam ? WatchSimulatorPlugs(simSeam, form1) : WatchUdev(session, form1);
 
         // The window is on screen before the first connection, so that the
         // messages its status may bring (the firmware update offer) open over it.

@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
   xvfb xauth imagemagick
-  clang-format
+  clang-format clang-tidy
   clang libclang-rt-dev
   libcli11-dev qt6-translations-l10n nlohmann-json3-dev
   dpkg-dev file help2man lintian desktop-file-utils

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the plain build, the GCC Release build
+# Sets up, builds and runs every test: the plain build (and clang-tidy on its
+# compile commands), the GCC Release build
 # (-O3), the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, and each fuzz target for a short while.
@@ -17,6 +18,10 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 echo "== plain build"
 scripts/build.sh plain
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== clang-tidy"
+# The checks of .clang-tidy on the plain build's compile commands.
+scripts/tidy.sh
 
 echo "== GCC Release (-O3)"
 scripts/build.sh release

@@ -117,12 +117,6 @@ TEST_F(MainWindow, ControlsStandAtTheirPlacesWithTheirCaptions) {
     }
 }
 
-TEST_F(MainWindow, PicturesHaveTheirSizes) {
-    EXPECT_EQ(TForm1::TickPicture().size(), QSize(33, 18));
-    EXPECT_EQ(TForm1::CrossPicture().size(), QSize(16, 16));
-    EXPECT_EQ(TForm1::LogoPicture().size(), QSize(265, 49));
-}
-
 TEST_F(MainWindow, StartUpWithoutProgrammerShowsTheUnconnectedState) {
     s.FormCreate();
     EXPECT_EQ(form.windowTitle().toStdString(), "QRV Writer V2.6 QRV Writer unconnected");
