@@ -4,6 +4,8 @@
 #include <chrono>
 #include <vector>
 
+#include "protocol/layout.h"
+
 namespace qrv {
 
 namespace {
@@ -41,10 +43,10 @@ void THidthread::Execute() {
         failures = n < 0 ? std::min(failures + 1, kFailuresMeaningGone) : 0;
         channel_.SetReadFailing(failures == kFailuresMeaningGone);
         if (n > 0) {
-            std::fill(buf.begin() + std::min<std::size_t>(static_cast<std::size_t>(n), buf.size()),
-                      buf.end(), uint8_t{0});
+            const auto received = std::min<std::size_t>(static_cast<std::size_t>(n), buf.size());
+            std::fill(buf.begin() + static_cast<std::ptrdiff_t>(received), buf.end(), uint8_t{0});
             std::copy_n(buf.begin(), kReportSize, report.begin());
-            if (report[1] == kDeviceMarker) channel_.Offer(report, stop_);
+            if (report[wire::kMarker] == kDeviceMarker) channel_.Offer(report, stop_);
             // The dispatcher clears every reply it handles; so does the reader's own
             // copy, so that a later failed read hands nothing over.
             report.fill(0);

@@ -15,6 +15,10 @@ export QRV_WERROR=ON
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
+echo "== wire offsets"
+# Only protocol/ (and the simulator) knows where a field sits in a report.
+scripts/check_wire_offsets.sh
+
 echo "== plain build"
 scripts/build.sh plain
 ctest --test-dir build --output-on-failure -j "$jobs"

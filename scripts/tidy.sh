@@ -42,7 +42,7 @@ if [ ${#core[@]} -eq 0 ]; then
 fi
 
 jobs=$(nproc)
-dirs='common|link|protocol|image|session|config|chooser|calibration|sim|cli|qtview|mainwin'
+dirs='common|link|protocol|image|session|station|config|chooser|calibration|sim|cli|qtview|mainwin'
 # The project's own headers only: not Qt's, not the system's, not generated ones.
 filter="^$top/($dirs)/"
 # GCC's compile commands carry options clang does not know; they are no finding.
