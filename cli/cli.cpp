@@ -405,18 +405,8 @@ void AddCommand(CLI::App& app, const Command& command, std::vector<Invocation>* 
 
 }  // namespace
 
-std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE* out, FILE* err,
-                                      int* exitCode) {
-    int ignored = 0;
-    if (!exitCode) exitCode = &ignored;
-    CLI::App app("Runs the commands in order on one connection to the QRV programmer.", kTool);
-    // Options of the whole call may also follow a command; an argument that is
-    // neither an option nor a command is kept and refused below.
-    app.fallthrough();
-    app.allow_extras();
-    app.formatter(std::make_shared<HelpFormatter>());
-
-    GlobalValues g;
+// The options of the whole call, with their help.
+static void AddGlobalOptions(CLI::App& app, GlobalValues& g) {
     app.add_option("--device", g.device,
                    "use the programmer at this port path, with this serial, of this index in "
                    "'list', or at this hidraw path or udev symlink")
@@ -463,6 +453,21 @@ std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE
     app.add_flag("--simulate{}", g.simulate,
                  "use the built-in simulated programmer; OPTIONS as below")
         ->type_name("");
+}
+
+std::optional<Options> ParseArguments(const std::vector<std::string>& args, FILE* out, FILE* err,
+                                      int* exitCode) {
+    int ignored = 0;
+    if (!exitCode) exitCode = &ignored;
+    CLI::App app("Runs the commands in order on one connection to the QRV programmer.", kTool);
+    // Options of the whole call may also follow a command; an argument that is
+    // neither an option nor a command is kept and refused below.
+    app.fallthrough();
+    app.allow_extras();
+    app.formatter(std::make_shared<HelpFormatter>());
+
+    GlobalValues g;
+    AddGlobalOptions(app, g);
 
     Options options;
     for (const Command& command : Commands()) AddCommand(app, command, &options.commands);
@@ -736,57 +741,60 @@ int Context::Await(const EventHandler& onEvent, std::chrono::milliseconds quiet,
                    const std::function<int()>& onQuiet) {
     bool chipProblem = false;
     bool replied = false;
-    std::optional<int> result;
-    const auto drain = [&] {
-        while (!result && !events_.empty()) {
-            const SessionEvent e = std::move(events_.front());
-            events_.pop_front();
-            if (std::holds_alternative<event::ChipRefused>(e)) chipProblem = true;
-            result = onEvent(e);
-        }
-    };
+    // The events of the call that started the command come first.
+    std::optional<int> result = DrainEvents(onEvent, &chipProblem);
     const auto handle = [&](const Report& r) {
         session_->OnReply(r);
         replied = true;
-        drain();
+        result = DrainEvents(onEvent, &chipProblem);
     };
-    // The events of the call that started the command come first.
-    drain();
     while (!result) {
         const bool quietEnds = onQuiet && replied;
-        bool answered = true;
-        if (held_) {
-            const Report r = *held_;
-            held_.reset();
-            handle(r);
-        } else {
-            answered =
-                WaitForReply(session_->Channel(),
-                             chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
-        }
+        const bool answered =
+            NextReply(chipProblem ? kSettle : (quietEnds ? quiet : options.timeout), handle);
         if (Interrupted()) return EndInterrupted();
         if (answered) continue;
         ClearProgress();
         if (chipProblem) return kExitFailure;
-        if (session_->Channel().ReadFailing()) {
-            // Unplugged: a download in progress says that it was cut short.
-            const bool transfer = session_->TransferActive();
-            session_->OnLinkLost();
-            if (!transfer) Error("the programmer was unplugged");
-            return kExitNoProgrammer;
-        }
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3g",
-                      static_cast<double>(options.timeout.count()) / 1000.0);
-        const std::string silence =
-            std::string("the programmer did not answer for ") + seconds + " s";
-        session_->AbandonRun(silence);
-        Error(silence);
-        if (quietEnds) return onQuiet();
-        return kExitNoProgrammer;
+        return EndSilentWait(quietEnds ? onQuiet : std::function<int()>());
     }
     ClearProgress();
     return chipProblem ? std::max(*result, kExitFailure) : *result;
+}
+
+std::optional<int> Context::DrainEvents(const EventHandler& onEvent, bool* chipProblem) {
+    while (!events_.empty()) {
+        const SessionEvent e = std::move(events_.front());
+        events_.pop_front();
+        if (std::holds_alternative<event::ChipRefused>(e)) *chipProblem = true;
+        if (const std::optional<int> result = onEvent(e)) return result;
+    }
+    return std::nullopt;
+}
+
+bool Context::NextReply(std::chrono::milliseconds timeout, const ReplyChannel::Handler& handle) {
+    if (!held_) return WaitForReply(session_->Channel(), timeout, handle);
+    const Report r = *held_;
+    held_.reset();
+    handle(r);
+    return true;
+}
+
+int Context::EndSilentWait(const std::function<int()>& onQuiet) {
+    if (session_->Channel().ReadFailing()) {
+        // Unplugged: a download in progress says that it was cut short.
+        const bool transfer = session_->TransferActive();
+        session_->OnLinkLost();
+        if (!transfer) Error("the programmer was unplugged");
+        return kExitNoProgrammer;
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3g",
+                  static_cast<double>(options.timeout.count()) / 1000.0);
+    const std::string silence = std::string("the programmer did not answer for ") + seconds + " s";
+    session_->AbandonRun(silence);
+    Error(silence);
+    return onQuiet ? onQuiet() : kExitNoProgrammer;
 }
 
 void Context::Linger(const std::function<bool(const SessionEvent&)>& onEvent) {

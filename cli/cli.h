@@ -249,6 +249,14 @@ class Context {
 
   private:
     int ChooseSteps();
+    // A wait that no reply ended: the programmer was unplugged, or silent for
+    // the time-out (then onQuiet, when given, ends the wait).
+    int EndSilentWait(const std::function<int()>& onQuiet);
+    // Hands the queued events to onEvent until it gives an exit code; notes a
+    // chip refusal on the way.
+    std::optional<int> DrainEvents(const EventHandler& onEvent, bool* chipProblem);
+    // The reply kept by Linger, else the next one within the time-out.
+    bool NextReply(std::chrono::milliseconds timeout, const ReplyChannel::Handler& handle);
     // Which programmer Connect connects: the one --device names, else the one
     // attached; several attached without --device is refused with their list.
     // kExitOk with chosen_ set, or the exit code after a message.

@@ -188,6 +188,45 @@ int ChooseSlots(const Options& options, HidSeam& seam, FILE* err, std::vector<Sl
     return kExitOk;
 }
 
+// The commands on one slot, with its own streams, seam, session and reader.
+void RunSlot(SlotRun& run, const Options& options, HidSeam& shared, FILE* out, FILE* err,
+             std::mutex& outLock, std::mutex& errLock) {
+    const std::string prefix = "[" + std::to_string(run.binding.slot) + "] ";
+    // JSON lines stay JSON: they carry the slot in their fields.
+    SlotStream slotOut(out, options.json ? std::string() : prefix, outLock);
+    SlotStream slotErr(err, prefix, errLock);
+    if (!slotOut.File() || !slotErr.File()) {
+        run.rc = kExitOutput;
+        return;
+    }
+    SlotSeam slotSeam(shared, run.binding);
+    Context context(options, slotSeam, slotOut.File(), slotErr.File());
+    context.slot = SlotFields(run);
+    run.rc = RunCommands(context);
+}
+
+// One summary line (or object) per slot; the call's exit code.
+int PrintSummary(const Options& options, const std::vector<SlotRun>& runs, FILE* out) {
+    int worst = kExitOk;
+    for (const SlotRun& run : runs) {
+        worst = std::max(worst, run.rc);
+        if (options.json) {
+            nlohmann::ordered_json o = {{"command", "station"}, {"programmer", nullptr}};
+            const nlohmann::ordered_json fields = SlotFields(run);
+            for (const auto& [key, value] : fields.items()) o[key] = value;
+            o["exit"] = run.rc;
+            o["result"] = Verdict(run.rc);
+            PrintJsonObject(out, o);
+        } else {
+            std::fprintf(out, "[%d] %s %s: %s\n", run.binding.slot,
+                         run.port.empty() ? "-" : run.port.c_str(),
+                         run.serial.empty() ? "-" : run.serial.c_str(), Verdict(run.rc));
+        }
+    }
+    std::fflush(out);
+    return worst;
+}
+
 }  // namespace
 
 int RunStation(const Options& options, HidSeam& seam, FILE* out, FILE* err) {
@@ -209,40 +248,13 @@ int RunStation(const Options& options, HidSeam& seam, FILE* out, FILE* err) {
     }
     std::mutex outLock, errLock;
     std::vector<std::thread> threads;
-    for (SlotRun& run : runs) {
+    threads.reserve(runs.size());
+    for (SlotRun& run : runs)
         threads.emplace_back([&run, &options, &shared, out, err, &outLock, &errLock] {
-            const std::string prefix = "[" + std::to_string(run.binding.slot) + "] ";
-            // JSON lines stay JSON: they carry the slot in their fields.
-            SlotStream slotOut(out, options.json ? std::string() : prefix, outLock);
-            SlotStream slotErr(err, prefix, errLock);
-            if (!slotOut.File() || !slotErr.File()) {
-                run.rc = kExitOutput;
-                return;
-            }
-            SlotSeam slotSeam(shared, run.binding);
-            Context context(options, slotSeam, slotOut.File(), slotErr.File());
-            context.slot = SlotFields(run);
-            run.rc = RunCommands(context);
+            RunSlot(run, options, shared, out, err, outLock, errLock);
         });
-    }
     for (std::thread& t : threads) t.join();
-    int worst = kExitOk;
-    for (const SlotRun& run : runs) {
-        worst = std::max(worst, run.rc);
-        if (options.json) {
-            nlohmann::ordered_json o = SlotFields(run);
-            o["command"] = "station";
-            o["exit"] = run.rc;
-            o["result"] = Verdict(run.rc);
-            PrintJsonObject(out, o);
-        } else {
-            std::fprintf(out, "[%d] %s %s: %s\n", run.binding.slot,
-                         run.port.empty() ? "-" : run.port.c_str(),
-                         run.serial.empty() ? "-" : run.serial.c_str(), Verdict(run.rc));
-        }
-    }
-    std::fflush(out);
-    return worst;
+    return PrintSummary(options, runs, out);
 }
 
 }  // namespace qrv::cli

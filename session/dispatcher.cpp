@@ -220,7 +220,24 @@ void MainSession::HandleStatus() {
     ImageChecksum = static_cast<int>(s.checksum);
     StoredLength = ImageLength;
     storedChecksum_ = static_cast<unsigned>(ImageChecksum);
+    ShowStatusSteps(s);
+    StatusBusy = 0;
+    form.Button7.enabled = true;
 
+    firmware_.reset();
+    if (buffer.UpdateMode() == 0) {
+        // The first status after a firmware replacement says whether it took.
+        const bool updateEnded = firmwareCheckPending_;
+        firmwareCheckPending_ = false;
+        if (s.kind == 'A')
+            HandleFirmwareVersion(s.firmwareMajor, s.firmwareMinor, updateEnded);
+        else
+            HandleStatusOfOtherKind(received.integrityMatches, updateEnded);
+    }
+    Emit(StatusEvent());
+}
+
+void MainSession::ShowStatusSteps(const StatusFields& s) {
     // Checking a box runs its click rule, which sets its StepFlags bit; clear
     // bits uncheck nothing.
     if (s.steps & kStepFlagBlankCheck) form.CheckBox1.SetChecked(true);
@@ -248,55 +265,44 @@ void MainSession::HandleStatus() {
         form.CheckBox2.SetChecked(true);
     else if (s.secondSteps & kStepFlagVerify)
         form.CheckBox4.SetChecked(true);
+}
 
-    StatusBusy = 0;
-    form.Button7.enabled = true;
-
-    firmware_.reset();
-    if (buffer.UpdateMode() == 0) {
-        const uint8_t kind = s.kind;
-        // Only a programmer of kind 'A' tells its firmware version.
-        if (kind == 'A') firmware_ = FirmwareVersionText(s.firmwareMajor, s.firmwareMinor);
-        // The first status after a firmware replacement says whether it took.
-        const bool updateEnded = firmwareCheckPending_;
-        firmwareCheckPending_ = false;
-        if (kind == 'A') {
-            const uint8_t major = s.firmwareMajor;
-            const uint8_t minor = s.firmwareMinor;
-            if (FirmwareOlderThanExpected(major, minor)) {
-                if (!updateEnded) ShowMessage(kFirmwareUpdateOffer);
-                form.Button16.visible = true;
-                if (updateEnded) ReportFirmwareUpdate(false);
-            } else {
-                form.caption = FirmwareVersionCaption(major, minor);
-                form.Button16.visible = false;
-                if (updateEnded) ReportFirmwareUpdate(true);
-            }
-        } else {
-            form.caption += " X";
-            form.Button16.visible = false;
-            // A programmer of another kind tells no version: the update
-            // cannot be confirmed, and "Update" stays offered.
-            if (updateEnded) {
-                form.Button16.visible = true;
-                ReportFirmwareUpdate(false);
-            }
-            if (received.integrityMatches) {
-                statusRetries_ = 0;
-            } else if (statusRetries_ < kMaxStatusRetries) {
-                ++statusRetries_;
-                statusRetried_ = true;
-                SendCommand(CMD_STATUS, 0);
-            } else {
-                // Asking on for ever would keep the operator waiting and the
-                // caption growing: the status cannot be read.
-                statusUnreadable_ = true;
-                form.RichEdit1.lines = {kStatusUnreadable};
-                form.RichEdit1.fontColor = colors::clRed;
-            }
-        }
+void MainSession::HandleFirmwareVersion(uint8_t major, uint8_t minor, bool updateEnded) {
+    // Only a programmer of kind 'A' tells its firmware version.
+    firmware_ = FirmwareVersionText(major, minor);
+    if (FirmwareOlderThanExpected(major, minor)) {
+        if (!updateEnded) ShowMessage(kFirmwareUpdateOffer);
+        form.Button16.visible = true;
+        if (updateEnded) ReportFirmwareUpdate(false);
+    } else {
+        form.caption = FirmwareVersionCaption(major, minor);
+        form.Button16.visible = false;
+        if (updateEnded) ReportFirmwareUpdate(true);
     }
-    Emit(StatusEvent());
+}
+
+void MainSession::HandleStatusOfOtherKind(bool integrityMatches, bool updateEnded) {
+    form.caption += " X";
+    form.Button16.visible = false;
+    // A programmer of another kind tells no version: the update cannot be
+    // confirmed, and "Update" stays offered.
+    if (updateEnded) {
+        form.Button16.visible = true;
+        ReportFirmwareUpdate(false);
+    }
+    if (integrityMatches) {
+        statusRetries_ = 0;
+    } else if (statusRetries_ < kMaxStatusRetries) {
+        ++statusRetries_;
+        statusRetried_ = true;
+        SendCommand(CMD_STATUS, 0);
+    } else {
+        // Asking on for ever would keep the operator waiting and the caption
+        // growing: the status cannot be read.
+        statusUnreadable_ = true;
+        form.RichEdit1.lines = {kStatusUnreadable};
+        form.RichEdit1.fontColor = colors::clRed;
+    }
 }
 
 event::Status MainSession::StatusEvent() const {

@@ -22,6 +22,7 @@
 #include "link/reply_channel.h"
 #include "link/report_buffer.h"
 #include "protocol/protocol.h"
+#include "protocol/reports.h"
 #include "session/events.h"
 #include "session/file_import.h"
 #include "session/service.h"
@@ -450,6 +451,12 @@ class MainSession {
 
     // Reply families (dispatcher.cpp).
     void HandleStatus();
+    // The parts of a status: the step boxes, checksum, counters and model; the
+    // firmware version of a programmer of kind 'A'; the integrity check and
+    // retries of another kind.
+    void ShowStatusSteps(const StatusFields& s);
+    void HandleFirmwareVersion(uint8_t major, uint8_t minor, bool updateEnded);
+    void HandleStatusOfOtherKind(bool integrityMatches, bool updateEnded);
     void HandleOutcome(const StepRow& row);
     void HandleAutoResult();
     void HandleResultPanelReply(const char* passed, const char* failed, bool protect);

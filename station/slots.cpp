@@ -136,6 +136,7 @@ bool PortBefore(const std::string& a, const std::string& b) {
 
 Station StationFromPresent(const std::vector<AttachedProgrammer>& present) {
     std::vector<const AttachedProgrammer*> order;
+    order.reserve(present.size());
     for (const AttachedProgrammer& p : present) order.push_back(&p);
     std::stable_sort(order.begin(), order.end(), [](const auto* a, const auto* b) {
         return PortBefore(ProgrammerName(*a), ProgrammerName(*b));
