@@ -646,9 +646,15 @@ int Context::Connect() {
     });
     if (options.log) {
         ProductionLog log(*options.log);
-        if (slot.is_object())
-            log.SetStationColumns(slot.value("slot", 0), slot.value("port", ""),
-                                  slot.value("serial", ""));
+        if (slot.is_object()) {
+            // A port or serial the programmer does not tell is null in --json
+            // and an empty column in the log.
+            const auto text = [this](const char* key) {
+                const auto it = slot.find(key);
+                return it != slot.end() && it->is_string() ? it->get<std::string>() : "";
+            };
+            log.SetStationColumns(slot.value("slot", 0), text("port"), text("serial"));
+        }
         session_->SetProductionLog(std::move(log));
     }
     session_->IgnoreChecksums = options.ignoreChecksums;

@@ -77,19 +77,18 @@ void MainSession::HandleDeviceReply() {
     const uint8_t code = ReportCode(reply);
     // After a run's result only its option and protection results belong to
     // it; any other reply means they are not coming.
-    if (run_ && run_->resultSeen && code != RPL_OPTION_RESULT && code != RPL_PROTECT_RESULT)
-        FinishRun();
+    runs_.ReplyArrived(code);
     if (const StepRow* row = StepRowForReply(code)) {
         HandleOutcome(*row);
     } else {
         switch (code) {
             case RPL_PROTECT_RESULT:
                 HandleResultPanelReply(kProtectPassed, kProtectFailed, true);
-                NoteOptionResult(true, DecodeResultState(reply), kProtectFailed);
+                runs_.OptionResult(true, DecodeResultState(reply), kProtectFailed);
                 break;
             case RPL_OPTION_RESULT:
                 HandleResultPanelReply(kOptionPassed, kOptionFailed, false);
-                NoteOptionResult(false, DecodeResultState(reply), kOptionFailed);
+                runs_.OptionResult(false, DecodeResultState(reply), kOptionFailed);
                 break;
             case RPL_CACHE_BLOCK:
                 HandleReadBackBlock(hooks.CacheBlock, DecodeCacheBlock(reply).has_value());
@@ -119,7 +118,7 @@ void MainSession::HandleDeviceReply() {
             case RPL_MODEL_MISMATCH:
                 // The chip is not the file's model: the run ends here.
                 Emit(event::ChipRefused{kModelMismatch});
-                EndRunWithoutResult("failed", kModelMismatch);
+                runs_.EndWithoutResult("failed", kModelMismatch);
                 ShowMessage(kModelMismatch, Severity::Warning);
                 break;
             case RPL_BLOCK_ACK:
@@ -128,7 +127,7 @@ void MainSession::HandleDeviceReply() {
             case RPL_NO_CHIP:
                 // No chip, no run: nothing more comes for it.
                 Emit(event::ChipRefused{kNoChip});
-                EndRunWithoutResult("failed", kNoChip);
+                runs_.EndWithoutResult("failed", kNoChip);
                 ShowMessage(kNoChip, Severity::Warning);
                 break;
             case RPL_RESEND:
@@ -168,12 +167,8 @@ void MainSession::HandleOutcome(const StepRow& row) {
     form.Image(row.passImage).visible = state == kStatePassed;
     form.Image(row.failImage).visible = state == kStateFailed;
     bar.position = bar.max;
-    if (state == kStateFailed) NoteStepFailed(row);
     Emit(event::StepOutcome{index, state == kStatePassed});
-    if (run_ && run_->row >= 0 && &kStepRows[run_->row] == &row) {
-        run_->outcome = state == kStatePassed ? "passed" : "failed";
-        FinishRun();
-    }
+    runs_.StepEnded(row, state == kStatePassed);
     // A blank check or erase outcome clears the rows below it and the
     // download bar.
     if (row.reply == RPL_BLANK_CHECK || row.reply == RPL_ERASE) {
@@ -205,7 +200,7 @@ void MainSession::HandleAutoResult() {
     result.passedCount = CountValue(form.Edit4.text);
     result.failedCount = CountValue(form.Edit5.text);
     Emit(result);
-    NoteAutoResult(failed);
+    runs_.AutoResult(failed);
 }
 
 void MainSession::HandleStatus() {

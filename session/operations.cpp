@@ -38,11 +38,11 @@ RunStart MainSession::RunSingleStep(int row) {
     button.enabled = false;
     NotifyChanged();
     clock_.Pause(10);
-    const RunStart start = AdmitRun(row, step.flag);
+    const RunStart start = runs_.Admit(row, step.flag);
     if (start == RunStart::Started) {
         // Only the blank check carries the selected steps.
         SendCommand(step.command, step.command == CMD_BLANK_CHECK ? StepFlags : 0);
-        BeginRun(row, step.flag);
+        runs_.Begin(row, step.flag);
     }
     button.enabled = true;
     if (start == RunStart::Started || start == RunStart::NotConnected) ResetStepDisplay();
@@ -75,10 +75,10 @@ RunStart MainSession::Button2Click() {
 
 RunStart MainSession::StartAutoRun() {
     // The button and the space bar start the same run, with the same record.
-    const RunStart start = AdmitRun(-1, StepFlags);
+    const RunStart start = runs_.Admit(-1, StepFlags);
     if (start != RunStart::Started) return start;
     SendCommand(CMD_AUTO_PROGRAM, StepFlags);
-    BeginRun(-1, StepFlags);
+    runs_.Begin(-1, StepFlags);
     for (int n : {1, 2, 3, 5, 4}) form.Bar(n).position = 0;
     for (int n = 2; n <= 9; ++n) form.Image(n).visible = false;
     ShowResultPanel(kRunStarted, colors::clTeal);

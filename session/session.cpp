@@ -91,8 +91,8 @@ void MainSession::ShowConnected() {
 }
 
 void MainSession::ConnectProgrammer() {
-    const bool runCut = run_ && !run_->resultSeen;
-    EndRunWithoutResult("no result", "the programmer was connected again before the result");
+    const bool runCut = runs_.AwaitingResult();
+    runs_.EndWithoutResult("no result", "the programmer was connected again before the result");
     link_.CloseWriteLink();
     // Only one reader may run: the previous one is stopped and joined, and its
     // read handle closed, before the next connection starts another.
@@ -136,7 +136,7 @@ void MainSession::EndInterruptedTransfer() {
 }
 
 void MainSession::OnLinkLost() {
-    EndRunWithoutResult("no result", kUnpluggedReason);
+    runs_.EndWithoutResult("no result", kUnpluggedReason);
     const bool wasConnected = link_.Connected();
     const std::string path = link_.WritePath();
     link_.CloseWriteLink();
@@ -172,7 +172,7 @@ void MainSession::OnDeviceChange(const DeviceChange& change) {
                 ConnectProgrammer();
                 break;
             case DeviceChangeAction::CloseWriteLink: {
-                EndRunWithoutResult("no result", kUnpluggedReason);
+                runs_.EndWithoutResult("no result", kUnpluggedReason);
                 const std::string path = link_.WritePath();
                 link_.CloseWriteLink();
                 Emit(event::Connection{false, path, kUnpluggedReason});
@@ -208,7 +208,7 @@ void MainSession::ResendLastReport() {
 void MainSession::OnReply(const Report& report) {
     if (Trace) Trace(report.data(), false);
     // A run is silent only while no reply at all comes.
-    if (run_ && !run_->resultSeen) StartRunTimer(kRunSilenceMs);
+    if (runs_.AwaitingResult()) StartRunTimer(kRunSilenceMs);
     buffer.SetDeviceReport(report);
     HandleDeviceReply();
     NotifyChanged();

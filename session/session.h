@@ -25,6 +25,7 @@
 #include "protocol/reports.h"
 #include "session/events.h"
 #include "session/file_import.h"
+#include "session/run_record.h"
 #include "session/service.h"
 
 namespace qrv {
@@ -162,22 +163,6 @@ enum class RunStart {
     NotConnected,        // no programmer: the run ends at once, "编程未完成"
 };
 
-// A run in progress: the automatic run or one single step, from its command
-// until its result or the reason it has none (no chip, a wrong chip, the
-// programmer unplugged, reconnected or silent). The production log line is
-// written from it, however the run was started and ended.
-struct ProgrammingRun {
-    int row = -1;       // the single step's row 0..3; -1 for the automatic run
-    uint8_t steps = 0;  // the StepFlags bits it runs
-    // RPL_AUTO_RESULT came; the option and protection results may still follow.
-    bool resultSeen = false;
-    std::string outcome;     // "passed", "failed" or "no result" once known
-    std::string failedStep;  // the first step (or "option", "protect") that failed
-    std::string message;     // the programmer's message, or why no result came
-    std::string option;      // RPL_OPTION_RESULT: "passed", "failed", or "" when not reported
-    std::string protect;     // RPL_PROTECT_RESULT, the same
-};
-
 // The calls through which the session reaches the file transfer, the service
 // functions and the window. Each is optional; an empty one does nothing.
 struct MainSessionHooks {
@@ -265,7 +250,7 @@ class MainSession {
     // The single step of row 0..3 (Button3Click .. Button6Click).
     RunStart RunSingleStep(int row);
     // The run in progress, if any (also while its option results are awaited).
-    const std::optional<ProgrammingRun>& CurrentRun() const { return run_; }
+    const std::optional<ProgrammingRun>& CurrentRun() const { return runs_.Current(); }
     // The run timer ran out: a run still waiting for its result ends without
     // one ("编程未完成"); a run whose result came is written to the log.
     void RunTimerExpired();
@@ -352,14 +337,14 @@ class MainSession {
     // The production log (--log): every automatic run and single step appends
     // a line. A log that cannot be written is reported once; programming goes on.
     // The log is written from the session's RunEnded events.
-    void SetProductionLog(std::optional<ProductionLog> log);
+    void SetProductionLog(std::optional<ProductionLog> log) { runs_.SetLog(std::move(log)); }
     // At start-up: reports a log that cannot be opened (the one report it gets).
-    void CheckProductionLog();
+    void CheckProductionLog() { runs_.CheckLog(); }
     // Whether a line could not be written to the log.
-    bool ProductionLogFailed() const { return logFailureShown_; }
+    bool ProductionLogFailed() const { return runs_.LogFailed(); }
     // The result of the run or step under way will not come (the command-line
     // tool gave up waiting): it ends as "no result" with the reason.
-    void AbandonRun(const std::string& reason) { EndRunWithoutResult("no result", reason); }
+    void AbandonRun(const std::string& reason) { runs_.EndWithoutResult("no result", reason); }
 
     // Whether a download is under way: requested, and neither stored, refused
     // nor abandoned yet.
@@ -402,6 +387,7 @@ class MainSession {
 
   private:
     friend class SessionLoaderHost;
+    friend class RunRecorder;
 
     void NotifyChanged() {
         if (Changed) Changed();
@@ -409,8 +395,7 @@ class MainSession {
     void Emit(const SessionEvent& e) { events_.Emit(e); }
     // The status just handled, as its event tells it.
     event::Status StatusEvent() const;
-    // The run's record as it ends.
-    event::RunEnded RunEndedEvent(const ProgrammingRun& run) const;
+
     void ShowUnconnected();
     void ShowConnected();
     // A transfer whose link was closed cannot go on: its bar gives way to the
@@ -419,19 +404,7 @@ class MainSession {
     void EndInterruptedTransfer();
     // RPL_RESEND: the last report written, again.
     void ResendLastReport();
-    // The run in progress (run_log.cpp): whether one may start, its start, a
-    // step that failed, an option or protection result, and its end, which
-    // writes the production log line.
-    RunStart AdmitRun(int row, uint8_t steps);
-    void BeginRun(int row, uint8_t steps);
-    void NoteStepFailed(const StepRow& row);
-    void NoteOptionResult(bool protect, uint8_t status, const char* failedText);
-    void NoteAutoResult(bool failed);
-    // The run ends without its result: the result panel says "编程未完成".
-    void EndRunWithoutResult(const char* outcome, const std::string& reason);
-    void FinishRun();
-    // The one message of a production log that cannot be written.
-    void ReportLogFailure(const std::string& error);
+    // The run timer of the front-end (MainSessionHooks::StartRunTimer).
     void StartRunTimer(int milliseconds);
     void ShowResultPanel(const char* caption, uint32_t color, uint32_t textColor = kPanelText);
     RunStart StartAutoRun();
@@ -476,16 +449,13 @@ class MainSession {
     Interaction& interaction_;
     Clock& clock_;
     EventListeners events_;
-    int logSubscription_ = 0;
     ReplyChannel channel_;
     ProgrammerLink link_;
     bool statusRetried_ = false;
     bool statusUnreadable_ = false;
-    std::optional<ProgrammingRun> run_;
+    RunRecorder runs_{*this};
     // The firmware version of the last status, when the programmer tells it.
     std::optional<std::string> firmware_;
-    std::optional<ProductionLog> log_;
-    bool logFailureShown_ = false;
     bool transferActive_ = false;
     bool downloadIncomplete_ = false;
     // The stored image's checksum, from the status and the download's end (not

@@ -3,6 +3,8 @@
 // result or the reason there is none), and the production log line it leaves
 // when it ends. Every way a run starts or ends goes through here, so the log
 // and the result panel tell the same story whatever started the run.
+#include "session/run_record.h"
+
 #include "common/hex.h"
 #include "session/session.h"
 
@@ -31,49 +33,62 @@ void MainSession::ShowResultPanel(const char* caption, uint32_t color, uint32_t 
     form.Panel1.fontColor = textColor;
 }
 
-RunStart MainSession::AdmitRun(int row, uint8_t steps) {
+RunStart RunRecorder::Admit(int row, uint8_t steps) {
     if (run_ && !run_->resultSeen) return RunStart::Busy;
     // A run whose result came and whose option results are still awaited is
     // over as far as the next chip is concerned.
-    if (run_) FinishRun();
-    if (!link_.Connected()) {
+    if (run_) Finish();
+    if (!s_.link_.Connected()) {
         // Nothing can be sent: the run ends before it began.
-        BeginRun(row, steps);
-        EndRunWithoutResult("no result", kNoProgrammerReason);
+        Begin(row, steps);
+        EndWithoutResult("no result", kNoProgrammerReason);
         return RunStart::NotConnected;
     }
-    if (downloadIncomplete_) {
+    if (s_.downloadIncomplete_) {
         // The programmer's store is not what the window shows: nothing runs
         // until a download completes.
-        form.RichEdit1.lines = {kDownloadInterrupted};
-        form.RichEdit1.fontColor = colors::clRed;
-        ShowMessage(kDownloadInterrupted, Severity::Warning);
+        s_.form.RichEdit1.lines = {kDownloadInterrupted};
+        s_.form.RichEdit1.fontColor = colors::clRed;
+        s_.ShowMessage(kDownloadInterrupted, Severity::Warning);
         return RunStart::DownloadIncomplete;
     }
     if (row < 0 && steps == 0) {
-        ShowMessage(kNoStepsSelected, Severity::Warning);
+        s_.ShowMessage(kNoStepsSelected, Severity::Warning);
         return RunStart::NoSteps;
     }
     return RunStart::Started;
 }
 
-void MainSession::BeginRun(int row, uint8_t steps) {
+void RunRecorder::Begin(int row, uint8_t steps) {
     run_ = ProgrammingRun{};
     run_->row = row;
     run_->steps = steps;
-    StartRunTimer(kRunSilenceMs);
-    if (link_.Connected()) Emit(event::RunStarted{row, steps});
+    s_.StartRunTimer(kRunSilenceMs);
+    if (s_.link_.Connected()) s_.Emit(event::RunStarted{row, steps});
 }
 
 void MainSession::StartRunTimer(int milliseconds) {
     if (hooks.StartRunTimer) hooks.StartRunTimer(milliseconds);
 }
 
-void MainSession::NoteStepFailed(const StepRow& row) {
+void RunRecorder::StepFailed(const StepRow& row) {
     if (run_ && run_->failedStep.empty()) run_->failedStep = row.name;
 }
 
-void MainSession::NoteOptionResult(bool protect, uint8_t status, const char* failedText) {
+void RunRecorder::StepEnded(const StepRow& row, bool passed) {
+    if (!passed) StepFailed(row);
+    if (run_ && run_->row >= 0 && &kStepRows[run_->row] == &row) {
+        run_->outcome = passed ? "passed" : "failed";
+        Finish();
+    }
+}
+
+void RunRecorder::ReplyArrived(uint8_t code) {
+    if (run_ && run_->resultSeen && code != RPL_OPTION_RESULT && code != RPL_PROTECT_RESULT)
+        Finish();
+}
+
+void RunRecorder::OptionResult(bool protect, uint8_t status, const char* failedText) {
     if (!run_ || run_->row >= 0 || (status != 1 && status != 2)) return;
     std::string& result = protect ? run_->protect : run_->option;
     result = status == 1 ? "passed" : "failed";
@@ -84,43 +99,42 @@ void MainSession::NoteOptionResult(bool protect, uint8_t status, const char* fai
         if (run_->resultSeen) run_->outcome = "failed";
     }
     // Both results came: nothing more belongs to this run.
-    if (run_->resultSeen && !run_->option.empty() && !run_->protect.empty()) FinishRun();
+    if (run_->resultSeen && !run_->option.empty() && !run_->protect.empty()) Finish();
 }
 
-void MainSession::NoteAutoResult(bool failed) {
+void RunRecorder::AutoResult(bool failed) {
     if (!run_ || run_->row >= 0 || run_->resultSeen) return;
     run_->resultSeen = true;
     const bool optionFailed = run_->option == "failed" || run_->protect == "failed";
     run_->outcome = failed || optionFailed ? "failed" : "passed";
     if (!run_->option.empty() && !run_->protect.empty()) {
-        FinishRun();
+        Finish();
         return;
     }
     // The option and protection results, when the stored file asks for them,
     // follow the result.
-    StartRunTimer(kRunSettleMs);
+    s_.StartRunTimer(kRunSettleMs);
 }
 
-void MainSession::EndRunWithoutResult(const char* outcome, const std::string& reason) {
+void RunRecorder::EndWithoutResult(const char* outcome, const std::string& reason) {
     if (!run_) return;
     if (!run_->resultSeen) {
-        ShowResultPanel(kRunUnfinished, colors::clRed);
+        s_.ShowResultPanel(kRunUnfinished, colors::clRed);
         run_->outcome = outcome;
         if (!reason.empty()) run_->message = reason;
     }
-    FinishRun();
+    Finish();
 }
 
-void MainSession::RunTimerExpired() {
+void RunRecorder::TimerExpired() {
     if (!run_) return;
     if (run_->resultSeen)
-        FinishRun();
+        Finish();
     else
-        EndRunWithoutResult("no result", kSilenceReason);
-    NotifyChanged();
+        EndWithoutResult("no result", kSilenceReason);
 }
 
-event::RunEnded MainSession::RunEndedEvent(const ProgrammingRun& run) const {
+event::RunEnded RunRecorder::EndedEvent(const ProgrammingRun& run) const {
     event::RunEnded e;
     e.row = run.row;
     e.steps = run.steps;
@@ -129,29 +143,29 @@ event::RunEnded MainSession::RunEndedEvent(const ProgrammingRun& run) const {
     e.message = run.message;
     e.option = run.option;
     e.protect = run.protect;
-    e.programmer = link_.WritePath();
-    e.model = form.Edit2.text;
-    e.checksum = storedChecksum_;
-    e.passedCount = form.Edit4.text;
-    e.failedCount = form.Edit5.text;
+    e.programmer = s_.link_.WritePath();
+    e.model = s_.form.Edit2.text;
+    e.checksum = s_.storedChecksum_;
+    e.passedCount = s_.form.Edit4.text;
+    e.failedCount = s_.form.Edit5.text;
     return e;
 }
 
-void MainSession::FinishRun() {
+void RunRecorder::Finish() {
     if (!run_) return;
     const ProgrammingRun run = std::move(*run_);
     run_.reset();
-    StartRunTimer(0);
-    Emit(RunEndedEvent(run));
+    s_.StartRunTimer(0);
+    s_.Emit(EndedEvent(run));
 }
 
-void MainSession::SetProductionLog(std::optional<ProductionLog> log) {
+void RunRecorder::SetLog(std::optional<ProductionLog> log) {
     log_ = std::move(log);
-    if (logSubscription_ != 0) Unsubscribe(logSubscription_);
+    if (logSubscription_ != 0) s_.Unsubscribe(logSubscription_);
     logSubscription_ = 0;
     if (!log_) return;
     // Every run's end writes its line, however the run was started or ended.
-    logSubscription_ = Subscribe([this](const SessionEvent& e) {
+    logSubscription_ = s_.Subscribe([this](const SessionEvent& e) {
         const auto* ended = std::get_if<event::RunEnded>(&e);
         if (!ended || !log_) return;
         RunRecord record;
@@ -175,15 +189,21 @@ void MainSession::SetProductionLog(std::optional<ProductionLog> log) {
     });
 }
 
-void MainSession::CheckProductionLog() {
+void RunRecorder::CheckLog() {
     std::string error;
     if (log_ && !log_->Check(&error)) ReportLogFailure(error);
 }
 
-void MainSession::ReportLogFailure(const std::string& error) {
+void RunRecorder::ReportLogFailure(const std::string& error) {
     if (logFailureShown_) return;
     logFailureShown_ = true;
-    ShowMessage(("生产记录无法写入!\n" + error).c_str(), Severity::Critical);
+    s_.ShowMessage(("生产记录无法写入!\n" + error).c_str(), Severity::Critical);
+}
+
+void MainSession::RunTimerExpired() {
+    if (!runs_.Current()) return;
+    runs_.TimerExpired();
+    NotifyChanged();
 }
 
 }  // namespace qrv
