@@ -113,6 +113,9 @@ struct SlotRun {
     SlotBinding binding;
     std::string port;
     std::string serial;
+    // Why the slot has no programmer although one matches it (a serial two
+    // programmers share): said on the slot's err before it runs.
+    std::string problem;
     int rc = kExitOk;
 };
 
@@ -176,6 +179,7 @@ int ChooseSlots(const Options& options, HidSeam& seam, FILE* err, std::vector<Sl
         run.binding = state.binding;
         run.port = state.binding.port;
         run.serial = state.binding.serial;
+        run.problem = state.problem;
         if (state.programmer && state.programmer->identity) {
             run.port = state.programmer->identity->port;
             run.serial = state.programmer->identity->serial;
@@ -219,6 +223,8 @@ int RunStation(const Options& options, HidSeam& seam, FILE* out, FILE* err) {
                 run.rc = kExitOutput;
                 return;
             }
+            if (!run.problem.empty())
+                std::fprintf(slotErr.File(), "qrv-writer-cli: %s\n", run.problem.c_str());
             SlotSeam slotSeam(shared, run.binding);
             Context context(options, slotSeam, slotOut.File(), slotErr.File());
             context.slot = SlotFields(run);
