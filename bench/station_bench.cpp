@@ -4,7 +4,9 @@
 // - StationDownload: a 64 KiB image (16-byte records) downloaded to all of
 //   them at once;
 // - StationAuto: the automatic run (erase, program, verify) on all of them,
-//   the image stored beforehand (outside the time).
+//   the image stored beforehand (outside the time);
+// - LoneProgrammerDownload: the same download to one programmer without
+//   --all (no slot thread), the reference for the host's CPU per block.
 // Each benchmark's time is the wall time of one call (manual time: the setup
 // is left out). Counters:
 // - ratio_to_1: that time over the time of the same benchmark with one
@@ -134,7 +136,9 @@ double Sum(const std::vector<clockid_t>& clocks) {
     return total;
 }
 
-enum class Kind { Download, Auto };
+// Lone: the download to a lone programmer without --all (no slot thread), the
+// reference for the host's CPU per block.
+enum class Kind { Download, Auto, Lone };
 
 // The mean wall time of each kind with one programmer, for ratio_to_1.
 std::map<Kind, double>& OneProgrammer() {
@@ -187,7 +191,8 @@ void StationRun(benchmark::State& state, Kind kind) {
         const double cpu0 = Seconds(CLOCK_PROCESS_CPUTIME_ID);
         const auto start = std::chrono::steady_clock::now();
         const int rc = kind == Kind::Download ? Call({"--all", "download", image}, seam)
-                                              : Call({"--all", "auto"}, seam);
+                       : kind == Kind::Auto   ? Call({"--all", "auto"}, seam)
+                                              : Call({"download", image}, seam);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double cpu = Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
@@ -214,10 +219,10 @@ void StationRun(benchmark::State& state, Kind kind) {
     std::remove(image.c_str());
     if (iterations == 0) return;
     const double meanWall = wall / static_cast<double>(iterations);
-    if (count == 1) OneProgrammer()[kind] = meanWall;
+    if (count == 1 && kind != Kind::Lone) OneProgrammer()[kind] = meanWall;
     if (const auto one = OneProgrammer().find(kind); one != OneProgrammer().end())
         state.counters["ratio_to_1"] = meanWall / one->second;
-    const double perBlock = static_cast<double>(kind == Kind::Download ? blocks : replies);
+    const double perBlock = static_cast<double>(kind == Kind::Auto ? replies : blocks);
     state.counters["host_us_per_block"] = host / perBlock * 1e6;
     state.counters["sim_us_per_block"] = device / perBlock * 1e6;
     state.counters["blocks"] =
@@ -247,6 +252,15 @@ BENCHMARK(BM_StationAuto)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(5);
+
+void BM_LoneProgrammerDownload(benchmark::State& state) {
+    StationRun(state, Kind::Lone);
+}
+BENCHMARK(BM_LoneProgrammerDownload)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
 
 }  // namespace
 
