@@ -192,6 +192,49 @@ int ChooseSlots(const Options& options, HidSeam& seam, FILE* err, std::vector<Sl
     return kExitOk;
 }
 
+// The streams every slot writes to, each line under its lock.
+struct SharedStreams {
+    FILE* out;
+    FILE* err;
+    std::mutex outLock, errLock;
+};
+
+// One slot's run, on its own thread: its streams, its seam and its session.
+void RunSlot(SlotRun& run, const Options& options, HidSeam& shared, SharedStreams& streams) {
+    const std::string prefix = "[" + std::to_string(run.binding.slot) + "] ";
+    // JSON lines stay JSON: they carry the slot in their fields.
+    SlotStream slotOut(streams.out, options.json ? std::string() : prefix, streams.outLock);
+    SlotStream slotErr(streams.err, prefix, streams.errLock);
+    if (!slotOut.File() || !slotErr.File()) {
+        run.rc = kExitOutput;
+        return;
+    }
+    if (!run.problem.empty())
+        std::fprintf(slotErr.File(), "qrv-writer-cli: %s\n", run.problem.c_str());
+    SlotSeam slotSeam(shared, run.binding);
+    Context context(options, slotSeam, slotOut.File(), slotErr.File());
+    context.slot = SlotFields(run);
+    run.rc = RunCommands(context);
+}
+
+// How each slot ended, in slot order, after every slot's own lines.
+void PrintSummary(const std::vector<SlotRun>& runs, bool json, FILE* out) {
+    for (const SlotRun& run : runs) {
+        if (json) {
+            nlohmann::ordered_json o = SlotFields(run);
+            o["command"] = "station";
+            o["exit"] = run.rc;
+            o["result"] = Verdict(run.rc);
+            PrintJsonObject(out, o);
+        } else {
+            std::fprintf(out, "[%d] %s %s: %s\n", run.binding.slot,
+                         run.port.empty() ? "-" : run.port.c_str(),
+                         run.serial.empty() ? "-" : run.serial.c_str(), Verdict(run.rc));
+        }
+    }
+    std::fflush(out);
+}
+
 }  // namespace
 
 int RunStation(const Options& options, HidSeam& seam, FILE* out, FILE* err) {
@@ -211,43 +254,16 @@ int RunStation(const Options& options, HidSeam& seam, FILE* out, FILE* err) {
         Context checker(options, shared, out, err);
         if (const int rc = CheckFiles(checker); rc != kExitOk) return rc;
     }
-    std::mutex outLock, errLock;
+    SharedStreams streams{out, err, {}, {}};
     std::vector<std::thread> threads;
-    for (SlotRun& run : runs) {
-        threads.emplace_back([&run, &options, &shared, out, err, &outLock, &errLock] {
-            const std::string prefix = "[" + std::to_string(run.binding.slot) + "] ";
-            // JSON lines stay JSON: they carry the slot in their fields.
-            SlotStream slotOut(out, options.json ? std::string() : prefix, outLock);
-            SlotStream slotErr(err, prefix, errLock);
-            if (!slotOut.File() || !slotErr.File()) {
-                run.rc = kExitOutput;
-                return;
-            }
-            if (!run.problem.empty())
-                std::fprintf(slotErr.File(), "qrv-writer-cli: %s\n", run.problem.c_str());
-            SlotSeam slotSeam(shared, run.binding);
-            Context context(options, slotSeam, slotOut.File(), slotErr.File());
-            context.slot = SlotFields(run);
-            run.rc = RunCommands(context);
-        });
-    }
+    threads.reserve(runs.size());
+    for (SlotRun& run : runs)
+        threads.emplace_back(
+            [&run, &options, &shared, &streams] { RunSlot(run, options, shared, streams); });
     for (std::thread& t : threads) t.join();
+    PrintSummary(runs, options.json, out);
     int worst = kExitOk;
-    for (const SlotRun& run : runs) {
-        worst = std::max(worst, run.rc);
-        if (options.json) {
-            nlohmann::ordered_json o = SlotFields(run);
-            o["command"] = "station";
-            o["exit"] = run.rc;
-            o["result"] = Verdict(run.rc);
-            PrintJsonObject(out, o);
-        } else {
-            std::fprintf(out, "[%d] %s %s: %s\n", run.binding.slot,
-                         run.port.empty() ? "-" : run.port.c_str(),
-                         run.serial.empty() ? "-" : run.serial.c_str(), Verdict(run.rc));
-        }
-    }
-    std::fflush(out);
+    for (const SlotRun& run : runs) worst = std::max(worst, run.rc);
     return worst;
 }
 
