@@ -113,6 +113,9 @@ struct SlotRun {
     SlotBinding binding;
     std::string port;
     std::string serial;
+    // Why the slot has no programmer although one matches it (a serial two
+    // programmers share): said on the slot's err before it runs.
+    std::string problem;
     int rc = kExitOk;
 };
 
@@ -176,6 +179,7 @@ int ChooseSlots(const Options& options, HidSeam& seam, FILE* err, std::vector<Sl
         run.binding = state.binding;
         run.port = state.binding.port;
         run.serial = state.binding.serial;
+        run.problem = state.problem;
         if (state.programmer && state.programmer->identity) {
             run.port = state.programmer->identity->port;
             run.serial = state.programmer->identity->serial;
@@ -188,29 +192,35 @@ int ChooseSlots(const Options& options, HidSeam& seam, FILE* err, std::vector<Sl
     return kExitOk;
 }
 
-// The commands on one slot, with its own streams, seam, session and reader.
-void RunSlot(SlotRun& run, const Options& options, HidSeam& shared, FILE* out, FILE* err,
-             std::mutex& outLock, std::mutex& errLock) {
+// The streams every slot writes to, each line under its lock.
+struct SharedStreams {
+    FILE* out;
+    FILE* err;
+    std::mutex outLock, errLock;
+};
+
+// One slot's run, on its own thread: its streams, its seam and its session.
+void RunSlot(SlotRun& run, const Options& options, HidSeam& shared, SharedStreams& streams) {
     const std::string prefix = "[" + std::to_string(run.binding.slot) + "] ";
     // JSON lines stay JSON: they carry the slot in their fields.
-    SlotStream slotOut(out, options.json ? std::string() : prefix, outLock);
-    SlotStream slotErr(err, prefix, errLock);
+    SlotStream slotOut(streams.out, options.json ? std::string() : prefix, streams.outLock);
+    SlotStream slotErr(streams.err, prefix, streams.errLock);
     if (!slotOut.File() || !slotErr.File()) {
         run.rc = kExitOutput;
         return;
     }
+    if (!run.problem.empty())
+        std::fprintf(slotErr.File(), "qrv-writer-cli: %s\n", run.problem.c_str());
     SlotSeam slotSeam(shared, run.binding);
     Context context(options, slotSeam, slotOut.File(), slotErr.File());
     context.slot = SlotFields(run);
     run.rc = RunCommands(context);
 }
 
-// One summary line (or object) per slot; the call's exit code.
-int PrintSummary(const Options& options, const std::vector<SlotRun>& runs, FILE* out) {
-    int worst = kExitOk;
+// How each slot ended, in slot order, after every slot's own lines.
+void PrintSummary(const std::vector<SlotRun>& runs, bool json, FILE* out) {
     for (const SlotRun& run : runs) {
-        worst = std::max(worst, run.rc);
-        if (options.json) {
+        if (json) {
             nlohmann::ordered_json o = {{"command", "station"}, {"programmer", nullptr}};
             const nlohmann::ordered_json fields = SlotFields(run);
             for (const auto& [key, value] : fields.items()) o[key] = value;
@@ -224,7 +234,6 @@ int PrintSummary(const Options& options, const std::vector<SlotRun>& runs, FILE*
         }
     }
     std::fflush(out);
-    return worst;
 }
 
 }  // namespace
@@ -246,15 +255,17 @@ int RunStation(const Options& options, HidSeam& seam, FILE* out, FILE* err) {
         Context checker(options, shared, out, err);
         if (const int rc = CheckFiles(checker); rc != kExitOk) return rc;
     }
-    std::mutex outLock, errLock;
+    SharedStreams streams{out, err, {}, {}};
     std::vector<std::thread> threads;
     threads.reserve(runs.size());
     for (SlotRun& run : runs)
-        threads.emplace_back([&run, &options, &shared, out, err, &outLock, &errLock] {
-            RunSlot(run, options, shared, out, err, outLock, errLock);
-        });
+        threads.emplace_back(
+            [&run, &options, &shared, &streams] { RunSlot(run, options, shared, streams); });
     for (std::thread& t : threads) t.join();
-    return PrintSummary(options, runs, out);
+    PrintSummary(runs, options.json, out);
+    int worst = kExitOk;
+    for (const SlotRun& run : runs) worst = std::max(worst, run.rc);
+    return worst;
 }
 
 }  // namespace qrv::cli

@@ -71,6 +71,11 @@ def main():
         ([quick, "frobnicate"], 2),
         ([quick, "download", bad], 2),
         (["download", bad], 2),
+        # A station: every object names its slot, and each slot ends with its
+        # station object (programmer 3 has no serial: null).
+        (["--simulate=count=3,fail=verify@2,serial@3=,latency-us=0", "--all", "list",
+          "download", image, "auto"], 1),
+        (["--simulate=count=2,latency-us=0", "--slots", "5", "status"], 2),
     ]
     matched = set()
     failures = []
@@ -94,7 +99,19 @@ def main():
                 reasons = "; ".join(e.message for e in whole.iter_errors(obj))
                 failures.append("%s: %s matches %s %s" % (label, line, hits or "nothing", reasons))
             matched.update(hits)
-        if expected != 0:
+        ends = [o for o in objects if o.get("command") == "station"]
+        if ends:
+            # A station's call ends with one station object per slot, in slot
+            # order; the call's exit status is the highest of theirs.
+            slots = [o["slot"] for o in ends]
+            if objects[-len(ends):] != ends or slots != sorted(set(slots)):
+                failures.append("%s: the station objects are not last, one per slot" % label)
+            if max(o["exit"] for o in ends) != expected:
+                failures.append("%s: no station object has exit %d" % (label, expected))
+            for o in objects:
+                if "slot" not in o:
+                    failures.append("%s: %s names no slot" % (label, o))
+        elif expected != 0:
             last = objects[-1] if objects else {}
             if last.get("exit") != expected:
                 failures.append("%s: the last object is not the error of exit %d: %s" %
