@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/atomic_file.h"
 #include "image/hex_check.h"
@@ -25,7 +26,7 @@ QString Q(const std::string& s) {
 }
 
 constexpr int kTileWidth = 326;
-constexpr int kTileHeight = 156;
+constexpr int kTileHeight = 140;
 
 // The state's colours: grey while waiting, amber while running, green for a
 // pass, red for a failure or a run without result.
@@ -46,6 +47,14 @@ QString StateStyle(const std::string& state) {
     }
     return QString("QLabel { background: %1; color: %2; border-radius: 3px; }")
         .arg(background, text);
+}
+
+// A line that may be longer than the window: what fits, the whole text in
+// its tooltip.
+void SetElided(QLabel* label, const QString& text) {
+    label->setToolTip(text);
+    const int width = std::max(label->contentsRect().width(), 40);
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
 }
 
 }  // namespace
@@ -76,13 +85,14 @@ StationWindow::StationWindow(HidSeam& seam, Station station, Interaction& dialog
     StartAllButton = new QPushButton("全部开始", this);
     ConfigButton = new QPushButton("配置", this);
     StartAllButton->setToolTip("开始所有就绪的烧录器（空格键）");
-    FileLine = new QLabel("未导入文件", this);
+    FileLine = new QLabel(this);
+    FileLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     for (QPushButton* b : {ImportButton, StartAllButton, ConfigButton}) {
         b->setFocusPolicy(Qt::NoFocus);
         b->setMinimumWidth(90);
         top->addWidget(b);
     }
-    top->addWidget(FileLine, 1);
+    top->addStretch(1);
 
     const auto present = ListProgrammers(seam_);
     const SlotMap map = AssignSlots(station_, present.value_or(std::vector<AttachedProgrammer>{}));
@@ -96,10 +106,12 @@ StationWindow::StationWindow(HidSeam& seam, Station station, Interaction& dialog
     }
 
     StatusLine = new QLabel(this);
+    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(8, 8, 8, 6);
     outer->setSpacing(6);
     outer->addLayout(top);
+    outer->addWidget(FileLine);
     outer->addLayout(grid);
     outer->addWidget(StatusLine);
 
@@ -118,7 +130,19 @@ StationWindow::StationWindow(HidSeam& seam, Station station, Interaction& dialog
         }
     });
     ShowSlotMap();
+    ShowFile("未导入文件");
     for (std::size_t i = 0; i < slots_.size(); ++i) RenderTile(i);
+}
+
+void StationWindow::ShowFile(const QString& text) {
+    fileText_ = text;
+    SetElided(FileLine, text);
+}
+
+void StationWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    SetElided(FileLine, fileText_);
+    SetElided(StatusLine, statusText_);
 }
 
 StationWindow::~StationWindow() {
@@ -293,12 +317,14 @@ void StationWindow::PostDeviceChange(const DeviceChange& change) {
 void StationWindow::ShowSlotMap() {
     const auto present = ListProgrammers(seam_);
     if (!present) {
-        StatusLine->setText("无法列出 USB HID 设备");
+        statusText_ = "无法列出 USB HID 设备";
+        SetElided(StatusLine, statusText_);
         return;
     }
     const SlotMap map = AssignSlots(station_, *present);
     for (std::size_t i = 0; i < map.slots.size() && i < slots_.size(); ++i) {
-        if (map.slots[i].programmer) slots_[i]->model.SetProgrammer(map.slots[i].programmer);
+        // An empty slot shows its binding: the port it waits on.
+        slots_[i]->model.SetProgrammer(map.slots[i].programmer);
         if (!map.slots[i].problem.empty()) slots_[i]->model.SetMessage(map.slots[i].problem);
         RenderTile(i);
     }
@@ -308,7 +334,8 @@ void StationWindow::ShowSlotMap() {
         line += "    未分配的烧录器:";
         for (const AttachedProgrammer& p : unassigned_) line += " " + Q(ProgrammerName(p));
     }
-    StatusLine->setText(line);
+    statusText_ = line;
+    SetElided(StatusLine, line);
 }
 
 void StationWindow::Start() {
@@ -324,19 +351,17 @@ bool StationWindow::ImportFile(const std::string& path) {
     // programmer is sent anything.
     std::string text, error;
     if (!ReadWholeFile(path, &text, &error)) {
-        FileLine->setText(Q(error));
+        ShowFile(Q(error));
         return false;
     }
     const ImageBuffer image = ImageBuffer::FromText(text);
     if (const auto problem = CheckHexLines(image.Lines())) {
-        FileLine->setText(Q(std::string(kFormatErrorText) + " " + problem->ChineseText()));
-        FileLine->setToolTip(Q(path));
+        ShowFile(Q(std::string(kFormatErrorText) + " " + path + ", " + problem->ChineseText()));
         return false;
     }
     file_ = path;
     fileChecksum_.reset();
-    FileLine->setText(Q(path));
-    FileLine->setToolTip(Q(path));
+    ShowFile(Q(path));
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         MainSession& s = *slots_[i]->session;
         if (!s.Connected() || s.CurrentRun() || s.TransferActive()) {

@@ -100,6 +100,7 @@ class StationWindow : public QWidget {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     struct TileWidgets {
@@ -127,6 +128,8 @@ class StationWindow : public QWidget {
     // Where each slot's programmer is now, and the unassigned ones.
     void ShowSlotMap();
     void PostReply(std::size_t index);
+    // The file line: the file downloaded, or why it was refused.
+    void ShowFile(const QString& text);
 
     HidSeam& seam_;
     Station station_;
@@ -138,6 +141,8 @@ class StationWindow : public QWidget {
     // first programmer that stored it reported.
     std::string file_;
     std::optional<unsigned> fileChecksum_;
+    // The whole texts of the file line and the status line.
+    QString fileText_, statusText_;
 };
 
 }  // namespace qrv

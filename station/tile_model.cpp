@@ -26,6 +26,14 @@ void TakeCount(const std::string& text, long long* count) {
     if (ec == std::errc() && end == text.data() + text.size()) *count = value;
 }
 
+// The session's reasons in the tile's language; others (the system's own
+// reasons a programmer cannot be opened) as they are.
+std::string Reason(const std::string& reason) {
+    if (reason == kUnpluggedReason) return kTileUnplugged;
+    if (reason == "no programmer found") return kTileNoProgrammer;
+    return reason;
+}
+
 }  // namespace
 
 TileModel::TileModel(SlotBinding binding) : binding_(std::move(binding)) {
@@ -57,15 +65,18 @@ void TileModel::Apply(const SessionEvent& e) {
         [this](const auto& v) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, event::Connection>) {
+                const bool was = connected_;
                 connected_ = v.connected;
                 if (v.connected) {
-                    texts_.state = kRunWaiting;
+                    // A reconnection after another programmer's change keeps
+                    // the last result; a programmer come back waits again.
+                    if (!was) texts_.state = kRunWaiting;
                 } else {
                     // A run cut short keeps its place: its end says "编程未完成".
                     if (!running_ && texts_.state != kRunUnfinished)
                         texts_.state = kTileNotConnected;
                     texts_.percent = 0;
-                    if (!v.reason.empty()) texts_.message = v.reason;
+                    if (!v.reason.empty()) texts_.message = Reason(v.reason);
                 }
             } else if constexpr (std::is_same_v<T, event::Status>) {
                 if (v.unreadable) {
@@ -123,7 +134,8 @@ void TileModel::Apply(const SessionEvent& e) {
                     texts_.state = kRunUnfinished;
                 else
                     texts_.state = v.outcome == "passed" ? kRunPassed : kRunFailed;
-                if (!v.message.empty() && texts_.message.empty()) texts_.message = v.message;
+                if (!v.message.empty() && texts_.message.empty())
+                    texts_.message = Reason(v.message);
                 TakeCount(v.passedCount, &texts_.passed);
                 TakeCount(v.failedCount, &texts_.failed);
             }

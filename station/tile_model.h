@@ -17,6 +17,8 @@ namespace qrv {
 inline constexpr const char* kTileNotConnected = "未连接";
 inline constexpr const char* kTileDownloading = "下载文件";
 inline constexpr const char* kTileDownloaded = "下载完成";
+inline constexpr const char* kTileUnplugged = "烧录器已拔出";
+inline constexpr const char* kTileNoProgrammer = "此工位没有烧录器";
 
 // The Chinese name of step row 0..3, as the main window's buttons say it.
 const char* StepNameChinese(int row);

@@ -52,6 +52,16 @@ std::string ImageFile() {
                                *ProductionFileLines(1234, UserCode{}, block, lines));
 }
 
+// Every label of the window shows its whole text.
+void ExpectEveryTextFits(const QWidget& window) {
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        EXPECT_LE(needed, label->contentsRect().width()) << label->text().toStdString();
+        EXPECT_LE(label->fontMetrics().height(), label->contentsRect().height())
+            << label->text().toStdString();
+    }
+}
+
 std::vector<std::string> LogLines(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<std::string> lines;
@@ -158,6 +168,7 @@ TEST_F(StationWindowTest, AFileDownloadedToAllIsProgrammedIntoEveryChip) {
         EXPECT_TRUE(st.ChipHoldsTheImage(static_cast<int>(i) + 1)) << i;
         EXPECT_EQ(st.window.Tile(i).Texts().passed, 1) << i;
     }
+    ExpectEveryTextFits(st.window);
     // One log line per slot run, each naming its slot, port and serial.
     const auto lines = LogLines(st.log);
     ASSERT_EQ(lines.size(), kSlots + 1);
@@ -205,6 +216,7 @@ TEST_F(StationWindowTest, ASlotUnpluggedMidRunIsUnfinishedAndReturnsUnassignedIn
     EXPECT_EQ(ProgrammerName(st.window.Unassigned()[0]), "1-1.9");
     EXPECT_NE(st.window.StatusLine->text().toStdString().find("1-1.9"), std::string::npos);
     EXPECT_FALSE(st.window.Tile(4).Connected());
+    ExpectEveryTextFits(st.window);
     EXPECT_FALSE(st.window.Session(4).Connected());
     for (std::size_t i = 0; i < kSlots; ++i)
         EXPECT_EQ(st.window.Session(i).Connected(), i != 4) << i;

@@ -12,7 +12,7 @@ namespace {
 using E = SessionEvent;
 
 const E kConnected = event::Connection{true, "p", ""};
-const E kUnplugged = event::Connection{false, "p", "unplugged"};
+const E kUnplugged = event::Connection{false, "p", kUnpluggedReason};
 const E kRunStart = event::RunStarted{-1, 0x10};
 const E kProgramming = event::StepProgress{2, 40};
 event::RunEnded Ended(const char* outcome, const char* message = "") {
@@ -58,9 +58,9 @@ TEST(TileModel, EventsGiveTheTileItsStateMessageAndProgress) {
         {"unplugged mid-run",
          {kConnected, kRunStart, kProgramming, kUnplugged, Ended("no result", kUnpluggedReason)},
          kRunUnfinished,
-         "unplugged",
+         kTileUnplugged,
          0},
-        {"unplugged at rest", {kConnected, kUnplugged}, kTileNotConnected, "unplugged", 0},
+        {"unplugged at rest", {kConnected, kUnplugged}, kTileNotConnected, kTileUnplugged, 0},
         {"another programmer's change keeps the result",
          {kConnected, kRunStart, kResultPassed, Ended("passed"), kConnected},
          kRunPassed,
@@ -69,7 +69,7 @@ TEST(TileModel, EventsGiveTheTileItsStateMessageAndProgress) {
         {"back after an unplug",
          {kConnected, kRunStart, kUnplugged, Ended("no result"), kConnected},
          kRunWaiting,
-         "unplugged",
+         kTileUnplugged,
          0},
         {"download", {kConnected, event::DownloadProgress{false, 30}}, kTileDownloading, "", 30},
         {"download stored",
