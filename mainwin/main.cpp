@@ -59,7 +59,8 @@ struct Arguments {
     std::optional<std::string> simulate;  // the simulator's OPTIONS, when simulated
     qrv::sim::SimOptions simOptions;
     qrv::sim::StationOptions stationOptions;  // count=N: a simulated station
-    std::optional<std::string> station;       // --station[=FILE]: the station window
+    bool station = false;                     // --station: the station window
+    std::optional<std::string> stationFile;   // its slots; default: the programmers present
     std::optional<std::string> log;
     std::optional<std::string> firmware;
     bool trace = false;
@@ -75,12 +76,11 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
     app.add_flag("--simulate{}", a->simulate,
                  "use the built-in simulated programmer instead of USB; OPTIONS as below")
         ->type_name("");
-    app.add_flag("--station{}", a->station,
-                 "open the station window: one tile per slot, several programmers at once; "
-                 "=FILE: the station file (JSON of slot number -> {\"port\": ...} or "
-                 "{\"serial\": ...}; default: the programmers present, in port order)")
-        ->type_name("");
-    app.add_option("--station-file", a->station, "the station file of --station")
+    app.add_flag("--station", a->station,
+                 "open the station window: one tile per slot, several programmers at once");
+    app.add_option("--station-file", a->stationFile,
+                   "the slots of --station: JSON of slot number -> {\"port\": ...} or "
+                   "{\"serial\": ...} (default: the programmers present, in port order)")
         ->type_name("FILE");
     app.add_option("--log", a->log, "append one CSV line per automatic run and single step to FILE")
         ->type_name("FILE");
@@ -118,6 +118,11 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
                      "qrv-writer: --firmware needs the path of the programmer's firmware file\n");
         return 2;
     }
+    if (a->stationFile && a->stationFile->empty()) {
+        std::fprintf(stderr, "qrv-writer: --station-file needs the path of the station file\n");
+        return 2;
+    }
+    if (a->stationFile) a->station = true;
     if (a->log && a->log->empty()) {
         std::fprintf(stderr, "qrv-writer: --log needs the path of the production log\n");
         return 2;
@@ -211,8 +216,8 @@ int RunStationWindow(const Arguments& arguments) {
         seam = std::make_unique<qrv::HidapiSeam>();
     }
     std::optional<qrv::Station> station;
-    if (!arguments.station->empty()) {
-        station = qrv::ReadStationFile(*arguments.station, &error);
+    if (arguments.stationFile) {
+        station = qrv::ReadStationFile(*arguments.stationFile, &error);
     } else {
         station = qrv::StationFromPresent(
             qrv::ListProgrammers(*seam).value_or(std::vector<qrv::AttachedProgrammer>{}));

@@ -146,7 +146,9 @@ void StationWindow::resizeEvent(QResizeEvent* event) {
 }
 
 StationWindow::~StationWindow() {
-    // Each reader stops before its window goes, so that no reply is posted to it.
+    // Each reader stops before its window goes, so that no reply is posted to
+    // it; what a session still reports while it goes reaches no tile.
+    closing_ = true;
     for (auto& slot : slots_) {
         slot->session->Link().CloseReadSide();
         slot->session->Channel().SetPoster({});
@@ -162,6 +164,7 @@ void StationWindow::BuildSlot(std::size_t index, const SlotState& state, Clock& 
     slot->model.SetProgrammer(state.programmer);
     slot->seam = std::make_unique<SlotSeam>(seam_, state.binding);
     slot->interaction = std::make_unique<TileInteraction>([this, index](const std::string& text) {
+        if (closing_) return;
         slots_[index]->model.SetMessage(text);
         RenderTile(index);
     });
@@ -249,7 +252,7 @@ QWidget* StationWindow::BuildTile(std::size_t index) {
 void StationWindow::RenderTile(std::size_t index) {
     Slot& slot = *slots_[index];
     TileWidgets& t = slot.tile;
-    if (!t.frame) return;
+    if (!t.frame || closing_) return;
     const TileTexts& x = slot.model.Texts();
     const auto set = [](QLabel* label, const QString& text) {
         if (label->text() != text) label->setText(text);
@@ -283,6 +286,7 @@ QString StationWindow::MessageText(std::size_t index) const {
 }
 
 void StationWindow::OnEvent(std::size_t index, const SessionEvent& e) {
+    if (closing_) return;
     Slot& slot = *slots_[index];
     slot.model.Apply(e);
     if (const auto* ended = std::get_if<event::DownloadEnded>(&e)) {

@@ -143,6 +143,7 @@ class StationWindow : public QWidget {
     std::optional<unsigned> fileChecksum_;
     // The whole texts of the file line and the status line.
     QString fileText_, statusText_;
+    bool closing_ = false;
 };
 
 }  // namespace qrv
