@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <fstream>
 
+#include "config/Qrv_mcu_confige.h"
 #include "image/production_export.h"
 #include "sim/station_seam.h"
 #include "tests/support/hex_lines.h"
@@ -220,6 +221,16 @@ TEST_F(StationWindowTest, ASlotUnpluggedMidRunIsUnfinishedAndReturnsUnassignedIn
     EXPECT_FALSE(st.window.Session(4).Connected());
     for (std::size_t i = 0; i < kSlots; ++i)
         EXPECT_EQ(st.window.Session(i).Connected(), i != 4) << i;
+}
+
+TEST_F(StationWindowTest, ConfigShowsAndHidesTheConfigurationWindow) {
+    Station st("", Name());
+    TForm2 form2(&st.window);
+    st.window.SetConfigWindow(&form2);
+    st.window.ConfigButton->click();
+    EXPECT_TRUE(form2.isVisible());
+    st.window.ConfigButton->click();
+    EXPECT_FALSE(form2.isVisible());
 }
 
 TEST_F(StationWindowTest, AFailingVerifyFailsItsSlotAlone) {
