@@ -70,7 +70,10 @@ void TileModel::Apply(const SessionEvent& e) {
                 if (v.connected) {
                     // A reconnection after another programmer's change keeps
                     // the last result; a programmer come back waits again.
-                    if (!was) texts_.state = kRunWaiting;
+                    if (!was) {
+                        texts_.state = kRunWaiting;
+                        texts_.message.clear();
+                    }
                 } else {
                     // A run cut short keeps its place: its end says "编程未完成".
                     if (!running_ && texts_.state != kRunUnfinished)

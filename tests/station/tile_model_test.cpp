@@ -69,7 +69,7 @@ TEST(TileModel, EventsGiveTheTileItsStateMessageAndProgress) {
         {"back after an unplug",
          {kConnected, kRunStart, kUnplugged, Ended("no result"), kConnected},
          kRunWaiting,
-         kTileUnplugged,
+         "",
          0},
         {"download", {kConnected, event::DownloadProgress{false, 30}}, kTileDownloading, "", 30},
         {"download stored",
