@@ -24,9 +24,11 @@
 #include "link/hidapi_backend.h"
 #include "link/udev_monitor.h"
 #include "mainwin/Qrv_mcu_pc.h"
+#include "mainwin/station_window.h"
 #include "qtview/gui_interaction.h"
 #include "sim/options.h"
 #include "sim/sim_seam.h"
+#include "sim/station_seam.h"
 
 namespace {
 
@@ -56,6 +58,9 @@ int g_plugPipe[2] = {-1, -1};
 struct Arguments {
     std::optional<std::string> simulate;  // the simulator's OPTIONS, when simulated
     qrv::sim::SimOptions simOptions;
+    qrv::sim::StationOptions stationOptions;  // count=N: a simulated station
+    bool station = false;                     // --station: the station window
+    std::optional<std::string> stationFile;   // its slots; default: the programmers present
     std::optional<std::string> log;
     std::optional<std::string> firmware;
     bool trace = false;
@@ -71,6 +76,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
     app.add_flag("--simulate{}", a->simulate,
                  "use the built-in simulated programmer instead of USB; OPTIONS as below")
         ->type_name("");
+    app.add_flag("--station", a->station,
+                 "open the station window: one tile per slot, several programmers at once");
+    app.add_option("--station-file", a->stationFile,
+                   "the slots of --station: JSON of slot number -> {\"port\": ...} or "
+                   "{\"serial\": ...} (default: the programmers present, in port order)")
+        ->type_name("FILE");
     app.add_option("--log", a->log, "append one CSV line per automatic run and single step to FILE")
         ->type_name("FILE");
     app.add_option("--firmware", a->firmware,
@@ -97,7 +108,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
         return 2;
     }
     std::string error;
-    if (a->simulate && !qrv::sim::ParseSimOptions(*a->simulate, &a->simOptions, &error)) {
+    if (a->simulate &&
+        !qrv::sim::ParseStationOptions(*a->simulate, &a->stationOptions, &a->simOptions, &error)) {
         std::fprintf(stderr, "qrv-writer: %s\n", error.c_str());
         return 2;
     }
@@ -106,6 +118,11 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* a) {
                      "qrv-writer: --firmware needs the path of the programmer's firmware file\n");
         return 2;
     }
+    if (a->stationFile && a->stationFile->empty()) {
+        std::fprintf(stderr, "qrv-writer: --station-file needs the path of the station file\n");
+        return 2;
+    }
+    if (a->stationFile) a->station = true;
     if (a->log && a->log->empty()) {
         std::fprintf(stderr, "qrv-writer: --log needs the path of the production log\n");
         return 2;
@@ -179,6 +196,70 @@ DeviceChangeWatch WatchUdev(qrv::MainSession& session, qrv::TForm1& form1) {
     return watch;
 }
 
+// The station window on every programmer of the host (or of the simulated
+// station), with the udev changes or the simulator's reaching every slot.
+int RunStationWindow(const Arguments& arguments) {
+    std::unique_ptr<qrv::HidSeam> seam;
+    qrv::sim::SimStationSeam* simStation = nullptr;
+    std::string error;
+    if (arguments.simulate) {
+        qrv::sim::StationOptions options = arguments.stationOptions;
+        if (options.count == 0) {
+            options.count = 1;
+            options.programmers[0] = arguments.simOptions;
+        }
+        auto s = std::make_unique<qrv::sim::SimStationSeam>(options, &error);
+        simStation = s.get();
+        seam = std::move(s);
+        if (!error.empty()) std::fprintf(stderr, "qrv-writer: %s\n", error.c_str());
+    } else {
+        seam = std::make_unique<qrv::HidapiSeam>();
+    }
+    std::optional<qrv::Station> station;
+    if (arguments.stationFile) {
+        station = qrv::ReadStationFile(*arguments.stationFile, &error);
+    } else {
+        station = qrv::StationFromPresent(
+            qrv::ListProgrammers(*seam).value_or(std::vector<qrv::AttachedProgrammer>{}));
+        if (station->slots.empty()) {
+            station.reset();
+            error = "没有检测到烧录器";
+        }
+    }
+    if (!station) {
+        QMessageBox::critical(nullptr, QApplication::applicationName(),
+                              QString::fromStdString(error));
+        return 1;
+    }
+    qrv::GuiInteraction dialogs;
+    qrv::SleepingClock clock;
+    qrv::StationWindow window(*seam, *station, dialogs, clock, {arguments.log});
+    dialogs.SetParent(&window);
+    qrv::TForm2 form2(&window);
+    window.SetConfigWindow(&form2);
+    DeviceChangeWatch watch;
+    if (simStation) {
+        simStation->SetChangeListener(
+            [&window](const qrv::DeviceChange& c) { window.PostDeviceChange(c); });
+    } else {
+        watch.udev = std::make_unique<qrv::UdevMonitor>();
+        if (watch.udev->Valid()) {
+            qrv::UdevMonitor* udev = watch.udev.get();
+            watch.notifier = std::make_unique<QSocketNotifier>(udev->Fd(), QSocketNotifier::Read);
+            QObject::connect(watch.notifier.get(), &QSocketNotifier::activated, &window,
+                             [udev, &window] {
+                                 for (const auto& c : udev->ReadChanges())
+                                     window.PostDeviceChange(c);
+                             });
+        }
+    }
+    window.show();
+    window.Start();
+    const int rc = QApplication::exec();
+    if (simStation) simStation->SetChangeListener({});
+    return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,9 +279,16 @@ int main(int argc, char** argv) {
     if (!qrv::InstallQtChineseTranslation(app))
         std::fprintf(stderr, "qrv-writer: Qt's Chinese translation (qtbase_zh_CN) not found\n");
     try {
+        if (arguments.station) return RunStationWindow(arguments);
         std::unique_ptr<qrv::HidSeam> seam;
         qrv::sim::SimSeam* simSeam = nullptr;
-        if (simulate) {
+        // count=N without --station: the window takes the first programmer.
+        qrv::sim::SimStationSeam* simStation = nullptr;
+        if (simulate && arguments.stationOptions.count > 0) {
+            auto s = std::make_unique<qrv::sim::SimStationSeam>(arguments.stationOptions);
+            simStation = s.get();
+            seam = std::move(s);
+        } else if (simulate) {
             auto s = std::make_unique<qrv::sim::SimSeam>(simOptions);
             simSeam = s.get();
             seam = std::move(s);
@@ -223,8 +311,12 @@ int main(int argc, char** argv) {
         form1.SetCalibrationDialog(&form5);
 
         session.Channel().SetPoster([&form1] { form1.PostReply(); });
-        const DeviceChangeWatch watch =
-            simSeam ? WatchSimulatorPlugs(simSeam, form1) : WatchUdev(session, form1);
+        DeviceChangeWatch watch;
+        if (simStation)
+            simStation->SetChangeListener(
+                [&form1](const qrv::DeviceChange& c) { form1.PostDeviceChange(c); });
+        else
+            watch = simSeam ? WatchSimulatorPlugs(simSeam, form1) : WatchUdev(session, form1);
 
         // The window is on screen before the first connection, so that the
         // messages its status may bring (the firmware update offer) open over it.
@@ -238,6 +330,7 @@ int main(int argc, char** argv) {
         session.Link().CloseReadSide();
         session.Channel().SetPoster({});
         if (simSeam) simSeam->SetChangeListener({});
+        if (simStation) simStation->SetChangeListener({});
         return rc;
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QApplication::applicationName(),
