@@ -257,12 +257,9 @@ TEST(StationRun, SharedAndMissingSerials) {
                                    "3 1-1.4 - sim:qrv-programmer-4 0483:5750 [no serial]"}));
 }
 
-// Disabled: the call aborts (an uncaught nlohmann type_error, "type must be
-// string, but is null"). The slot of a programmer without a serial carries
-// serial null in Context::slot (as --json prints it), and Context::Connect
-// reads it for the log's station columns with slot.value("serial", ""), which
-// throws on a null value instead of taking the default.
-TEST(StationRun, DISABLED_AProgrammerWithoutSerialIsLoggedWithAnEmptySerial) {
+// The slot of a programmer without a serial (null in --json) logs an empty
+// serial column.
+TEST(StationRun, AProgrammerWithoutSerialIsLoggedWithAnEmptySerial) {
     sim::SimStationSeam seam(SharedSerials());
     const Log log("qrv-station-run-no-serial.csv");
     const test::ToolRun r =
