@@ -110,6 +110,23 @@ class HexLoader {
     std::array<uint8_t, 2> FileMarkerBytes{};  // bytes 25-26 of CMD_DOWNLOAD_REQUEST
 
   private:
+    // One packing step's begun report; the steps of PackNextReport, each
+    // true when the step is over (a report sent, or the download stopped).
+    struct PackStep;
+    bool PackLine(PackStep& step);
+    void PackImageEnd(PackStep& step);
+    bool PackHeader(const PackStep& step, const RecordLine& line);
+    bool PackData(PackStep& step, const RecordLine& line);
+    // A report is begun: sends it first if the record neither follows on nor
+    // fits after fill bytes; otherwise fills the gap.
+    bool SendBeforeRecord(PackStep& step, const RecordLine& line);
+    // No report is begun: begins one, at the end address or the record's.
+    void BeginBlock(PackStep& step, int address);
+    // Copies the record's data bytes (the rest of them, if it was split).
+    bool CopyRecord(PackStep& step, const RecordLine& line);
+    // The option word found at address 0x0100 goes to PresetOption.
+    void OfferOptionWord(const RecordLine& line) const;
+
     // Sends the data report begun in this step and adds its trace line.
     void SendBlock();
     void AddTrace();
