@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <span>
 
-#include "common/hex.h"
 #include "image/hex_check.h"
 #include "protocol/reports.h"
 
@@ -43,7 +42,7 @@ void HexLoader::Load(ImageBuffer image) {
     written_.reset();
     v.ImageLength = ScanImageEnd(image_, image_.LineCount());
     CheckFirstLine();
-    host_.Controls().Memo2.lines.clear();
+    host_.ImageLoaded();
 }
 
 void HexLoader::SendDownloadRequest() {
@@ -272,7 +271,7 @@ void HexLoader::SendBlock() {
 }
 
 void HexLoader::AddTrace() {
-    host_.Controls().Memo2.lines.push_back(HexBytes(host_.Buffer().HostReport(), kReportSize));
+    host_.ReportSent(host_.Buffer().HostReport());
 }
 
 void HexLoader::SettleEndAddress() {
@@ -295,21 +294,13 @@ void HexLoader::SendDownloadEnd() {
                        buffer.FileKind()});
     host_.WriteHostReport();
     buffer.ClearHostReport();
-    ProgressBar& bar = host_.Controls().ProgressBar5;
-    bar.position = bar.max;
+    host_.DownloadEndSent();
 }
 
 void HexLoader::FormatError() {
     CurrentLine = image_.LineCount();
     abandoned_ = true;
-    host_.UserInteraction().Message(Severity::Warning, kFormatErrorText);
-    // The programmer is mid-transfer: it is told to leave its download state,
-    // and the download display is put back, as for a refused file.
-    LoaderControls controls = host_.Controls();
-    controls.Edit1.visible = true;
-    controls.ProgressBar5.visible = false;
-    host_.Buffer().HeaderAccepted() = 0;
-    host_.SendCommand(CMD_DOWNLOAD_ABORT, 0);
+    host_.DownloadAbandoned(LoaderRefusal::FormatError);
 }
 
 }  // namespace qrv
