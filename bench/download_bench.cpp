@@ -43,11 +43,6 @@ class InProcessHost : public LoaderHost {
     DownloadValues Values() override {
         return {StartAddress, EndAddress, ImageLength, TransferOffset};
     }
-    LoaderControls Controls() override {
-        return {Edit1,     Edit2,     ProgressBar5, Memo2,   CheckBox1, CheckBox2,
-                CheckBox3, CheckBox4, Button3,      Button4, Button5,   Button6};
-    }
-    Interaction& UserInteraction() override { return interaction; }
     void WriteHostReport() override {
         const uint8_t* r = buffer.HostReport();
         const uint8_t code = ReportCode(r);
@@ -60,18 +55,28 @@ class InProcessHost : public LoaderHost {
             ended = true;
         }
     }
-    void SendCommand(uint8_t code, uint32_t argument) override {
-        BuildShortCommand(buffer.HostReport(), code, argument, static_cast<unsigned>(EndAddress));
+    // The trace line costs what the session's does.
+    void ImageLoaded() override { Memo2.lines.clear(); }
+    void ReportSent(const uint8_t* report) override {
+        Memo2.lines.push_back(HexBytes(report, kReportSize));
+    }
+    void HeaderModel(const std::string& /*model*/) override {}
+    void StepsDecided(uint8_t /*autoSteps*/) override {}
+    void DownloadEndSent() override {}
+    // As the session does: the programmer is told to leave its download state.
+    void DownloadAbandoned(LoaderRefusal why) override {
+        interaction.Message(Severity::Warning, why == LoaderRefusal::HeaderRefused
+                                                   ? kFileRefusedText
+                                                   : kFormatErrorText);
+        buffer.HeaderAccepted() = 0;
+        BuildShortCommand(buffer.HostReport(), CMD_DOWNLOAD_ABORT, 0,
+                          static_cast<unsigned>(EndAddress));
         WriteHostReport();
     }
 
     ReportBuffer buffer;
     int StartAddress = 0, EndAddress = 0, ImageLength = 0, TransferOffset = 0;
-    TextBox Edit1, Edit2;
-    ProgressBar ProgressBar5;
     LineList Memo2;
-    Toggle CheckBox1, CheckBox2, CheckBox3, CheckBox4;
-    Widget Button3, Button4, Button5, Button6;
     StreamInteraction interaction;
     std::array<uint8_t, 0x10000> storage{};
     long blocks = 0;

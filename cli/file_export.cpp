@@ -204,12 +204,8 @@ uint8_t ParseAutoSteps(const std::string& text) {
     return steps;
 }
 
-// Checks the values of one `export` against the model they name, as the
-// window would offer them, before anything runs.
-ExportChoice Resolve(const ExportValues& v) {
-    ExportChoice x;
-    if (v.output.empty()) Refuse("-o", "export needs the production file to write");
-    x.output = v.output;
+// The model and the voltage an `export` names, as items of their lists.
+void ResolveModelAndVoltage(const ExportValues& v, ExportChoice& x) {
     if (!v.model.empty()) {
         for (std::size_t i = 0; i < ModelTable().size(); ++i)
             if (Lower(std::string(ModelTable()[i].name)) == Lower(v.model))
@@ -224,6 +220,15 @@ ExportChoice Resolve(const ExportValues& v) {
         if (volts != "5v" && volts != "3v") Refuse("--voltage", "needs 5V or 3V");
         x.voltage = volts == "5v" ? 0 : 1;
     }
+}
+
+// Checks the values of one `export` against the model they name, as the
+// window would offer them, before anything runs.
+ExportChoice Resolve(const ExportValues& v) {
+    ExportChoice x;
+    if (v.output.empty()) Refuse("-o", "export needs the production file to write");
+    x.output = v.output;
+    ResolveModelAndVoltage(v, x);
 
     // The controls as the chosen model shows them.
     Dialogs quiet;

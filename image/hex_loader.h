@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "common/interaction.h"
-#include "common/toggle.h"
 #include "image/image_buffer.h"
 #include "link/report_buffer.h"
 #include "protocol/reports.h"
@@ -37,34 +35,40 @@ struct DownloadValues {
     int& TransferOffset;
 };
 
-// The main window's controls the loader touches.
-struct LoaderControls {
-    TextBox& Edit1;             // file box; shown again when a download is abandoned
-    TextBox& Edit2;             // device model ("器件型号")
-    ProgressBar& ProgressBar5;  // download bar, in Edit1's place
-    LineList& Memo2;            // hidden trace of the reports sent
-    Toggle& CheckBox1;          // blank check
-    Toggle& CheckBox2;          // erase
-    Toggle& CheckBox3;          // program
-    Toggle& CheckBox4;          // verify
-    Widget& Button3;
-    Widget& Button4;
-    Widget& Button5;
-    Widget& Button6;
+// Why the loader abandoned a download.
+enum class LoaderRefusal {
+    FormatError,    // a line the packer cannot read (kFormatErrorText)
+    HeaderRefused,  // a header record the programmer would not take (kFileRefusedText)
 };
 
-// What the loader needs from the main window's session.
+// What the loader needs from the main window's session, and what it tells the
+// session it did. The loader knows the file and the reports; what the window
+// shows, and the abort that follows an abandoned download, are the session's.
 class LoaderHost {
   public:
     virtual ~LoaderHost() = default;
     virtual ReportBuffer& Buffer() = 0;
     virtual DownloadValues Values() = 0;
-    virtual LoaderControls Controls() = 0;
-    virtual Interaction& UserInteraction() = 0;
     // Writes the HostReport as it stands.
     virtual void WriteHostReport() = 0;
-    // Builds and sends the short command frame.
-    virtual void SendCommand(uint8_t code, uint32_t argument) = 0;
+
+    // A file was taken for download: the trace of reports starts empty.
+    virtual void ImageLoaded() = 0;
+    // A traced report went out: a CMD_WRITE_BLOCK or the configuration record
+    // (the whole report, kReportSize bytes).
+    virtual void ReportSent(const uint8_t* report) = 0;
+    // The configuration record names the device model.
+    virtual void HeaderModel(const std::string& model) = 0;
+    // The configuration record decides the automatic run's steps
+    // (kAutoStepBlank, kAutoStepErase, kAutoStepVerify; programming is no
+    // selectable step): the manual step controls follow them and are locked.
+    virtual void StepsDecided(uint8_t autoSteps) = 0;
+    // CMD_DOWNLOAD_END went out: the whole image is sent.
+    virtual void DownloadEndSent() = 0;
+    // The download is abandoned: the user is told why, the download display is
+    // put back, HeaderAccepted is cleared and CMD_DOWNLOAD_ABORT tells the
+    // programmer, which is mid-transfer, to leave its download state.
+    virtual void DownloadAbandoned(LoaderRefusal why) = 0;
 };
 
 // What HandleHeaderRecord did with a type-0x22 line.
@@ -79,7 +83,7 @@ class HexLoader {
     void ResetForImport();
     // Import: takes the chosen file's lines as the image, resets the download
     // state, finds the end of the image and examines the first line; then
-    // empties Memo2, which from now on collects the trace.
+    // reports ImageLoaded: the trace of reports starts from here.
     void Load(ImageBuffer image);
     // Import: sends CMD_DOWNLOAD_REQUEST (with FileMarkerBytes) and clears the
     // HostReport.
@@ -98,7 +102,7 @@ class HexLoader {
 
     const ImageBuffer& Image() const { return image_; }
     // Whether this download was abandoned: a line the packer could not read, or
-    // a refused header record (the programmer was told CMD_DOWNLOAD_ABORT).
+    // a refused header record (reported to the host as DownloadAbandoned).
     bool Abandoned() const { return abandoned_; }
 
     // Hand-off of the option word found at address 0x0100 to the user option
@@ -110,6 +114,23 @@ class HexLoader {
     std::array<uint8_t, 2> FileMarkerBytes{};  // bytes 25-26 of CMD_DOWNLOAD_REQUEST
 
   private:
+    // One packing step's begun report; the steps of PackNextReport, each
+    // true when the step is over (a report sent, or the download stopped).
+    struct PackStep;
+    bool PackLine(PackStep& step);
+    void PackImageEnd(PackStep& step);
+    bool PackHeader(const PackStep& step, const RecordLine& line);
+    bool PackData(PackStep& step, const RecordLine& line);
+    // A report is begun: sends it first if the record neither follows on nor
+    // fits after fill bytes; otherwise fills the gap.
+    bool SendBeforeRecord(PackStep& step, const RecordLine& line);
+    // No report is begun: begins one, at the end address or the record's.
+    void BeginBlock(PackStep& step, int address);
+    // Copies the record's data bytes (the rest of them, if it was split).
+    bool CopyRecord(PackStep& step, const RecordLine& line);
+    // The option word found at address 0x0100 goes to PresetOption.
+    void OfferOptionWord(const RecordLine& line) const;
+
     // Sends the data report begun in this step and adds its trace line.
     void SendBlock();
     void AddTrace();
@@ -119,6 +140,8 @@ class HexLoader {
     // A line the packer cannot read: the download is abandoned.
     void FormatError();
     HeaderOutcome Refuse();
+    // A header record's model and steps, reported to the host.
+    void ReportConfiguration(const ConfigFields& block);
     // The tags of the header records that go to the programmer (ASD, QRV).
     static bool IsSentHeaderTag(const RecordLine& line);
 

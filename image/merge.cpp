@@ -26,10 +26,9 @@ constexpr int kTypeLinear = 0x04;   // extended linear address: value << 16
 constexpr int kTypeHeader = 0x22;   // production-file header records
 
 // Each character's value as a hex digit, -1 for any other character.
-constexpr std::array<int8_t, 256> kDigitValue = [] {
-    std::array<int8_t, 256> t{};
-    for (std::size_t c = 0; c < t.size(); ++c)
-        t[c] = static_cast<int8_t>(HexDigitValue(static_cast<char>(c)));
+constexpr std::array<int, 256> kDigitValue = [] {
+    std::array<int, 256> t{};
+    for (std::size_t c = 0; c < t.size(); ++c) t[c] = HexDigitValue(static_cast<char>(c));
     return t;
 }();
 
@@ -55,8 +54,9 @@ const std::array<uint16_t, 0x10000>& PairValues() {
 inline bool DecodePairs(const char* p, unsigned count, uint8_t* out) {
     int bad = 0;
     for (unsigned i = 0; i < count; ++i) {
-        const int high = kDigitValue[static_cast<unsigned char>(p[2 * i])];
-        const int low = kDigitValue[static_cast<unsigned char>(p[2 * i + 1])];
+        const std::size_t at = 2 * std::size_t{i};
+        const int high = kDigitValue[static_cast<unsigned char>(p[at])];
+        const int low = kDigitValue[static_cast<unsigned char>(p[at + 1])];
         bad |= high | low;  // -1 for any character that is no hex digit
         out[i] = static_cast<uint8_t>(high * 16 + low);
     }
@@ -112,6 +112,169 @@ std::string Hex(unsigned value, int digits) {
     return s;
 }
 
+// The next line from p on (up to LF, CR LF or a CR alone) without its
+// trailing blanks; p moves on to the line after it.
+std::string_view NextLine(const char*& p, const char* end) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+    if (!lf) lf = end;
+    const char* stop = static_cast<const char*>(std::memchr(p, '\r', lf - p));
+    const char* next;
+    if (!stop) {
+        stop = lf;
+        next = lf + 1;
+    } else {
+        next = stop + 1 < end && stop[1] == '\n' ? stop + 2 : stop + 1;
+    }
+    const char* last = stop;
+    while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
+    const std::string_view line(p, static_cast<std::size_t>(last - p));
+    p = next;
+    return line;
+}
+
+// The hex digit pairs of one record after its ':', read through the pair
+// table; collects the checksum and whether any pair was no pair of digits.
+class PairReader {
+  public:
+    explicit PairReader(const char* digits)
+        : pairs_(PairValues()), digits_(reinterpret_cast<const unsigned char*>(digits)) {}
+
+    unsigned At(unsigned i) const {
+        const std::size_t at = 2 * std::size_t{i};
+        return unsigned{pairs_[digits_[at] | unsigned{digits_[at + 1]} << 8]};
+    }
+    // Pairs [from, from + count) into out, counted in the checksum.
+    void Read(unsigned from, unsigned count, uint8_t* out) {
+        for (unsigned i = 0; i < count; ++i) {
+            const unsigned value = At(from + i);
+            bad_ |= value;
+            sum_ += value;
+            out[i] = static_cast<uint8_t>(value);
+        }
+    }
+    // Pair i counted in the checksum only: the record's checksum byte.
+    void Count(unsigned i) {
+        const unsigned value = At(i);
+        bad_ |= value;
+        sum_ += value;
+    }
+    // Pairs [from, to) checked for hex digits only.
+    void Check(unsigned from, unsigned to) {
+        for (unsigned i = from; i < to; ++i) bad_ |= At(i);
+    }
+    bool Bad() const { return (bad_ & kNotAPair) != 0; }
+    bool SumIsZero() const { return (sum_ & 0xFF) == 0; }
+
+  private:
+    const std::array<uint16_t, 0x10000>& pairs_;
+    const unsigned char* digits_;
+    unsigned bad_ = 0;
+    unsigned sum_ = 0;
+};
+
+// The lowest and one past the highest address that data records wrote.
+struct Extent {
+    unsigned low = kMergeSize;
+    unsigned high = 0;
+
+    void Add(unsigned from, unsigned to) {
+        low = std::min(low, from);
+        high = std::max(high, to);
+    }
+    MergeSpan Span() const { return high == 0 ? MergeSpan{} : MergeSpan{low, high}; }
+};
+
+// The fast read of one line that is not blank: false when the line is not a
+// record the fast read takes (ReadChecked then finds out why).
+bool ReadCleanRecord(std::string_view line, uint8_t* scratch, bool ignoreChecksums,
+                     Extent& extent) {
+    // ':' and pairs of hex digits, as many as the length byte says.
+    const std::size_t chars = line.size();
+    if (line[0] != ':' || chars < kHeaderChars || chars % 2 == 0) return false;
+    const auto bytes = static_cast<unsigned>(chars / 2);
+    PairReader pairs(line.data() + 1);
+    uint8_t header[4];  // LL, address high and low, type
+    pairs.Read(0, 4, header);
+    if (pairs.Bad()) return false;
+    const unsigned type = header[3];
+    if (type == kTypeHeader) {
+        // A production file's header records are not merged; their hex
+        // digits are all that is asked of them.
+        pairs.Check(4, bytes);
+        return !pairs.Bad();
+    }
+    const unsigned length = header[0];
+    if (bytes != length + 5) return false;
+    const unsigned address = unsigned{header[1]} << 8 | header[2];
+    const bool data = type == kTypeData || type == kTypeData20;
+    if (data && address + length > kMergeSize) return false;
+    // Data go straight to MergeScratch: a file that turns out bad is read
+    // again from the start by ReadChecked.
+    uint8_t other[255];
+    pairs.Read(4, length, data ? scratch + address : other);
+    pairs.Count(4 + length);
+    if (pairs.Bad() || (!pairs.SumIsZero() && !ignoreChecksums)) return false;
+    if (data) {
+        if (length > 0) extent.Add(address, address + length);
+        return true;
+    }
+    if (type == kTypeSegment || type == kTypeLinear)
+        return length == 2 && other[0] == 0 && other[1] == 0;
+    return true;
+}
+
+// ReadChecked's data record at `at`: its bytes into scratch.
+bool ReadCheckedData(RecordReader& reader, std::size_t at, std::size_t& pos, unsigned address,
+                     unsigned length, uint8_t* scratch, Extent& extent) {
+    if (length == 0) return true;
+    const unsigned end = address + length;
+    if (end > kMergeSize) {
+        reader.Refuse(kMergeAbove64K, at,
+                      "the record at " + Hex(address, 4) + " writes up to " + Hex(end - 1, 5) +
+                          ", above 0xFFFF");
+        return false;
+    }
+    if (!reader.Bytes(pos, length, scratch + address)) return false;
+    pos += 2 * std::size_t{length};
+    extent.Add(address, end);
+    return true;
+}
+
+// ReadChecked's extended address record at `at`: the merge knows 16-bit
+// addresses only, and an extended address other than 0 would move the data
+// elsewhere.
+bool ReadCheckedExtended(RecordReader& reader, std::size_t at, std::size_t& pos, unsigned type) {
+    uint8_t bytes[2] = {};
+    if (!reader.Bytes(pos, 2, bytes)) return false;
+    pos += 4;
+    const unsigned value = unsigned{bytes[0]} << 8 | bytes[1];
+    if (value == 0) return true;
+    const bool segment = type == kTypeSegment;
+    const unsigned base = segment ? value << 4 : value << 16;
+    reader.Refuse(kMergeExtendedAddress, at,
+                  std::string(segment ? "extended segment address " : "extended linear address ") +
+                      Hex(value, 4) + " moves the data to " + Hex(base, segment ? 5 : 8));
+    return false;
+}
+
+// ReadChecked's record at the ':' at `at`; pos moves past what was read.
+bool ReadCheckedRecord(RecordReader& reader, std::size_t at, std::size_t& pos, uint8_t* scratch,
+                       Extent& extent) {
+    uint8_t header[4] = {};  // LL, address high and low, type
+    if (!reader.Bytes(at + 1, 4, header)) return false;
+    pos = at + kHeaderChars;
+    const unsigned length = header[0];
+    const unsigned address = unsigned{header[1]} << 8 | header[2];
+    const unsigned type = header[3];
+    if (type == kTypeData || type == kTypeData20)
+        return ReadCheckedData(reader, at, pos, address, length, scratch, extent);
+    if (type == kTypeSegment || type == kTypeLinear)
+        return ReadCheckedExtended(reader, at, pos, type);
+    // Any other record (end of file, start addresses, production-file
+    // header records) is ignored; its data are not read.
+    return true;
+}
+
 }  // namespace
 
 std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusal* refusal) {
@@ -121,140 +284,29 @@ std::optional<MergeSpan> MergeImage::ReadFile(std::string_view text, MergeRefusa
 
 std::optional<MergeSpan> MergeImage::ReadClean(std::string_view text) {
     MergeScratch.assign(kMergeSize, 0xFF);
-    const std::array<uint16_t, 0x10000>& pairs = PairValues();
-    unsigned low = kMergeSize;
-    unsigned high = 0;
+    Extent extent;
     const char* p = text.data();
     const char* const end = p + text.size();
     // A UTF-8 byte-order mark, as some editors write, is no part of the first line.
     if (text.starts_with("\xEF\xBB\xBF")) p += 3;
     while (p < end) {
-        // One line: up to LF, CR LF or a CR alone, without its trailing blanks.
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        if (!lf) lf = end;
-        const char* stop = static_cast<const char*>(std::memchr(p, '\r', lf - p));
-        const char* next;
-        if (!stop) {
-            stop = lf;
-            next = lf + 1;
-        } else {
-            next = stop + 1 < end && stop[1] == '\n' ? stop + 2 : stop + 1;
-        }
-        const char* last = stop;
-        while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
-        const char* line = p;
-        p = next;
-        if (last == line) continue;  // a blank line
-
-        // ':' and pairs of hex digits, as many as the length byte says.
-        const std::size_t chars = static_cast<std::size_t>(last - line);
-        if (line[0] != ':' || chars < kHeaderChars || chars % 2 == 0) return std::nullopt;
-        const unsigned bytes = static_cast<unsigned>(chars / 2);
-        const auto* digits = reinterpret_cast<const unsigned char*>(line + 1);
-        const auto pair = [&pairs, digits](unsigned i) {
-            return unsigned{pairs[digits[2 * i] | unsigned{digits[2 * i + 1]} << 8]};
-        };
-        unsigned bad = 0;
-        unsigned sum = 0;
-        uint8_t header[4];  // LL, address high and low, type
-        for (unsigned i = 0; i < 4; ++i) {
-            const unsigned value = pair(i);
-            bad |= value;
-            sum += value;
-            header[i] = static_cast<uint8_t>(value);
-        }
-        if (bad & kNotAPair) return std::nullopt;
-        const unsigned type = header[3];
-        if (type == kTypeHeader) {
-            // A production file's header records are not merged; their hex
-            // digits are all that is asked of them.
-            for (unsigned i = 4; i < bytes; ++i) bad |= pair(i);
-            if (bad & kNotAPair) return std::nullopt;
-            continue;
-        }
-        const unsigned length = header[0];
-        if (bytes != length + 5) return std::nullopt;
-        const unsigned address = unsigned{header[1]} << 8 | header[2];
-        const bool data = type == kTypeData || type == kTypeData20;
-        if (data && address + length > kMergeSize) return std::nullopt;
-        // Data go straight to MergeScratch: a file that turns out bad is read
-        // again from the start by ReadChecked.
-        uint8_t other[255];
-        uint8_t* to = data ? MergeScratch.data() + address : other;
-        for (unsigned i = 0; i < length; ++i) {
-            const unsigned value = pair(4 + i);
-            bad |= value;
-            sum += value;
-            to[i] = static_cast<uint8_t>(value);
-        }
-        const unsigned checksum = pair(4 + length);
-        bad |= checksum;
-        sum += checksum;
-        if (bad & kNotAPair) return std::nullopt;
-        if ((sum & 0xFF) != 0 && !IgnoreChecksums) return std::nullopt;
-        if (data) {
-            if (length == 0) continue;
-            low = std::min(low, address);
-            high = std::max(high, address + length);
-        } else if (type == kTypeSegment || type == kTypeLinear) {
-            if (length != 2 || other[0] != 0 || other[1] != 0) return std::nullopt;
-        }
+        const std::string_view line = NextLine(p, end);
+        if (line.empty()) continue;  // a blank line
+        if (!ReadCleanRecord(line, MergeScratch.data(), IgnoreChecksums, extent))
+            return std::nullopt;
     }
-    if (high == 0) return MergeSpan{};
-    return MergeSpan{low, high};
+    return extent.Span();
 }
 
 std::optional<MergeSpan> MergeImage::ReadChecked(std::string_view text, MergeRefusal* refusal) {
     MergeScratch.assign(kMergeSize, 0xFF);
     RecordReader reader(text, refusal);
-    unsigned low = kMergeSize;
-    unsigned high = 0;
+    Extent extent;
     std::size_t pos = 0;
     // Characters up to the next ':' are skipped, so a line may hold more than
     // one record and lines without one are passed over.
-    while ((pos = text.find(':', pos)) != std::string_view::npos) {
-        const std::size_t at = pos;
-        uint8_t header[4] = {};  // LL, address high and low, type
-        if (!reader.Bytes(at + 1, 4, header)) return std::nullopt;
-        pos = at + kHeaderChars;
-        const unsigned length = header[0];
-        const unsigned address = unsigned{header[1]} << 8 | header[2];
-        const unsigned type = header[3];
-
-        if (type == kTypeData || type == kTypeData20) {
-            if (length == 0) continue;
-            const unsigned end = address + length;
-            if (end > kMergeSize) {
-                reader.Refuse(kMergeAbove64K, at,
-                              "the record at " + Hex(address, 4) + " writes up to " +
-                                  Hex(end - 1, 5) + ", above 0xFFFF");
-                return std::nullopt;
-            }
-            if (!reader.Bytes(pos, length, MergeScratch.data() + address)) return std::nullopt;
-            pos += 2 * std::size_t{length};
-            low = std::min(low, address);
-            high = std::max(high, end);
-        } else if (type == kTypeSegment || type == kTypeLinear) {
-            uint8_t bytes[2] = {};
-            if (!reader.Bytes(pos, 2, bytes)) return std::nullopt;
-            pos += 4;
-            const unsigned value = unsigned{bytes[0]} << 8 | bytes[1];
-            if (value != 0) {
-                // The merge knows 16-bit addresses only: an extended address
-                // other than 0 would move the data elsewhere.
-                const bool segment = type == kTypeSegment;
-                const unsigned base = segment ? value << 4 : value << 16;
-                reader.Refuse(kMergeExtendedAddress, at,
-                              std::string(segment ? "extended segment address "
-                                                  : "extended linear address ") +
-                                  Hex(value, 4) + " moves the data to " +
-                                  Hex(base, segment ? 5 : 8));
-                return std::nullopt;
-            }
-        }
-        // Any other record (end of file, start addresses, production-file
-        // header records) is ignored; its data are not read.
-    }
+    while ((pos = text.find(':', pos)) != std::string_view::npos)
+        if (!ReadCheckedRecord(reader, pos, pos, MergeScratch.data(), extent)) return std::nullopt;
     // The whole-file check that the import makes too: syntax, checksums and
     // lines that are not records, before anything reaches MergeBuffer. Header
     // records are not merged, so their contents do not matter here.
@@ -263,8 +315,7 @@ std::optional<MergeSpan> MergeImage::ReadChecked(std::string_view text, MergeRef
         if (refusal) *refusal = MergeRefusal{kFormatErrorText, problem->Text()};
         return std::nullopt;
     }
-    if (high == 0) return MergeSpan{};
-    return MergeSpan{low, high};
+    return extent.Span();
 }
 
 void MergeImage::LayOver(MergeSpan span, bool firstOfSeries) {

@@ -75,41 +75,26 @@ HeaderOutcome HexLoader::HandleHeaderRecord(const RecordLine& line) {
     AddTrace();
     const ConfigFields block = DecodeConfigBlock(bytes.data());
     buffer.FileKind() = block.fileMarker;
+    ReportConfiguration(block);
+    ++CurrentLine;
+    return HeaderOutcome::Sent;
+}
+
+void HexLoader::ReportConfiguration(const ConfigFields& block) {
     // The whole model name, as the programmer's status shows it after the download.
     std::string model;
     for (const uint8_t c : block.deviceCode) {
         if (c == 0) break;
         model.push_back(static_cast<char>(c));
     }
-    LoaderControls controls = host_.Controls();
-    controls.Edit2.text = model;
-    // The file's steps rule the automatic run: the manual step controls are
-    // locked, and setting each box runs its click rule so StepFlags follows.
-    // Programming is no selectable step: the run always programs. Bit 1 is
-    // the chip's user option, which the programmer does after the run.
-    for (Toggle* box :
-         {&controls.CheckBox1, &controls.CheckBox2, &controls.CheckBox3, &controls.CheckBox4})
-        box->enabled = false;
-    for (Widget* button :
-         {&controls.Button3, &controls.Button4, &controls.Button5, &controls.Button6})
-        button->enabled = false;
-    const uint8_t steps = block.autoSteps;
-    controls.CheckBox1.SetChecked((steps & kAutoStepBlank) != 0);
-    controls.CheckBox3.SetChecked(true);
-    controls.CheckBox2.SetChecked((steps & kAutoStepErase) != 0);
-    controls.CheckBox4.SetChecked((steps & kAutoStepVerify) != 0);
-    ++CurrentLine;
-    return HeaderOutcome::Sent;
+    host_.HeaderModel(model);
+    // The file's steps rule the automatic run.
+    host_.StepsDecided(block.autoSteps);
 }
 
 HeaderOutcome HexLoader::Refuse() {
     abandoned_ = true;
-    host_.UserInteraction().Message(Severity::Warning, kFileRefusedText);
-    LoaderControls controls = host_.Controls();
-    controls.Edit1.visible = true;
-    controls.ProgressBar5.visible = false;
-    host_.Buffer().HeaderAccepted() = 0;
-    host_.SendCommand(CMD_DOWNLOAD_ABORT, 0);
+    host_.DownloadAbandoned(LoaderRefusal::HeaderRefused);
     return HeaderOutcome::Refused;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <type_traits>
 #include <vector>
 
 #include "link/device_lock.h"
@@ -32,7 +33,9 @@ InputReportInfo ReadInputReportInfo(const std::string& path) {
 std::string Utf8(const wchar_t* text) {
     std::string out;
     for (; text && *text; ++text) {
-        const auto c = static_cast<uint32_t>(*text);
+        // wchar_t is signed where it is 32 bits wide: its unsigned twin keeps
+        // the code point's bits as they are.
+        const auto c = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(*text));
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {

@@ -1,6 +1,7 @@
 #include "session/file_import.h"
 
 #include "common/atomic_file.h"
+#include "common/hex.h"
 #include "image/hex_check.h"
 #include "session/session.h"
 
@@ -15,22 +16,53 @@ DownloadValues SessionLoaderHost::Values() {
             session_.TransferOffset};
 }
 
-LoaderControls SessionLoaderHost::Controls() {
-    MainWindowModel& f = session_.form;
-    return {f.Edit1,     f.Edit2,     f.ProgressBar5, f.Memo2,   f.CheckBox1, f.CheckBox2,
-            f.CheckBox3, f.CheckBox4, f.Button3,      f.Button4, f.Button5,   f.Button6};
-}
-
-Interaction& SessionLoaderHost::UserInteraction() {
-    return session_.interaction_;
-}
-
 void SessionLoaderHost::WriteHostReport() {
     session_.WriteHostReport();
 }
 
-void SessionLoaderHost::SendCommand(uint8_t code, uint32_t argument) {
-    session_.SendCommand(code, argument);
+void SessionLoaderHost::ImageLoaded() {
+    // Memo2 collects the trace of this download from here on.
+    session_.form.Memo2.lines.clear();
+}
+
+void SessionLoaderHost::ReportSent(const uint8_t* report) {
+    session_.form.Memo2.lines.push_back(HexBytes(report, kReportSize));
+}
+
+void SessionLoaderHost::HeaderModel(const std::string& model) {
+    session_.form.Edit2.text = model;
+}
+
+void SessionLoaderHost::StepsDecided(uint8_t autoSteps) {
+    // The file's steps rule the automatic run: the manual step controls are
+    // locked, and setting each box runs its click rule so StepFlags follows.
+    // Programming is no selectable step: the run always programs. Bit 1 is
+    // the chip's user option, which the programmer does after the run.
+    MainWindowModel& f = session_.form;
+    for (Toggle* box : {&f.CheckBox1, &f.CheckBox2, &f.CheckBox3, &f.CheckBox4})
+        box->enabled = false;
+    for (Widget* button : {&f.Button3, &f.Button4, &f.Button5, &f.Button6}) button->enabled = false;
+    f.CheckBox1.SetChecked((autoSteps & kAutoStepBlank) != 0);
+    f.CheckBox3.SetChecked(true);
+    f.CheckBox2.SetChecked((autoSteps & kAutoStepErase) != 0);
+    f.CheckBox4.SetChecked((autoSteps & kAutoStepVerify) != 0);
+}
+
+void SessionLoaderHost::DownloadEndSent() {
+    ProgressBar& bar = session_.form.ProgressBar5;
+    bar.position = bar.max;
+}
+
+void SessionLoaderHost::DownloadAbandoned(LoaderRefusal why) {
+    session_.interaction_.Message(Severity::Warning, why == LoaderRefusal::HeaderRefused
+                                                         ? kFileRefusedText
+                                                         : kFormatErrorText);
+    // The programmer is mid-transfer: it is told to leave its download state,
+    // and the download display is put back.
+    session_.form.Edit1.visible = true;
+    session_.form.ProgressBar5.visible = false;
+    session_.buffer.HeaderAccepted() = 0;
+    session_.SendCommand(CMD_DOWNLOAD_ABORT, 0);
 }
 
 void MainSession::ResetOperationDisplay() {

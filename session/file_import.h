@@ -23,16 +23,20 @@ enum class ImportResult {
     Refused,       // the file failed its check: nothing was sent, a message was shown
 };
 
-// The loader's host: the session's report buffer, working values and controls.
+// The loader's host: the session's report buffer and working values; what the
+// loader reports, the session shows on the main window's controls.
 class SessionLoaderHost final : public LoaderHost {
   public:
     explicit SessionLoaderHost(MainSession& session) : session_(session) {}
     ReportBuffer& Buffer() override;
     DownloadValues Values() override;
-    LoaderControls Controls() override;
-    Interaction& UserInteraction() override;
     void WriteHostReport() override;
-    void SendCommand(uint8_t code, uint32_t argument) override;
+    void ImageLoaded() override;
+    void ReportSent(const uint8_t* report) override;
+    void HeaderModel(const std::string& model) override;
+    void StepsDecided(uint8_t autoSteps) override;
+    void DownloadEndSent() override;
+    void DownloadAbandoned(LoaderRefusal why) override;
 
   private:
     MainSession& session_;

@@ -35,39 +35,49 @@ bool ParseStep(const std::string& s, ChipStep* out) {
 
 enum class Knob { Set, Unknown, Bad };
 
+// The knobs besides fail=STEP and state=FILE: a flag, which takes no value,
+// or a whole number of at least `minimum`.
+struct KnobEntry {
+    const char* name;
+    bool SimOptions::*flag;
+    int SimOptions::*number;
+    int minimum;
+};
+constexpr KnobEntry kKnobs[] = {
+    {"no-chip", &SimOptions::noChip, nullptr, 0},
+    {"wrong-model", &SimOptions::wrongModel, nullptr, 0},
+    {"bad-status", &SimOptions::badStatus, nullptr, 0},
+    {"old-firmware", &SimOptions::oldFirmware, nullptr, 0},
+    {"corrupt-status", &SimOptions::corruptStatus, nullptr, 0},
+    {"option-results-first", &SimOptions::optionResultsFirst, nullptr, 0},
+    {"resend-every", nullptr, &SimOptions::resendEvery, 1},
+    {"download-error-at", nullptr, &SimOptions::downloadErrorAt, 1},
+    {"latency-us", nullptr, &SimOptions::latencyUs, 0},
+    {"speed", nullptr, &SimOptions::bytesPerSecond, 0},
+};
+
 // Sets one knob (not state=FILE) in *options.
 Knob ApplyKnob(const std::string& item, const std::string& key, bool hasValue,
                const std::string& value, SimOptions* options, std::string* error) {
-    bool* flag = key == "no-chip"                ? &options->noChip
-                 : key == "wrong-model"          ? &options->wrongModel
-                 : key == "bad-status"           ? &options->badStatus
-                 : key == "old-firmware"         ? &options->oldFirmware
-                 : key == "corrupt-status"       ? &options->corruptStatus
-                 : key == "option-results-first" ? &options->optionResultsFirst
-                                                 : nullptr;
-    if (flag) {
-        if (hasValue) {
-            *error = "simulator option '" + key + "' takes no value: '" + item + "'";
-            return Knob::Bad;
-        }
-        *flag = true;
-        return Knob::Set;
-    }
     if (key == "fail") {
         if (ParseStep(value, &options->failStep)) return Knob::Set;
         *error = "simulator option 'fail' needs blank, erase, program or verify: '" + item + "'";
         return Knob::Bad;
     }
-    int* number = key == "resend-every"        ? &options->resendEvery
-                  : key == "download-error-at" ? &options->downloadErrorAt
-                  : key == "latency-us"        ? &options->latencyUs
-                  : key == "speed"             ? &options->bytesPerSecond
-                                               : nullptr;
-    if (!number) return Knob::Unknown;
-    const int minimum = key == "latency-us" || key == "speed" ? 0 : 1;
-    if (ParseNumber(value, minimum, number)) return Knob::Set;
+    const auto* knob =
+        std::ranges::find_if(kKnobs, [&key](const KnobEntry& k) { return key == k.name; });
+    if (knob == std::ranges::end(kKnobs)) return Knob::Unknown;
+    if (knob->flag) {
+        if (hasValue) {
+            *error = "simulator option '" + key + "' takes no value: '" + item + "'";
+            return Knob::Bad;
+        }
+        options->*knob->flag = true;
+        return Knob::Set;
+    }
+    if (ParseNumber(value, knob->minimum, &(options->*knob->number))) return Knob::Set;
     *error = "simulator option '" + key + "' needs a whole number of at least " +
-             std::to_string(minimum) + ": '" + item + "'";
+             std::to_string(knob->minimum) + ": '" + item + "'";
     return Knob::Bad;
 }
 

@@ -49,7 +49,7 @@ class SimHandle : public HidHandle {
 
 }  // namespace
 
-SimSeam::SimSeam(SimOptions options, bool plugged, SimPlace place)
+SimSeam::SimSeam(const SimOptions& options, bool plugged, SimPlace place)
     : path_(std::move(place.path)),
       device_(options),
       plugged_(plugged),

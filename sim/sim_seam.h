@@ -47,7 +47,7 @@ class SimSeam : public HidSeam {
   public:
     using ChangeListener = std::function<void(const DeviceChange&)>;
 
-    explicit SimSeam(SimOptions options = {}, bool plugged = true, SimPlace place = {});
+    explicit SimSeam(const SimOptions& options = {}, bool plugged = true, SimPlace place = {});
     ~SimSeam() override;
 
     std::optional<std::vector<std::string>> Enumerate() override;

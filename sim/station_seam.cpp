@@ -79,6 +79,7 @@ std::optional<std::vector<std::string>> SimStationSeam::Enumerate() {
     std::stable_sort(present.begin(), present.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> paths;
+    paths.reserve(present.size());
     for (const auto& [port, path] : present) paths.push_back(path);
     return paths;
 }

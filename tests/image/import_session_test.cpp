@@ -291,5 +291,74 @@ TEST_F(ImportTest, FirmwareReplacementAcknowledgementsDoNotReachTheLoader) {
     EXPECT_EQ(s.loader.CurrentLine, 0);
 }
 
+// What the session does with the loader's reports: the controls of a
+// production file's steps, and an abandoned download.
+TEST_F(ImportTest, DecidedStepsTickTheBoxesAndLockTheControls) {
+    struct Case {
+        uint8_t steps;
+        bool blank, erase, verify;
+        uint8_t flags;
+    };
+    const Case cases[] = {
+        {0x02, false, false, false, kStepFlagProgram},  // bit 1: the user option, no box
+        {0x0C, false, true, true, kStepFlagErase | kStepFlagVerify | kStepFlagProgram},
+        {0x0F, true, true, true, kStepFlagMask},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.steps));
+        s.form.CheckBox1.SetChecked(true);
+        SessionLoaderHost host(s);
+        host.StepsDecided(c.steps);
+        EXPECT_EQ(s.form.CheckBox1.Checked(), c.blank);
+        EXPECT_EQ(s.form.CheckBox2.Checked(), c.erase);
+        EXPECT_TRUE(s.form.CheckBox3.Checked());  // the run always programs
+        EXPECT_EQ(s.form.CheckBox4.Checked(), c.verify);
+        EXPECT_EQ(s.StepFlags, c.flags);
+        for (int n = 1; n <= 4; ++n) EXPECT_FALSE(s.form.StepBox(n).enabled);
+        for (int n = 3; n <= 6; ++n) EXPECT_FALSE(s.form.StepButton(n).enabled);
+    }
+}
+
+TEST_F(ImportTest, AnAbandonedDownloadSaysWhyPutsTheDisplayBackAndAborts) {
+    const std::pair<LoaderRefusal, const char*> cases[] = {
+        {LoaderRefusal::FormatError, kFormatErrorText},
+        {LoaderRefusal::HeaderRefused, kFileRefusedText},
+    };
+    for (const auto& [why, text] : cases) {
+        SCOPED_TRACE(text);
+        ui.messages.clear();
+        s.form.Edit1.visible = false;
+        s.form.ProgressBar5.visible = true;
+        s.buffer.HeaderAccepted() = 0xAA;
+        SessionLoaderHost host(s);
+        host.DownloadAbandoned(why);
+        EXPECT_EQ(ui.messages, std::vector<std::string>{text});
+        EXPECT_TRUE(s.form.Edit1.visible);
+        EXPECT_FALSE(s.form.ProgressBar5.visible);
+        EXPECT_EQ(s.buffer.HeaderAccepted(), 0);
+        const Report abort = LastWritten();
+        EXPECT_EQ(abort[1], ':');
+        EXPECT_EQ(abort[2], 6);
+        EXPECT_EQ(abort[3], CMD_DOWNLOAD_ABORT);
+        EXPECT_EQ(abort[8] | abort[9] | abort[10] | abort[11], 0);  // argument 0
+    }
+}
+
+TEST_F(ImportTest, TheTraceAndTheBarFollowTheReportsSent) {
+    s.form.Memo2.lines = {"old"};
+    SessionLoaderHost host(s);
+    host.ImageLoaded();
+    EXPECT_TRUE(s.form.Memo2.lines.empty());
+    Report report{};
+    report[1] = ':';
+    host.ReportSent(report.data());
+    EXPECT_EQ(s.form.Memo2.lines, std::vector<std::string>{HexBytes(report.data(), 65)});
+    host.HeaderModel("QM-");
+    EXPECT_EQ(s.form.Edit2.text, "QM-");
+    s.form.ProgressBar5.position = 0;
+    host.DownloadEndSent();
+    EXPECT_EQ(s.form.ProgressBar5.position, s.form.ProgressBar5.max);
+}
+
 }  // namespace
 }  // namespace qrv::test

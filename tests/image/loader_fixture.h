@@ -1,6 +1,6 @@
-// A loader host without a session: it records every report written and stands
-// in for the main window's controls, so the packer can be driven acknowledgement
-// by acknowledgement.
+// A loader host without a session: it records every report written and every
+// report the loader makes of what it did, so the packer can be driven
+// acknowledgement by acknowledgement.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,53 +19,43 @@
 
 namespace qrv::test {
 
-using qrv::RecordingInteraction;
-
 class FakeLoaderHost : public LoaderHost {
   public:
-    FakeLoaderHost() {
-        // The step boxes' click rules keep StepFlags, as the main window's do.
-        CheckBox1.SetRule([this] { SetStep(0x01, CheckBox1.Checked()); });
-        CheckBox2.SetRule([this] { SetStep(0x02, CheckBox2.Checked()); });
-        CheckBox3.SetRule([this] { SetStep(0x10, CheckBox3.Checked()); });
-        CheckBox4.SetRule([this] { SetStep(0x04, CheckBox4.Checked()); });
-    }
-
     ReportBuffer& Buffer() override { return buffer; }
     DownloadValues Values() override {
         return {StartAddress, EndAddress, ImageLength, TransferOffset};
     }
-    LoaderControls Controls() override {
-        return {Edit1,     Edit2,     ProgressBar5, Memo2,   CheckBox1, CheckBox2,
-                CheckBox3, CheckBox4, Button3,      Button4, Button5,   Button6};
-    }
-    Interaction& UserInteraction() override { return interaction; }
     void WriteHostReport() override {
         Report r;
         std::copy_n(buffer.HostReport(), kReportSize, r.begin());
         sent.push_back(r);
     }
-    void SendCommand(uint8_t code, uint32_t argument) override {
-        BuildShortCommand(buffer.HostReport(), code, argument, static_cast<unsigned>(EndAddress));
-        WriteHostReport();
+    void ImageLoaded() override { ++imagesLoaded; }
+    void ReportSent(const uint8_t* report) override {
+        trace.push_back(HexBytes(report, kReportSize));
     }
-
-    void SetStep(uint8_t bit, bool on) {
-        StepFlags = static_cast<uint8_t>(on ? (StepFlags | bit) : (StepFlags & ~bit));
-        ++clickRulesRun;
+    void HeaderModel(const std::string& model) override { models.push_back(model); }
+    void StepsDecided(uint8_t autoSteps) override { steps.push_back(autoSteps); }
+    void DownloadEndSent() override { ++endsSent; }
+    // On the wire as the session does it, so that a download ends in the
+    // abort the programmer sees.
+    void DownloadAbandoned(LoaderRefusal why) override {
+        abandoned.push_back(why);
+        buffer.HeaderAccepted() = 0;
+        BuildShortCommand(buffer.HostReport(), CMD_DOWNLOAD_ABORT, 0,
+                          static_cast<unsigned>(EndAddress));
+        WriteHostReport();
     }
 
     ReportBuffer buffer;
     int StartAddress = 0, EndAddress = 0, ImageLength = 0, TransferOffset = 0;
-    uint8_t StepFlags = 0;
-    int clickRulesRun = 0;
-    TextBox Edit1, Edit2;
-    ProgressBar ProgressBar5;
-    LineList Memo2;
-    Toggle CheckBox1, CheckBox2, CheckBox3, CheckBox4;
-    Widget Button3, Button4, Button5, Button6;
-    RecordingInteraction interaction;
     std::vector<Report> sent;
+    int imagesLoaded = 0;
+    std::vector<std::string> trace;  // one line per ReportSent
+    std::vector<std::string> models;
+    std::vector<uint8_t> steps;
+    int endsSent = 0;
+    std::vector<LoaderRefusal> abandoned;
 };
 
 // The bytes an image file describes, as a 64 KiB memory with the addresses that

@@ -36,13 +36,13 @@ TEST_F(LoaderTest, ImportResetsStateAndUpdateModeAndFindsTheImageEnd) {
     host.buffer.UpdateMode() = 0xBB;
     host.StartAddress = 0x55;
     loader.HighestAddress = 0x999;
-    host.Memo2.lines = {"old"};
     Import({kExtended, DataRecord(0x200, Counting(16)), kEof});
     EXPECT_EQ(host.buffer.UpdateMode(), 0);
     EXPECT_EQ(host.StartAddress, 0);
     EXPECT_EQ(loader.HighestAddress, 0);
     EXPECT_EQ(host.ImageLength, 0x210);
-    EXPECT_TRUE(host.Memo2.lines.empty());
+    EXPECT_EQ(host.imagesLoaded, 1);
+    EXPECT_TRUE(host.trace.empty());
 }
 
 TEST_F(LoaderTest, FileWithoutRecordLinesEndsAtTheFirstAcknowledgement) {
@@ -54,7 +54,7 @@ TEST_F(LoaderTest, FileWithoutRecordLinesEndsAtTheFirstAcknowledgement) {
     expected[8] = 0xFF;  // FileKind of a plain image
     EXPECT_EQ(reports[0], expected);
     EXPECT_EQ(host.EndAddress, 0);
-    EXPECT_EQ(host.ProgressBar5.position, host.ProgressBar5.max);
+    EXPECT_EQ(host.endsSent, 1);
 }
 
 TEST_F(LoaderTest, EndAfterAPartReportKeepsItsCountAndTail) {
@@ -240,17 +240,17 @@ TEST_F(LoaderTest, EmptyLineIsSkippedWhereAStepBegins) {
     const auto blocks = Blocks(
         Download({kExtended, DataRecord(0, Counting(59)), "", DataRecord(59, Counting(4)), kEof}));
     ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_TRUE(host.interaction.messages.empty());
+    EXPECT_TRUE(host.abandoned.empty());
 }
 
 TEST_F(LoaderTest, TraceHasOneLineOf130DigitsPerBlock) {
     const auto reports =
         Download({kExtended, DataRecord(0, Counting(100)), DataRecord(0x300, Counting(16)), kEof});
     const auto blocks = Blocks(reports);
-    ASSERT_EQ(host.Memo2.lines.size(), blocks.size());
+    ASSERT_EQ(host.trace.size(), blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i)
-        EXPECT_EQ(host.Memo2.lines[i], HexBytes(blocks[i].data(), 65));
-    EXPECT_EQ(host.Memo2.lines[0].size(), 130u);
+        EXPECT_EQ(host.trace[i], HexBytes(blocks[i].data(), 65));
+    EXPECT_EQ(host.trace[0].size(), 130u);
 }
 
 TEST_F(LoaderTest, RecordWithoutDataNeverGivesAnEmptyBlock) {
@@ -286,8 +286,8 @@ TEST_F(LoaderTest, RecordCrossingFFFFEndsAtFFFF) {
 class LoaderFaultTest : public LoaderTest {
   protected:
     void ExpectAbandoned(const std::vector<Report>& reports) {
-        ASSERT_EQ(host.interaction.messages, std::vector<std::string>{kFormatErrorText});
-        EXPECT_EQ(host.interaction.severities, std::vector<Severity>{Severity::Warning});
+        ASSERT_EQ(host.abandoned, std::vector<LoaderRefusal>{LoaderRefusal::FormatError});
+        EXPECT_EQ(host.endsSent, 0);
         ASSERT_FALSE(reports.empty());
         const Report& abort = reports.back();
         EXPECT_EQ(abort[1], ':');
@@ -295,15 +295,14 @@ class LoaderFaultTest : public LoaderTest {
         EXPECT_EQ(abort[3], CMD_DOWNLOAD_ABORT);
         EXPECT_EQ(abort[8] | abort[9] | abort[10] | abort[11], 0);  // argument 0
         EXPECT_EQ(loader.CurrentLine, loader.Image().LineCount());
-        EXPECT_TRUE(host.Edit1.visible);
-        EXPECT_FALSE(host.ProgressBar5.visible);
+        EXPECT_TRUE(loader.Abandoned());
     }
 };
 
 TEST_F(LoaderTest, ABlankLineInsideAStepIsSkipped) {
     const auto with = Download(
         {kExtended, DataRecord(0, Counting(16)), " \t", "", DataRecord(16, Counting(16)), kEof});
-    EXPECT_TRUE(host.interaction.messages.empty());
+    EXPECT_TRUE(host.abandoned.empty());
     EXPECT_EQ(with, Download({kExtended, DataRecord(0, Counting(16)), DataRecord(16, Counting(16)),
                               kEof}));
 }
@@ -320,7 +319,7 @@ TEST_F(LoaderFaultTest, LineWithoutChecksumStillLoads) {
     std::string noChecksum = DataRecord(0x20, Counting(16));
     noChecksum.resize(9 + 2 * 16);
     const auto blocks = Blocks(Download({kExtended, noChecksum, kEof}));
-    EXPECT_TRUE(host.interaction.messages.empty());
+    EXPECT_TRUE(host.abandoned.empty());
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0][2], 48);  // 32 fill bytes, then the record
 }
@@ -346,7 +345,7 @@ TEST_F(LoaderFaultTest, BinaryGarbageNeverCrashes) {
             lines.push_back(line);
         }
         host.sent.clear();
-        host.interaction.messages.clear();
+        host.abandoned.clear();
         const auto reports = Download(lines);
         ASSERT_FALSE(reports.empty());
         for (const Report& r : Blocks(reports)) EXPECT_LE(r[2], 59);

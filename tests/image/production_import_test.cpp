@@ -32,15 +32,13 @@ std::vector<std::string> ProductionFile(uint8_t steps = 0x0F) {
 class ProductionImportTest : public LoaderTest {
   protected:
     void ExpectRefused(const std::vector<Report>& reports) {
-        EXPECT_EQ(host.interaction.messages, std::vector<std::string>{kFileRefusedText});
-        EXPECT_EQ(host.interaction.severities, std::vector<Severity>{Severity::Warning});
+        EXPECT_EQ(host.abandoned, std::vector<LoaderRefusal>{LoaderRefusal::HeaderRefused});
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.back()[3], CMD_DOWNLOAD_ABORT);
         EXPECT_EQ(reports.back()[2], 6);
         EXPECT_EQ(reports.back()[8], 0);
         EXPECT_EQ(host.buffer.HeaderAccepted(), 0);
-        EXPECT_TRUE(host.Edit1.visible);
-        EXPECT_FALSE(host.ProgressBar5.visible);
+        EXPECT_TRUE(loader.Abandoned());
     }
 };
 
@@ -90,34 +88,25 @@ TEST_F(ProductionImportTest, UserCodeThenConfigurationThenTheImage) {
     EXPECT_EQ(reports[3][8], 0x5A);  // FileKind from the configuration block
 
     // Trace: the configuration record and the block, not the user code record.
-    ASSERT_EQ(host.Memo2.lines.size(), 2u);
-    EXPECT_EQ(host.Memo2.lines[0], HexBytes(config.data(), 65));
+    ASSERT_EQ(host.trace.size(), 2u);
+    EXPECT_EQ(host.trace[0], HexBytes(config.data(), 65));
     EXPECT_EQ(host.buffer.HeaderAccepted(), 0);
     EXPECT_EQ(host.buffer.FileKind(), 0x5A);
-    EXPECT_EQ(host.Edit2.text, "QM-017ABCDE");  // all 11 characters
-    EXPECT_TRUE(host.interaction.messages.empty());
+    EXPECT_EQ(host.models, std::vector<std::string>{"QM-017ABCDE"});  // all 11 characters
+    EXPECT_EQ(host.steps, std::vector<uint8_t>{0x0F});
+    EXPECT_TRUE(host.abandoned.empty());
 }
 
-TEST_F(ProductionImportTest, StepBitsMapToBlankEraseVerifyAndTheRunAlwaysPrograms) {
-    host.CheckBox1.SetChecked(true);  // runs its rule: StepFlags 0x01
-    host.clickRulesRun = 0;
+TEST_F(ProductionImportTest, TheConfigurationRecordReportsItsStepsOnce) {
     Download(ProductionFile(0x02));  // bit 1: the user option, no box of its own
-    EXPECT_FALSE(host.CheckBox1.Checked());
-    EXPECT_TRUE(host.CheckBox3.Checked());
-    EXPECT_FALSE(host.CheckBox2.Checked());
-    EXPECT_FALSE(host.CheckBox4.Checked());
-    EXPECT_EQ(host.StepFlags, 0x10);
-    EXPECT_EQ(host.clickRulesRun, 2);  // only the boxes that changed
+    EXPECT_EQ(host.steps, std::vector<uint8_t>{0x02});
 
     FakeLoaderHost other;
     HexLoader loader2(other);
     loader2.Load(ImageBuffer(ProductionFile(0x0C)));  // erase and verify
     other.sent.clear();
     for (int i = 0; i < 3; ++i) loader2.SendNextBlock();
-    EXPECT_TRUE(other.CheckBox2.Checked());
-    EXPECT_TRUE(other.CheckBox4.Checked());
-    EXPECT_TRUE(other.CheckBox3.Checked());  // without bit 1, the run programs too
-    EXPECT_EQ(other.StepFlags, 0x02 | 0x04 | 0x10);
+    EXPECT_EQ(other.steps, std::vector<uint8_t>{0x0C});
 }
 
 TEST_F(ProductionImportTest, MarkerRecordIsNeverSentAndOtherTagsAreSkipped) {
@@ -127,7 +116,7 @@ TEST_F(ProductionImportTest, MarkerRecordIsNeverSentAndOtherTagsAreSkipped) {
     EXPECT_EQ(reports[0][3], CMD_CONFIG_RECORD);
     EXPECT_EQ(reports[1][3], CMD_WRITE_BLOCK);
     EXPECT_EQ(reports[2][3], CMD_DOWNLOAD_END);
-    EXPECT_TRUE(host.interaction.messages.empty());
+    EXPECT_TRUE(host.abandoned.empty());
 }
 
 TEST_F(ProductionImportTest, ConfigurationWithoutMarkerIsRefused) {
@@ -174,7 +163,7 @@ TEST_F(ProductionImportTest, HeaderLineShorterThanItsLengthIsAFormatError) {
     std::string cut = ConfigRecord(ConfigBlock(1));
     cut.resize(cut.size() - 2);
     const auto reports = Download({kMarker, cut, DataRecord(0, Counting(16))});
-    EXPECT_EQ(host.interaction.messages, std::vector<std::string>{kFormatErrorText});
+    EXPECT_EQ(host.abandoned, std::vector<LoaderRefusal>{LoaderRefusal::FormatError});
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0][3], CMD_DOWNLOAD_ABORT);
 }
@@ -197,7 +186,7 @@ TEST_F(ProductionImportTest, ModelTextStopsAtANulByte) {
     auto block = ConfigBlock(1);
     block[8] = 0;
     Download({kMarker, ConfigRecord(block)});
-    EXPECT_EQ(host.Edit2.text, "QM-");
+    EXPECT_EQ(host.models, std::vector<std::string>{"QM-"});
 }
 
 }  // namespace
