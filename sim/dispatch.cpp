@@ -15,7 +15,7 @@
 
 namespace qrv::sim {
 
-SimProgrammer::SimProgrammer(SimOptions options) : options_(options) {}
+SimProgrammer::SimProgrammer(SimOptions options) : options_(std::move(options)) {}
 
 std::vector<Report> SimProgrammer::Handle(const Report& command) {
     std::vector<Report> out;
