@@ -61,89 +61,103 @@ void TileModel::SetChecksum(unsigned checksum) {
 }
 
 void TileModel::Apply(const SessionEvent& e) {
-    std::visit(
-        [this](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, event::Connection>) {
-                const bool was = connected_;
-                connected_ = v.connected;
-                if (v.connected) {
-                    // A reconnection after another programmer's change keeps
-                    // the last result; a programmer come back waits again.
-                    if (!was) {
-                        texts_.state = kRunWaiting;
-                        texts_.message.clear();
-                    }
-                } else {
-                    // A run cut short keeps its place: its end says "编程未完成".
-                    if (!running_ && texts_.state != kRunUnfinished)
-                        texts_.state = kTileNotConnected;
-                    texts_.percent = 0;
-                    if (!v.reason.empty()) texts_.message = Reason(v.reason);
-                }
-            } else if constexpr (std::is_same_v<T, event::Status>) {
-                if (v.unreadable) {
-                    texts_.message = kStatusUnreadable;
-                    return;
-                }
-                if (v.retried) return;
-                texts_.model = Or(v.model);
-                SetChecksum(v.checksum);
-                texts_.passed = v.passed;
-                texts_.failed = v.failed;
-            } else if constexpr (std::is_same_v<T, event::DownloadProgress>) {
-                texts_.state = kTileDownloading;
-                texts_.percent = v.percent;
-            } else if constexpr (std::is_same_v<T, event::DownloadEnded>) {
-                if (v.stored) {
-                    SetChecksum(v.checksum);
-                    texts_.state = kRunWaiting;
-                    texts_.percent = 100;
-                    texts_.message = kTileDownloaded;
-                } else {
-                    texts_.state = connected_ ? kRunWaiting : kTileNotConnected;
-                    texts_.percent = 0;
-                    texts_.message = v.reason.empty() ? kDownloadFailed : v.reason;
-                }
-            } else if constexpr (std::is_same_v<T, event::RunStarted>) {
-                running_ = true;
-                result_.reset();
-                texts_.state = kRunStarted;
-                texts_.percent = 0;
-                texts_.message.clear();
-            } else if constexpr (std::is_same_v<T, event::StepProgress>) {
-                texts_.state = StepNameChinese(v.row);
-                texts_.percent = v.percent;
-            } else if constexpr (std::is_same_v<T, event::StepOutcome>) {
-                if (!v.passed) texts_.message = std::string(StepNameChinese(v.row)) + "失败";
-                if (running_) result_ = result_.value_or(true) && v.passed;
-            } else if constexpr (std::is_same_v<T, event::OptionOutcome>) {
-                if (!v.panel.empty()) texts_.message = v.panel;
-            } else if constexpr (std::is_same_v<T, event::RunResult>) {
-                result_ = v.passed;
-                texts_.passed = v.passedCount;
-                texts_.failed = v.failedCount;
-                texts_.state = v.passed ? kRunPassed : kRunFailed;
-                if (v.passed) texts_.percent = 100;
-            } else if constexpr (std::is_same_v<T, event::ChipRefused>) {
-                texts_.message = v.message;
-            } else if constexpr (std::is_same_v<T, event::RunEnded>) {
-                running_ = false;
-                // A run without its result (no chip, a wrong chip, the
-                // programmer unplugged or silent) is unfinished.
-                const bool resultCame =
-                    result_.has_value() && (v.outcome == "passed" || v.outcome == "failed");
-                if (!resultCame)
-                    texts_.state = kRunUnfinished;
-                else
-                    texts_.state = v.outcome == "passed" ? kRunPassed : kRunFailed;
-                if (!v.message.empty() && texts_.message.empty())
-                    texts_.message = Reason(v.message);
-                TakeCount(v.passedCount, &texts_.passed);
-                TakeCount(v.failedCount, &texts_.failed);
-            }
-        },
-        e);
+    std::visit([this](const auto& v) { On(v); }, e);
+}
+
+void TileModel::On(const event::Connection& v) {
+    const bool was = connected_;
+    connected_ = v.connected;
+    if (v.connected) {
+        // A reconnection after another programmer's change keeps
+        // the last result; a programmer come back waits again.
+        if (!was) {
+            texts_.state = kRunWaiting;
+            texts_.message.clear();
+        }
+    } else {
+        // A run cut short keeps its place: its end says "编程未完成".
+        if (!running_ && texts_.state != kRunUnfinished) texts_.state = kTileNotConnected;
+        texts_.percent = 0;
+        if (!v.reason.empty()) texts_.message = Reason(v.reason);
+    }
+}
+
+void TileModel::On(const event::Status& v) {
+    if (v.unreadable) {
+        texts_.message = kStatusUnreadable;
+        return;
+    }
+    if (v.retried) return;
+    texts_.model = Or(v.model);
+    SetChecksum(v.checksum);
+    texts_.passed = v.passed;
+    texts_.failed = v.failed;
+}
+
+void TileModel::On(const event::DownloadProgress& v) {
+    texts_.state = kTileDownloading;
+    texts_.percent = v.percent;
+}
+
+void TileModel::On(const event::DownloadEnded& v) {
+    if (v.stored) {
+        SetChecksum(v.checksum);
+        texts_.state = kRunWaiting;
+        texts_.percent = 100;
+        texts_.message = kTileDownloaded;
+    } else {
+        texts_.state = connected_ ? kRunWaiting : kTileNotConnected;
+        texts_.percent = 0;
+        texts_.message = v.reason.empty() ? kDownloadFailed : v.reason;
+    }
+}
+
+void TileModel::On(const event::RunStarted& /*started*/) {
+    running_ = true;
+    result_.reset();
+    texts_.state = kRunStarted;
+    texts_.percent = 0;
+    texts_.message.clear();
+}
+
+void TileModel::On(const event::StepProgress& v) {
+    texts_.state = StepNameChinese(v.row);
+    texts_.percent = v.percent;
+}
+
+void TileModel::On(const event::StepOutcome& v) {
+    if (!v.passed) texts_.message = std::string(StepNameChinese(v.row)) + "失败";
+    if (running_) result_ = result_.value_or(true) && v.passed;
+}
+
+void TileModel::On(const event::OptionOutcome& v) {
+    if (!v.panel.empty()) texts_.message = v.panel;
+}
+
+void TileModel::On(const event::RunResult& v) {
+    result_ = v.passed;
+    texts_.passed = v.passedCount;
+    texts_.failed = v.failedCount;
+    texts_.state = v.passed ? kRunPassed : kRunFailed;
+    if (v.passed) texts_.percent = 100;
+}
+
+void TileModel::On(const event::ChipRefused& v) {
+    texts_.message = v.message;
+}
+
+void TileModel::On(const event::RunEnded& v) {
+    running_ = false;
+    // A run without its result (no chip, a wrong chip, the
+    // programmer unplugged or silent) is unfinished.
+    const bool resultCame = result_.has_value() && (v.outcome == "passed" || v.outcome == "failed");
+    if (!resultCame)
+        texts_.state = kRunUnfinished;
+    else
+        texts_.state = v.outcome == "passed" ? kRunPassed : kRunFailed;
+    if (!v.message.empty() && texts_.message.empty()) texts_.message = Reason(v.message);
+    TakeCount(v.passedCount, &texts_.passed);
+    TakeCount(v.failedCount, &texts_.failed);
 }
 
 }  // namespace qrv

@@ -55,6 +55,20 @@ class TileModel {
 
   private:
     void SetChecksum(unsigned checksum);
+    // What each event changes on the tile; the others change nothing.
+    void On(const event::Connection& v);
+    void On(const event::Status& v);
+    void On(const event::DownloadProgress& v);
+    void On(const event::DownloadEnded& v);
+    void On(const event::RunStarted& v);
+    void On(const event::StepProgress& v);
+    void On(const event::StepOutcome& v);
+    void On(const event::OptionOutcome& v);
+    void On(const event::RunResult& v);
+    void On(const event::ChipRefused& v);
+    void On(const event::RunEnded& v);
+    template <class Other>
+    void On(const Other&) {}
 
     SlotBinding binding_;
     TileTexts texts_;
