@@ -567,13 +567,6 @@ nlohmann::ordered_json HexWordJson(unsigned value) {
     return H4(value & 0xFFFFu);
 }
 
-nlohmann::ordered_json CountJson(const std::string& text) {
-    long long value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return nullptr;
-    return value;
-}
-
 void Context::Error(const std::string& text) {
     lastMessage_ = OneLine(text);
     Note(text);

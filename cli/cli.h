@@ -116,8 +116,6 @@ struct Command {
 
 // A checksum or address in --json: four upper-case hex digits ("F110").
 nlohmann::ordered_json HexWordJson(unsigned value);
-// A counter as the window shows it, as a JSON number; null when it is none.
-nlohmann::ordered_json CountJson(const std::string& text);
 
 // `list [--status]` (list.cpp): the programmers attached.
 int List(Context& c, const std::string&);

@@ -30,15 +30,13 @@ std::string ModelName(const uint8_t* bytes, std::size_t count) {
     return name;
 }
 
-// A counter as the window shows it (the decimal text of a signed 32-bit
-// number); 0 for anything else.
+}  // namespace
+
 long long CountValue(const std::string& text) {
     long long value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() ? value : 0;
 }
-
-}  // namespace
 
 const StepRow* StepRowForReply(uint8_t reply) {
     for (const StepRow& row : kStepRows)

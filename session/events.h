@@ -102,9 +102,9 @@ struct RunEnded {
     std::string protect;
     std::string programmer;  // the programmer's device path
     std::string model;
-    unsigned checksum = 0;  // of the image the programmer holds
-    std::string passedCount;
-    std::string failedCount;
+    unsigned checksum = 0;      // of the image the programmer holds
+    long long passedCount = 0;  // the programmer's counters
+    long long failedCount = 0;
 };
 
 // "读校验码": the chip's checksum.

@@ -146,8 +146,8 @@ event::RunEnded RunRecorder::EndedEvent(const ProgrammingRun& run) const {
     e.programmer = s_.link_.WritePath();
     e.model = s_.form.Edit2.text;
     e.checksum = s_.storedChecksum_;
-    e.passedCount = s_.form.Edit4.text;
-    e.failedCount = s_.form.Edit5.text;
+    e.passedCount = CountValue(s_.form.Edit4.text);
+    e.failedCount = CountValue(s_.form.Edit5.text);
     return e;
 }
 
@@ -180,8 +180,8 @@ void RunRecorder::SetLog(std::optional<ProductionLog> log) {
         record.outcome = ended->outcome;
         record.failedStep = ended->failedStep;
         record.message = ended->message;
-        record.passed = ended->passedCount;
-        record.failed = ended->failedCount;
+        record.passed = std::to_string(ended->passedCount);
+        record.failed = std::to_string(ended->failedCount);
         record.option = ended->option;
         record.protect = ended->protect;
         std::string error;

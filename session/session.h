@@ -109,6 +109,10 @@ inline constexpr StepRow kStepRows[4] = {
     {"program", kStepFlagProgram, CMD_PROGRAM, RPL_PROGRAM, 3, 4, 8},
     {"verify", kStepFlagVerify, CMD_VERIFY, RPL_VERIFY, 4, 5, 9},
 };
+// A counter as the window shows it (the decimal text of a signed 32-bit
+// number) as a number; 0 for anything else.
+long long CountValue(const std::string& text);
+
 // The step row whose outcome reply is `reply`, or nullptr.
 const StepRow* StepRowForReply(uint8_t reply);
 

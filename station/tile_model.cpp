@@ -1,6 +1,5 @@
 #include "station/tile_model.h"
 
-#include <charconv>
 #include <type_traits>
 
 #include "common/hex.h"
@@ -17,13 +16,6 @@ namespace {
 
 std::string Or(const std::string& text) {
     return text.empty() ? "-" : text;
-}
-
-// A counter of a run's record; the old value when it is no number.
-void TakeCount(const std::string& text, long long* count) {
-    long long value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc() && end == text.data() + text.size()) *count = value;
 }
 
 // The session's reasons in the tile's language; others (the system's own
@@ -156,8 +148,8 @@ void TileModel::On(const event::RunEnded& v) {
     else
         texts_.state = v.outcome == "passed" ? kRunPassed : kRunFailed;
     if (!v.message.empty() && texts_.message.empty()) texts_.message = Reason(v.message);
-    TakeCount(v.passedCount, &texts_.passed);
-    TakeCount(v.failedCount, &texts_.failed);
+    texts_.passed = v.passedCount;
+    texts_.failed = v.failedCount;
 }
 
 }  // namespace qrv

@@ -19,8 +19,8 @@ event::RunEnded Ended(const char* outcome, const char* message = "") {
     event::RunEnded e;
     e.outcome = outcome;
     e.message = message;
-    e.passedCount = "4";
-    e.failedCount = "1";
+    e.passedCount = 4;
+    e.failedCount = 1;
     return e;
 }
 const E kResultPassed = event::RunResult{true, "", 4, 1};
