@@ -32,14 +32,16 @@ std::vector<uint8_t> Image() {
     return image;
 }
 
-// The image as a HEX file in the scratch folder.
+// The image as a HEX file in the scratch folder, one per test: ctest runs the
+// tests at once, and one rewriting the file another reads would cut it short.
 std::string ImageFile() {
     const std::vector<uint8_t> image = Image();
     std::vector<std::string> lines;
     for (int a = 0; a < kImageBytes; a += 16)
         lines.push_back(test::DataRecord(a, {image.begin() + a, image.begin() + a + 16}));
     lines.emplace_back(":00000001FF");
-    return test::WriteTempFile("qrv-station-run.hex", lines);
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return test::WriteTempFile("qrv-station-run-" + name + ".hex", lines);
 }
 
 std::string StationFile(const std::string& name, const std::string& json) {

@@ -49,7 +49,9 @@ std::string ImageFile() {
     std::copy(model.begin(), model.end(), block.begin() + 5);
     block[16] = 0x5A;  // the production-file marker
     block[20] = 0x08;  // verify
-    return test::WriteTempFile("station-image.hex",
+    // One file per test: ctest runs the tests at once.
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return test::WriteTempFile("station-image-" + name + ".hex",
                                *ProductionFileLines(1234, UserCode{}, block, lines));
 }
 
